@@ -1,0 +1,28 @@
+# The two commands of the README: `make demo` and `make test`.
+# Both install what is missing, configure, build, then run.
+
+BUILD_DIR ?= build
+CMAKE_FLAGS ?=
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps configure build test demo clean
+
+all: build
+
+deps:
+	@tools/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD_DIR) --parallel $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure --parallel $(JOBS)
+
+demo: build
+	@tools/demo $(BUILD_DIR)
+
+clean:
+	rm -rf $(BUILD_DIR)

@@ -1,0 +1,42 @@
+# Shared helpers for our own targets (third-party code never gets these flags).
+
+# velmo_target_defaults(<target>): warnings, -Werror in CI, sanitizers, clang-tidy.
+function(velmo_target_defaults target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow
+                         -Wnon-virtual-dtor -Wcast-align -Woverloaded-virtual)
+  if(VELMO_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+  if(VELMO_SANITIZE)
+    target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  endif()
+  if(VELMO_LINT)
+    find_program(CLANG_TIDY clang-tidy REQUIRED)
+    set_target_properties(${target} PROPERTIES CXX_CLANG_TIDY "${CLANG_TIDY}")
+  endif()
+endfunction()
+
+# velmo_library(<name> SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...])
+# A static library whose headers are included by folder: "core/json/JSON.h".
+function(velmo_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
+  set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  velmo_target_defaults(${name})
+endfunction()
+
+# velmo_test(<name> SOURCES ... LIBS ... [ENVIRONMENT ...])
+# A GoogleTest program registered with ctest; each test runs in a pinned world:
+# UTC unless the test sets otherwise, and a private XDG_CONFIG_HOME set by the fixture.
+function(velmo_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  velmo_target_defaults(${name})
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "TZ=UTC;LC_ALL=C.UTF-8;QT_QPA_PLATFORM=offscreen;${ARG_ENVIRONMENT}")
+endfunction()
