@@ -1,0 +1,654 @@
+#include "platform/defaults/UserDefaults.h"
+
+#include "platform/defaults/PlistCodec.h"
+
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <set>
+#include <tuple>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmo {
+
+namespace {
+
+// Version of the table layout and value encoding, kept in PRAGMA user_version.
+constexpr int formatVersion = 1;
+constexpr int busyTimeoutMs = 5000;
+
+struct FileId {
+    std::string path;
+    dev_t device = 0;
+    ino_t inode = 0;
+    auto operator<=>(const FileId&) const = default;
+};
+
+// What this process already knows, so that opening a suite per operation stays cheap: the
+// files whose set-up and integrity check already passed (with whether a newer format wrote
+// them), and the paths whose problem was already reported.
+struct ProcessState {
+    std::mutex mutex;
+    std::map<FileId, bool> verifiedNewerFormat;
+    std::set<std::string> reportedPaths;
+};
+
+ProcessState& processState() {
+    static ProcessState state;
+    return state;
+}
+
+void report(const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, message.c_str());
+}
+
+// Prints the message only for the first problem of this path in this process.
+void reportOnce(const std::string& path, const std::string& message) {
+    ProcessState& state = processState();
+    std::unique_lock lock(state.mutex);
+    if (state.reportedPaths.insert(path).second) {
+        lock.unlock();
+        report(message);
+    }
+}
+
+bool isCorruption(int rc) {
+    const int primary = rc & 0xFF;
+    return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
+}
+
+bool pathExists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Creates the folder and its missing parents with mode 0700.
+bool makeFolders(const std::string& folder, std::string& error) {
+    for (size_t slash = folder.find('/', 1); ; slash = folder.find('/', slash + 1)) {
+        const std::string prefix = folder.substr(0, slash);
+        if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
+            error = std::strerror(errno);
+            return false;
+        }
+        if (slash == std::string::npos) {
+            break;
+        }
+    }
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        error = std::strerror(ENOTDIR);
+        return false;
+    }
+    return true;
+}
+
+std::string utcTimestamp() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc {};
+    ::gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &utc);
+    return text;
+}
+
+std::string homeFolder() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        return home;
+    }
+    if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr) {
+        return entry->pw_dir;
+    }
+    return {};
+}
+
+// A suite name becomes a file name; path separators and dot names would leave the folder.
+bool isValidSuiteName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+}
+
+std::string executableName() {
+    char buffer[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) {
+        return program_invocation_short_name;
+    }
+    std::string path(buffer, static_cast<size_t>(length));
+    // A binary replaced while running is shown as "<path> (deleted)".
+    constexpr std::string_view deleted = " (deleted)";
+    if (path.ends_with(deleted)) {
+        path.resize(path.size() - deleted.size());
+    }
+    return path.substr(path.rfind('/') + 1);
+}
+
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) {
+        rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    // The result of preparing; SQLITE_OK when the statement can run.
+    int prepared() const { return rc_; }
+    void bind(int index, const std::string& text) {
+        sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    }
+    int step() { return sqlite3_step(stmt_); }
+    std::string text(int column) const {
+        const auto* data = static_cast<const char*>(sqlite3_column_blob(stmt_, column));
+        const int size = sqlite3_column_bytes(stmt_, column);
+        return data == nullptr ? std::string() : std::string(data, static_cast<size_t>(size));
+    }
+    int integer(int column) const { return sqlite3_column_int(stmt_, column); }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+    int rc_ = SQLITE_OK;
+};
+
+} // namespace
+
+struct UserDefaults::Impl {
+    std::string name;
+    std::string path;
+    sqlite3* db = nullptr;
+    bool writable = false;
+    FileId file;
+    // Nesting of transaction(): writes inside run on the open transaction.
+    int depth = 0;
+    bool transactionFailed = false;
+    std::string lastError;
+
+    ~Impl() { close(); }
+
+    void close() {
+        sqlite3_close_v2(db);
+        db = nullptr;
+        writable = false;
+    }
+
+    std::string errorText() const { return db != nullptr ? sqlite3_errmsg(db) : "not open"; }
+
+    int exec(const char* sql) {
+        const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK) {
+            lastError = errorText();
+        }
+        return rc;
+    }
+
+    void open() {
+        const std::string folder = configFolder();
+        if (!isValidSuiteName(name)) {
+            path = folder + "/" + name + ".sqlite";
+            reportOnce(path, "invalid settings suite name \"" + name + "\"; settings will not be saved");
+            return;
+        }
+        if (folder.empty()) {
+            path = name + ".sqlite";
+            reportOnce(path, "no home folder for the settings of \"" + name + "\"; settings will not be saved");
+            return;
+        }
+        path = folder + "/" + name + ".sqlite";
+        std::string error;
+        if (!makeFolders(folder, error)) {
+            reportOnce(path, "cannot create the settings folder " + folder + ": " + error +
+                                 "; settings will not be saved");
+            return;
+        }
+        connect(false);
+    }
+
+    // Opens the connection and, once per process and file, sets the file up and checks it.
+    // A file that is not a readable database is moved aside and a new one started.
+    void connect(bool retryingAfterQuarantine) {
+        if (!openConnection()) {
+            return;
+        }
+        bool newerFormat = false;
+        {
+            ProcessState& state = processState();
+            std::lock_guard lock(state.mutex);
+            if (const auto it = state.verifiedNewerFormat.find(file); it != state.verifiedNewerFormat.end()) {
+                newerFormat = it->second;
+                applyFormat(newerFormat);
+                return;
+            }
+        }
+        const int rc = setUp(newerFormat);
+        if (isCorruption(rc)) {
+            if (retryingAfterQuarantine || !quarantine()) {
+                close();
+                return;
+            }
+            connect(true);
+            return;
+        }
+        if (rc != SQLITE_OK) {
+            reportOnce(path, "cannot use the settings file " + path + ": " + errorText() +
+                                 "; settings will not be saved");
+            writable = false;
+            return;
+        }
+        // Set-up may have created the file, which gives it its identity.
+        identifyFile();
+        {
+            ProcessState& state = processState();
+            std::lock_guard lock(state.mutex);
+            state.verifiedNewerFormat[file] = newerFormat;
+        }
+        applyFormat(newerFormat);
+    }
+
+    bool openConnection() {
+        constexpr int common = SQLITE_OPEN_NOMUTEX;
+        int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | common, nullptr);
+        writable = rc == SQLITE_OK;
+        if (rc != SQLITE_OK) {
+            const std::string why = errorText();
+            close();
+            rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | common, nullptr);
+            if (rc != SQLITE_OK) {
+                close();
+                reportOnce(path, "cannot open the settings file " + path + ": " + why +
+                                     "; settings will not be saved");
+                return false;
+            }
+            reportOnce(path, "the settings file " + path + " is read-only; settings will not be saved");
+        }
+        sqlite3_busy_timeout(db, busyTimeoutMs);
+        identifyFile();
+        return true;
+    }
+
+    void identifyFile() {
+        struct stat st {};
+        file = FileId{path, 0, 0};
+        if (::stat(path.c_str(), &st) == 0) {
+            file.device = st.st_dev;
+            file.inode = st.st_ino;
+        }
+    }
+
+    void applyFormat(bool newerFormat) {
+        if (newerFormat && writable) {
+            reportOnce(path, "the settings file " + path +
+                                 " was written by a newer version; settings will not be saved");
+            writable = false;
+        }
+    }
+
+    // WAL mode, an integrity check, the table and the format version. The first statement
+    // that reads the file reports SQLITE_NOTADB for a file of another kind.
+    int setUp(bool& newerFormat) {
+        if (writable) {
+            // Fails quietly (keeps the old mode) while another connection holds the file;
+            // the next opener tries again.
+            Statement wal(db, "PRAGMA journal_mode=WAL");
+            if (wal.prepared() != SQLITE_OK) {
+                return wal.prepared();
+            }
+            const int rc = wal.step();
+            if (rc != SQLITE_ROW && rc != SQLITE_DONE && rc != SQLITE_BUSY) {
+                return rc;
+            }
+        }
+        {
+            Statement check(db, "PRAGMA quick_check");
+            if (check.prepared() != SQLITE_OK) {
+                return check.prepared();
+            }
+            const int rc = check.step();
+            if (rc != SQLITE_ROW) {
+                return rc;
+            }
+            if (check.text(0) != "ok") {
+                return SQLITE_CORRUPT;
+            }
+        }
+        int version = 0;
+        {
+            Statement query(db, "PRAGMA user_version");
+            if (query.prepared() != SQLITE_OK) {
+                return query.prepared();
+            }
+            const int rc = query.step();
+            if (rc != SQLITE_ROW) {
+                return rc;
+            }
+            version = query.integer(0);
+        }
+        newerFormat = version > formatVersion;
+        if (!writable || newerFormat) {
+            return SQLITE_OK;
+        }
+        const std::string create =
+            "BEGIN IMMEDIATE;"
+            "CREATE TABLE IF NOT EXISTS defaults(key TEXT PRIMARY KEY NOT NULL, value TEXT NOT NULL)"
+            " WITHOUT ROWID;" +
+            (version < formatVersion ? "PRAGMA user_version=" + std::to_string(formatVersion) + ";"
+                                     : std::string()) +
+            "COMMIT;";
+        const int rc = exec(create.c_str());
+        if (rc != SQLITE_OK) {
+            exec("ROLLBACK");
+        }
+        return rc;
+    }
+
+    // Moves the unreadable file (and its -wal and -shm) to <path>.corrupt-<time>; never
+    // overwrites an earlier one. False when the file could not be moved.
+    bool quarantine() {
+        close();
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0 || st.st_dev != file.device || st.st_ino != file.inode) {
+            // Another process already moved it aside and may have started a new one.
+            return true;
+        }
+        const std::string stem = path + ".corrupt-" + utcTimestamp();
+        std::string target = stem;
+        for (int n = 2; pathExists(target) || pathExists(target + "-wal"); ++n) {
+            target = stem + "-" + std::to_string(n);
+        }
+        if (::rename(path.c_str(), target.c_str()) != 0) {
+            const std::string why = std::strerror(errno);
+            reportOnce(path, "the settings file " + path + " is not a readable database and cannot be moved aside: " +
+                                 why + "; settings will not be saved");
+            return false;
+        }
+        for (const char* suffix : {"-wal", "-shm"}) {
+            ::rename((path + suffix).c_str(), (target + suffix).c_str());
+        }
+        report("the settings file " + path + " was not a readable database; moved it to " + target +
+               " and started with empty settings");
+        return true;
+    }
+
+    // Called when a statement finds the file damaged after it was checked: forget the check
+    // and open again, which moves the file aside.
+    bool recover(int rc) {
+        if (!isCorruption(rc) || depth > 0) {
+            return false;
+        }
+        {
+            ProcessState& state = processState();
+            std::lock_guard lock(state.mutex);
+            state.verifiedNewerFormat.erase(file);
+        }
+        close();
+        connect(false);
+        return db != nullptr;
+    }
+
+    template <typename Read>
+    void read(const Read& body) {
+        if (db == nullptr) {
+            return;
+        }
+        const int rc = body();
+        if (rc != SQLITE_OK && recover(rc)) {
+            body();
+        }
+    }
+
+    // Runs one change as its own committed transaction, or inside the open one.
+    template <typename Change>
+    void write(const std::string& what, const Change& change) {
+        if (db == nullptr || !writable) {
+            reportOnce(path, "cannot write the settings file " + path + "; settings will not be saved");
+            return;
+        }
+        if (depth > 0) {
+            if (change() != SQLITE_OK) {
+                transactionFailed = true;
+                report("could not save " + what + " in " + path + ": " + errorText());
+            }
+            return;
+        }
+        int rc = commitOne(change);
+        if (rc != SQLITE_OK && recover(rc) && writable) {
+            rc = commitOne(change);
+        }
+        if (rc != SQLITE_OK) {
+            report("could not save " + what + " in " + path + ": " + lastError);
+        }
+    }
+
+    template <typename Change>
+    int commitOne(const Change& change) {
+        int rc = exec("BEGIN IMMEDIATE");
+        if (rc != SQLITE_OK) {
+            return rc;
+        }
+        rc = change();
+        if (rc == SQLITE_OK) {
+            rc = exec("COMMIT");
+        }
+        if (rc != SQLITE_OK) {
+            // Keep the message of the failing step, not that of the rollback.
+            const std::string why = errorText();
+            exec("ROLLBACK");
+            lastError = why;
+        }
+        return rc;
+    }
+
+    int put(const std::string& key, const PlistValue& value) {
+        Statement upsert(db, "INSERT INTO defaults(key, value) VALUES(?1, ?2)"
+                             " ON CONFLICT(key) DO UPDATE SET value = excluded.value");
+        if (upsert.prepared() != SQLITE_OK) {
+            return upsert.prepared();
+        }
+        upsert.bind(1, key);
+        upsert.bind(2, encodeStoredValue(value));
+        const int rc = upsert.step();
+        return rc == SQLITE_DONE ? SQLITE_OK : rc;
+    }
+
+    int remove(const std::string& key) {
+        Statement erase(db, "DELETE FROM defaults WHERE key = ?1");
+        if (erase.prepared() != SQLITE_OK) {
+            return erase.prepared();
+        }
+        erase.bind(1, key);
+        const int rc = erase.step();
+        return rc == SQLITE_DONE ? SQLITE_OK : rc;
+    }
+
+    std::optional<PlistValue> get(const std::string& key) {
+        std::optional<PlistValue> result;
+        read([&] {
+            result.reset();
+            Statement query(db, "SELECT value FROM defaults WHERE key = ?1");
+            if (query.prepared() != SQLITE_OK) {
+                return query.prepared();
+            }
+            query.bind(1, key);
+            const int rc = query.step();
+            if (rc == SQLITE_ROW) {
+                result = decodeStoredValue(query.text(0));
+                return SQLITE_OK;
+            }
+            return rc == SQLITE_DONE ? SQLITE_OK : rc;
+        });
+        return result;
+    }
+
+    PlistMap all() {
+        PlistMap result;
+        read([&] {
+            result.clear();
+            Statement query(db, "SELECT key, value FROM defaults");
+            if (query.prepared() != SQLITE_OK) {
+                return query.prepared();
+            }
+            int rc = SQLITE_OK;
+            while ((rc = query.step()) == SQLITE_ROW) {
+                // A value this version cannot read is left out rather than shown as null.
+                if (auto value = decodeStoredValue(query.text(1))) {
+                    result.insert_or_assign(query.text(0), std::move(*value));
+                }
+            }
+            return rc == SQLITE_DONE ? SQLITE_OK : rc;
+        });
+        return result;
+    }
+};
+
+UserDefaults::UserDefaults(const std::string& suiteName) : impl_(std::make_unique<Impl>()) {
+    impl_->name = suiteName;
+    impl_->open();
+}
+
+UserDefaults::~UserDefaults() = default;
+
+UserDefaults& UserDefaults::standard() {
+    static UserDefaults defaults(executableName());
+    return defaults;
+}
+
+std::string UserDefaults::configFolder() {
+    // Relative values are ignored, as the XDG base directory rules ask.
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
+        return std::string(xdg) + "/velmomac";
+    }
+    const std::string home = homeFolder();
+    if (home.empty()) {
+        return {};
+    }
+    return home + "/.config/velmomac";
+}
+
+const std::string& UserDefaults::suiteName() const { return impl_->name; }
+
+const std::string& UserDefaults::path() const { return impl_->path; }
+
+bool UserDefaults::isWritable() const { return impl_->db != nullptr && impl_->writable; }
+
+std::optional<PlistValue> UserDefaults::objectForKey(const std::string& key) const {
+    return impl_->get(key);
+}
+
+std::optional<std::string> UserDefaults::stringForKey(const std::string& key) const {
+    if (const auto value = impl_->get(key)) {
+        return value->toString();
+    }
+    return std::nullopt;
+}
+
+bool UserDefaults::boolForKey(const std::string& key) const {
+    return impl_->get(key).value_or(PlistValue()).toBool();
+}
+
+int64_t UserDefaults::integerForKey(const std::string& key) const {
+    return impl_->get(key).value_or(PlistValue()).toInteger();
+}
+
+float UserDefaults::floatForKey(const std::string& key) const {
+    return impl_->get(key).value_or(PlistValue()).toFloat();
+}
+
+double UserDefaults::doubleForKey(const std::string& key) const {
+    return impl_->get(key).value_or(PlistValue()).toDouble();
+}
+
+void UserDefaults::setObject(const std::string& key, const PlistValue& value) {
+    if (value.isNull()) {
+        removeObjectForKey(key);
+        return;
+    }
+    impl_->write("\"" + key + "\"", [&] { return impl_->put(key, value); });
+}
+
+void UserDefaults::setBool(const std::string& key, bool value) { setObject(key, PlistValue(value)); }
+
+void UserDefaults::setInteger(const std::string& key, int64_t value) { setObject(key, PlistValue(value)); }
+
+void UserDefaults::setFloat(const std::string& key, float value) { setObject(key, PlistValue(value)); }
+
+void UserDefaults::setDouble(const std::string& key, double value) { setObject(key, PlistValue(value)); }
+
+void UserDefaults::removeObjectForKey(const std::string& key) {
+    impl_->write("the removal of \"" + key + "\"", [&] { return impl_->remove(key); });
+}
+
+void UserDefaults::removeAllObjects() {
+    impl_->write("the removal of all settings", [&] { return impl_->exec("DELETE FROM defaults"); });
+}
+
+PlistMap UserDefaults::dictionaryRepresentation() const { return impl_->all(); }
+
+bool UserDefaults::synchronize() { return isWritable(); }
+
+bool UserDefaults::transaction(const std::function<void()>& body) {
+    Impl& d = *impl_;
+    if (d.db == nullptr || !d.writable) {
+        reportOnce(d.path, "cannot write the settings file " + d.path + "; settings will not be saved");
+        return false;
+    }
+    if (d.depth > 0) {
+        // A nested transaction is a savepoint of the open one.
+        const std::string name = "nested" + std::to_string(d.depth);
+        if (d.exec(("SAVEPOINT " + name).c_str()) != SQLITE_OK) {
+            d.transactionFailed = true;
+            return false;
+        }
+        ++d.depth;
+        try {
+            body();
+        } catch (...) {
+            --d.depth;
+            d.exec(("ROLLBACK TO " + name + "; RELEASE " + name).c_str());
+            throw;
+        }
+        --d.depth;
+        return d.exec(("RELEASE " + name).c_str()) == SQLITE_OK && !d.transactionFailed;
+    }
+
+    int rc = d.exec("BEGIN IMMEDIATE");
+    if (rc != SQLITE_OK && d.recover(rc) && d.writable) {
+        rc = d.exec("BEGIN IMMEDIATE");
+    }
+    if (rc != SQLITE_OK) {
+        report("could not start a settings transaction in " + d.path + ": " + d.errorText());
+        return false;
+    }
+    d.depth = 1;
+    d.transactionFailed = false;
+    try {
+        body();
+    } catch (...) {
+        d.depth = 0;
+        d.exec("ROLLBACK");
+        throw;
+    }
+    d.depth = 0;
+    if (d.transactionFailed) {
+        d.exec("ROLLBACK");
+        return false;
+    }
+    if (d.exec("COMMIT") != SQLITE_OK) {
+        report("could not save settings in " + d.path + ": " + d.errorText());
+        d.exec("ROLLBACK");
+        return false;
+    }
+    return true;
+}
+
+} // namespace velmo
