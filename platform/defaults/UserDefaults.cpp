@@ -355,6 +355,9 @@ struct UserDefaults::Impl {
     // Moves the unreadable file (and its -wal and -shm) to <path>.corrupt-<time>; never
     // overwrites an earlier one. False when the file could not be moved.
     bool quarantine() {
+        // Closing the last connection would fold the journal into the damaged file and delete
+        // it; keep both as they are.
+        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
         close();
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0 || st.st_dev != file.device || st.st_ino != file.inode) {
