@@ -221,16 +221,19 @@ struct UserDefaults::Impl {
         if (!openConnection()) {
             return;
         }
-        bool newerFormat = false;
+        std::optional<bool> known;
         {
             ProcessState& state = processState();
             std::lock_guard lock(state.mutex);
             if (const auto it = state.verifiedNewerFormat.find(file); it != state.verifiedNewerFormat.end()) {
-                newerFormat = it->second;
-                applyFormat(newerFormat);
-                return;
+                known = it->second;
             }
         }
+        if (known) {
+            applyFormat(*known);
+            return;
+        }
+        bool newerFormat = false;
         const int rc = setUp(newerFormat);
         if (isCorruption(rc)) {
             if (retryingAfterQuarantine || !quarantine()) {

@@ -158,8 +158,11 @@ TEST_F(UserDefaultsRecoveryTest, NewerFormatIsReadButNotWritten) {
     UserDefaults defaults("newer");
     defaults.setInteger("kept", 8);
     defaults.removeAllObjects();
+    UserDefaults again("newer"); // opened after the file was checked
+    again.setInteger("kept", 9);
     const std::string output = testing::internal::GetCapturedStderr();
     EXPECT_FALSE(defaults.isWritable());
+    EXPECT_FALSE(again.isWritable());
     EXPECT_EQ(defaults.integerForKey("kept"), 7);
     EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
     EXPECT_NE(output.find(file.string()), std::string::npos) << output;

@@ -31,11 +31,11 @@ TEST_F(UserDefaultsTest, SuiteIsOneFileInAPrivateFolder) {
     EXPECT_EQ(st.st_mode & 0777, 0700U);
 }
 
-TEST_F(UserDefaultsTest, FallsBackToHomeConfigWhenXdgIsUnsetOrEmpty) {
+TEST_F(UserDefaultsTest, FallsBackToHomeConfigWhenXdgIsUnsetEmptyOrRelative) {
     ::setenv("HOME", (root() / "home").c_str(), 1);
-    for (const bool empty : {false, true}) {
-        if (empty) {
-            ::setenv("XDG_CONFIG_HOME", "", 1);
+    for (const char* xdg : {static_cast<const char*>(nullptr), "", "relative/config"}) {
+        if (xdg != nullptr) {
+            ::setenv("XDG_CONFIG_HOME", xdg, 1);
         } else {
             ::unsetenv("XDG_CONFIG_HOME");
         }
