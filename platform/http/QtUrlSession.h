@@ -1,0 +1,15 @@
+#pragma once
+// URL sessions over Qt Network: one QNetworkAccessManager per session, so no connection or
+// TLS state is shared between sessions; caches are bypassed; the transfer time-out and every
+// failure without an HTTP response end as a UrlError. Completions run on the Qt main thread.
+
+#include "platform/http/UrlSession.h"
+
+namespace velmo {
+
+class QtUrlSessionFactory final : public UrlSessionFactory {
+public:
+    std::shared_ptr<UrlSession> makeSession(const UrlSessionConfiguration& configuration) override;
+};
+
+} // namespace velmo
