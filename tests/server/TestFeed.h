@@ -5,7 +5,9 @@
 #include "server/gtfs/Directory.h"
 #include "server/gtfs/Loader.h"
 
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace velmo::test {
 
@@ -39,5 +41,69 @@ inline gtfs::MemoryDirectory smallFeed() {
 inline std::shared_ptr<const gtfs::Feed> load(const gtfs::MemoryDirectory& d) {
     return gtfs::loadFeed(d);
 }
+
+}  // namespace velmo::test
+
+namespace velmo::test {
+
+// Builds a feed row by row for tests that need their own network. Every trip
+// runs on service "ALL" (daily in 2025) unless given another service.
+struct FeedBuilder {
+    std::string timezone = "Europe/Budapest";
+    std::string stops = "stop_id,stop_name,stop_lat,stop_lon,location_type,parent_station\n";
+    std::string routes = "route_id,route_short_name,route_long_name,route_type\n";
+    std::string trips = "route_id,service_id,trip_id,trip_headsign,direction_id\n";
+    std::string stopTimes =
+        "trip_id,arrival_time,departure_time,stop_id,stop_sequence,stop_headsign,pickup_type\n";
+    std::string calendar =
+        "service_id,monday,tuesday,wednesday,thursday,friday,saturday,sunday,start_date,end_date\n"
+        "ALL,1,1,1,1,1,1,1,20250101,20251231\n";
+    std::string calendarDates = "service_id,date,exception_type\n";
+    std::string frequencies = "trip_id,start_time,end_time,headway_secs\n";
+
+    struct Call {
+        std::string stop;
+        std::string time;
+        std::string headsign = "";
+        std::string pickup = "";
+    };
+
+    FeedBuilder& stop(const std::string& id, const std::string& name, double lat, double lon,
+                      const std::string& parent = "", int type = 0) {
+        stops += id + ",\"" + name + "\"," + std::to_string(lat) + "," + std::to_string(lon) + "," +
+                 std::to_string(type) + "," + parent + "\n";
+        return *this;
+    }
+    FeedBuilder& route(const std::string& id, const std::string& shortName, int type,
+                       const std::string& longName = "") {
+        routes += id + "," + shortName + "," + longName + "," + std::to_string(type) + "\n";
+        return *this;
+    }
+    FeedBuilder& trip(const std::string& id, const std::string& route, const std::vector<Call>& calls,
+                      int direction = 0, const std::string& headsign = "",
+                      const std::string& service = "ALL") {
+        trips += route + "," + service + "," + id + "," + headsign + "," + std::to_string(direction) + "\n";
+        int seq = 1;
+        for (const auto& c : calls) {
+            stopTimes += id + "," + c.time + "," + c.time + "," + c.stop + "," + std::to_string(seq++) + "," +
+                         c.headsign + "," + c.pickup + "\n";
+        }
+        return *this;
+    }
+
+    gtfs::MemoryDirectory directory() const {
+        gtfs::MemoryDirectory d;
+        d.put("agency.txt", "agency_name,agency_url,agency_timezone\nTeszt Közlekedés,https://teszt.example," +
+                                timezone + "\n");
+        d.put("stops.txt", stops);
+        d.put("routes.txt", routes);
+        d.put("trips.txt", trips);
+        d.put("stop_times.txt", stopTimes);
+        d.put("calendar.txt", calendar);
+        d.put("calendar_dates.txt", calendarDates);
+        d.put("frequencies.txt", frequencies);
+        return d;
+    }
+};
 
 }  // namespace velmo::test

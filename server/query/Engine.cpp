@@ -1,0 +1,481 @@
+#include "server/query/Engine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace velmo::query {
+
+namespace {
+
+using namespace std::chrono_literals;
+using gtfs::StopIdx;
+
+constexpr std::size_t kMaxFavourites = 500;
+constexpr auto kPast = 30s;  // a departure this late is still listed
+
+struct Candidate {
+    StopIdx stop;
+    StopIdx group;
+    double distance = 0;
+    bool favourite = false;
+};
+
+// One departure found in the window, before it becomes an item.
+struct Found {
+    std::uint32_t candidate = 0;
+    const gtfs::StopDeparture* departure = nullptr;
+    date::sys_days day{};  // its service day
+    std::int64_t timestamp = 0;
+};
+
+const std::string& favouriteId(const gtfs::Feed& feed, StopIdx stop) {
+    const auto& s = feed.stop(stop);
+    return s.parent.valid() ? feed.stop(s.parent).id : s.id;
+}
+
+const std::string& routeName(const gtfs::Route& r) {
+    return r.shortName.empty() ? r.longName : r.shortName;
+}
+
+// "Noon minus 12 h" of a local service day: the zero of its GTFS times, which
+// differs from midnight on the days the clocks change.
+TimePoint serviceDayZero(const date::time_zone* zone, date::local_days day) {
+    return date::floor<std::chrono::seconds>(zone->to_sys(day + 12h, date::choose::earliest)) - 12h;
+}
+
+std::string headsignOf(const gtfs::Feed& feed, const gtfs::StopDeparture& d) {
+    const gtfs::StopTime& st = feed.stopTimes[d.stopTime];
+    if (st.headsign != 0) {
+        return feed.stopHeadsigns[st.headsign];
+    }
+    const gtfs::Trip& trip = feed.trip(d.trip);
+    if (!trip.headsign.empty()) {
+        return trip.headsign;
+    }
+    return feed.stop(feed.stopTimesOf(d.trip).back().stop).name;
+}
+
+std::string minutesText(std::int64_t secondsLeft) {
+    return secondsLeft < 60 ? std::string("!!") : std::to_string(secondsLeft / 60);
+}
+
+// A (route, direction) pair as one number.
+std::uint64_t lineKey(const gtfs::Trip& t) {
+    return (static_cast<std::uint64_t>(t.route.value) << 1) | t.direction;
+}
+
+class Query {
+public:
+    Query(const City& city, const NearbyParams& params, TimePoint now, const EngineOptions& options)
+        : city_(city), feed_(*city.feed), params_(params), now_(now), options_(options) {
+        favStops_.insert(params.favStops.begin(), params.favStops.end());
+        favRoutes_.insert(params.favRoutes.begin(), params.favRoutes.end());
+    }
+
+    NearbyResult run() {
+        NearbyResult result;
+        result.cityName = city_.name;
+        result.cityURL = city_.url;
+        result.cityKey = city_.key;
+        collectCandidates();
+        collectDepartures();
+        if (found_.empty()) {
+            result.error = kNoTrips;
+            return result;
+        }
+        nearestGroup_ = nearestGroup();
+        result.stopDates = items(selectAround());
+        result.stopDatesNearby = items(selectNearest());
+        return result;
+    }
+
+private:
+    void collectCandidates() {
+        const double fetch = static_cast<double>(params_.fetchRadius);
+        const double real = static_cast<double>(params_.realRadius);
+        city_.index.forEachWithin(feed_, params_.lat, params_.lon, std::max(fetch, real),
+                                  [&](StopIdx stop, double d) {
+                                      const bool fav = d <= fetch && favStops_.contains(favouriteId(feed_, stop));
+                                      if (d <= real || fav) {
+                                          candidates_.push_back({stop, city_.group[stop.get()], d, fav});
+                                      }
+                                  });
+        for (const auto& c : candidates_) {
+            auto [it, added] = groupDistance_.try_emplace(c.group.value, c.distance);
+            if (!added) {
+                it->second = std::min(it->second, c.distance);
+            }
+        }
+    }
+
+    void collectDepartures() {
+        const date::local_days today =
+            date::floor<date::days>(city_.zone->to_local(now_));
+        const TimePoint from = now_ - kPast;
+        const TimePoint to = now_ + std::chrono::minutes(params_.minutes);
+        // Trips of earlier service days may still run (times past 24:00);
+        // a day starting after the window cannot contribute.
+        for (int back = 3; back >= -1; --back) {
+            const date::local_days local = today - date::days(back);
+            const TimePoint zero = serviceDayZero(city_.zone, local);
+            const std::int64_t lo = (from - zero).count();
+            const std::int64_t hi = (to - zero).count();
+            if (hi < 0) {
+                continue;
+            }
+            const date::sys_days day{local.time_since_epoch()};
+            for (std::uint32_t c = 0; c < candidates_.size(); ++c) {
+                const auto deps = feed_.departuresAt(candidates_[c].stop);
+                auto it = std::lower_bound(deps.begin(), deps.end(), lo,
+                                           [](const gtfs::StopDeparture& d, std::int64_t v) {
+                                               return d.departure.count() < v;
+                                           });
+                for (; it != deps.end() && it->departure.count() <= hi; ++it) {
+                    if (feed_.calendar.active(feed_.trip(it->trip).service, day)) {
+                        found_.push_back({c, &*it, day, (zero + it->departure).time_since_epoch().count()});
+                    }
+                }
+            }
+        }
+    }
+
+    double groupDistance(StopIdx group) const { return groupDistance_.at(group.value); }
+
+    // The nearest stop group that has a departure in the window.
+    StopIdx nearestGroup() const {
+        StopIdx best;
+        for (const Found& f : found_) {
+            const StopIdx g = candidates_[f.candidate].group;
+            if (!best.valid() || groupDistance(g) < groupDistance(best) ||
+                (groupDistance(g) == groupDistance(best) && g < best)) {
+                best = g;
+            }
+        }
+        return best;
+    }
+
+    void sortByTime(std::vector<const Found*>& list) const {
+        std::sort(list.begin(), list.end(), [&](const Found* a, const Found* b) {
+            if (a->timestamp != b->timestamp) {
+                return a->timestamp < b->timestamp;
+            }
+            const double da = candidates_[a->candidate].distance;
+            const double db = candidates_[b->candidate].distance;
+            if (da != db) {
+                return da < db;
+            }
+            const auto& ra = routeName(feed_.route(feed_.trip(a->departure->trip).route));
+            const auto& rb = routeName(feed_.route(feed_.trip(b->departure->trip).route));
+            if (ra != rb) {
+                return naturalLess(ra, rb);
+            }
+            return feed_.trip(a->departure->trip).id < feed_.trip(b->departure->trip).id;
+        });
+    }
+
+    // Keeps the first max_per_line departures of each (stop group, route, direction).
+    void cap(std::vector<const Found*>& list) const {
+        std::unordered_map<std::uint64_t, int> seen;
+        std::erase_if(list, [&](const Found* f) {
+            const std::uint64_t key = (static_cast<std::uint64_t>(candidates_[f->candidate].group.value) << 32) ^
+                                      lineKey(feed_.trip(f->departure->trip));
+            return ++seen[key] > options_.maxPerLine;
+        });
+    }
+
+    bool favouriteRoute(const Found& f) const {
+        return favRoutes_.contains(feed_.route(feed_.trip(f.departure->trip).route).id);
+    }
+
+    std::vector<const Found*> selectAround() const {
+        // A line shows where it is closest: the nearest group serving it in the window.
+        std::unordered_map<std::uint64_t, StopIdx> bestGroup;
+        for (const Found& f : found_) {
+            const StopIdx g = candidates_[f.candidate].group;
+            auto [it, added] = bestGroup.try_emplace(lineKey(feed_.trip(f.departure->trip)), g);
+            if (!added) {
+                const StopIdx cur = it->second;
+                if (groupDistance(g) < groupDistance(cur) || (groupDistance(g) == groupDistance(cur) && g < cur)) {
+                    it->second = g;
+                }
+            }
+        }
+        std::vector<const Found*> list;
+        for (const Found& f : found_) {
+            const Candidate& c = candidates_[f.candidate];
+            if (c.favourite || bestGroup.at(lineKey(feed_.trip(f.departure->trip))) == c.group) {
+                list.push_back(&f);
+            }
+        }
+        sortByTime(list);
+        cap(list);
+        promoteFavourites(list);
+        return list;
+    }
+
+    void promoteFavourites(std::vector<const Found*>& list) const {
+        std::vector<bool> up(list.size(), false);
+        std::unordered_set<std::uint64_t> firstOfLine;
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            const Found& f = *list[i];
+            switch (params_.favSortMode) {
+                case 1:
+                    up[i] = favouriteRoute(f);
+                    break;
+                case 2:
+                    up[i] = favouriteRoute(f) && firstOfLine.insert(lineKey(feed_.trip(f.departure->trip))).second;
+                    break;
+                case 4:
+                    up[i] = favouriteRoute(f) && favStops_.contains(favouriteId(feed_, candidates_[f.candidate].stop));
+                    break;
+                default:
+                    break;
+            }
+        }
+        std::vector<const Found*> promoted;
+        std::vector<const Found*> rest;
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            (up[i] ? promoted : rest).push_back(list[i]);
+        }
+        promoted.insert(promoted.end(), rest.begin(), rest.end());
+        list = std::move(promoted);
+    }
+
+    std::vector<const Found*> selectNearest() const {
+        std::vector<const Found*> list;
+        for (const Found& f : found_) {
+            if (candidates_[f.candidate].group == nearestGroup_) {
+                list.push_back(&f);
+            }
+        }
+        sortByTime(list);
+        cap(list);
+        return list;
+    }
+
+    std::vector<Departure> items(const std::vector<const Found*>& list) const {
+        std::vector<Departure> out;
+        out.reserve(list.size());
+        for (const Found* f : list) {
+            out.push_back(item(*f));
+        }
+        return out;
+    }
+
+    Departure item(const Found& f) const {
+        const Candidate& c = candidates_[f.candidate];
+        const gtfs::Stop& stop = feed_.stop(c.stop);
+        const gtfs::Trip& trip = feed_.trip(f.departure->trip);
+        const gtfs::Route& route = feed_.route(trip.route);
+        Departure d;
+        d.stopLat = stop.lat;
+        d.stopLon = stop.lon;
+        d.stopDistance = std::llround(c.distance);
+        d.stopFavoriteId = favouriteId(feed_, c.stop);
+        d.stopUniqueId = stop.id;
+        d.stopNearest = c.group == nearestGroup_;
+        d.stopFavorite = favStops_.contains(d.stopFavoriteId);
+        d.stopName = stop.name;
+        d.routeName = routeName(route);
+        d.routeFavoriteId = route.id;
+        d.routeUniqueId = route.id + "|" + std::to_string(trip.direction);
+        d.routeFavorite = favRoutes_.contains(route.id);
+        d.routeType = routeTypeCode(route.type, route.shortName,
+                                    city_.nightPattern ? &*city_.nightPattern : nullptr);
+        d.tripHeadsign = headsignOf(feed_, *f.departure);
+        d.tripId = trip.id;
+        d.tripUniqueId = trip.id + "@" + date::format("%Y%m%d", f.day);
+        d.tripDepartureSeconds = f.departure->departure.count();
+        d.tripDepartureTimestamp = f.timestamp;
+        d.tripDepartureMinutesText = minutesText(f.timestamp - now_.time_since_epoch().count());
+        d.tripDepartureGPS = false;
+        return d;
+    }
+
+    const City& city_;
+    const gtfs::Feed& feed_;
+    const NearbyParams& params_;
+    TimePoint now_;
+    const EngineOptions& options_;
+    std::unordered_set<std::string_view> favStops_;
+    std::unordered_set<std::string_view> favRoutes_;
+    std::vector<Candidate> candidates_;
+    std::unordered_map<std::uint32_t, double> groupDistance_;
+    std::vector<Found> found_;
+    StopIdx nearestGroup_;
+};
+
+}  // namespace
+
+void NearbyParams::clamp() {
+    fetchRadius = std::clamp<std::int64_t>(fetchRadius, 1, 5000);
+    realRadius = std::clamp<std::int64_t>(realRadius, 1, 5000);
+    minutes = std::clamp<std::int64_t>(minutes, 1, 120);
+    if (favSortMode < 1 || favSortMode > 4) {
+        favSortMode = 3;
+    }
+    if (favRoutes.size() > kMaxFavourites) {
+        favRoutes.resize(kMaxFavourites);
+    }
+    if (favStops.size() > kMaxFavourites) {
+        favStops.resize(kMaxFavourites);
+    }
+}
+
+NearbyResult nearby(const Snapshot& snapshot, NearbyParams params, TimePoint now,
+                    const EngineOptions& options) {
+    params.clamp();
+    const City* best = nullptr;
+    double bestDistance = 0;
+    for (const auto& city : snapshot.cities) {
+        city->index.forEachWithin(*city->feed, params.lat, params.lon, static_cast<double>(params.fetchRadius),
+                                  [&](StopIdx, double d) {
+                                      if (best == nullptr || d < bestDistance) {
+                                          best = city.get();
+                                          bestDistance = d;
+                                      }
+                                  });
+    }
+    if (best == nullptr) {
+        NearbyResult r;
+        r.error = kNoStops;
+        return r;
+    }
+    return Query(*best, params, now, options).run();
+}
+
+TripResult tripDetails(const Snapshot& snapshot, std::string_view cityKey, std::string_view tripId,
+                       std::string_view stopId, TimePoint now) {
+    TripResult r;
+    const City* city = snapshot.city(cityKey);
+    const auto* feed = city != nullptr ? city->feed.get() : nullptr;
+    const auto it = feed != nullptr ? feed->tripById.find(std::string(tripId)) : decltype(feed->tripById.end()){};
+    if (feed == nullptr || it == feed->tripById.end()) {
+        r.error = kNoTrip;
+        return r;
+    }
+    const gtfs::Trip& trip = feed->trip(it->second);
+    const gtfs::Route& route = feed->route(trip.route);
+    const auto times = feed->stopTimesOf(it->second);
+
+    // Start offsets of the trip's runs within a service day.
+    std::vector<gtfs::Seconds> shifts;
+    if (trip.frequencyBased) {
+        for (const auto& f : feed->frequencies) {
+            if (f.trip == it->second) {
+                for (auto s = f.start; s < f.end; s += f.headway) {
+                    shifts.push_back(s - times.front().departure);
+                }
+            }
+        }
+    } else {
+        shifts.push_back(gtfs::Seconds(0));
+    }
+    const date::local_days today = date::floor<date::days>(city->zone->to_local(now));
+    std::optional<std::pair<TimePoint, gtfs::Seconds>> chosen;  // service-day zero, shift
+    std::optional<std::pair<TimePoint, gtfs::Seconds>> lastBefore;
+    for (int offset = -3; offset <= 7 && !chosen; ++offset) {
+        const date::local_days local = today + date::days(offset);
+        if (!feed->calendar.active(trip.service, date::sys_days{local.time_since_epoch()})) {
+            continue;
+        }
+        const TimePoint zero = serviceDayZero(city->zone, local);
+        for (const auto shift : shifts) {
+            if (zero + times.back().arrival + shift >= now) {
+                chosen.emplace(zero, shift);
+                break;
+            }
+            lastBefore.emplace(zero, shift);
+        }
+    }
+    if (!chosen) {
+        chosen = lastBefore;
+    }
+    if (!chosen) {
+        // Never runs near today: the timetable's times on today's date.
+        chosen.emplace(serviceDayZero(city->zone, today), shifts.front());
+    }
+    r.tripId = trip.id;
+    r.routeName = routeName(route);
+    r.routeType = routeTypeCode(route.type, route.shortName, city->nightPattern ? &*city->nightPattern : nullptr);
+    r.headsign = trip.headsign.empty() ? feed->stop(times.back().stop).name : trip.headsign;
+    for (const auto& st : times) {
+        const gtfs::Stop& s = feed->stop(st.stop);
+        TripStop out;
+        out.stopId = s.id;
+        out.stopName = s.name;
+        out.lat = s.lat;
+        out.lon = s.lon;
+        out.arrivalTimestamp = (chosen->first + st.arrival + chosen->second).time_since_epoch().count();
+        out.departureTimestamp = (chosen->first + st.departure + chosen->second).time_since_epoch().count();
+        out.passed = out.departureTimestamp < now.time_since_epoch().count();
+        out.selected = s.id == stopId;
+        r.stops.push_back(std::move(out));
+    }
+    return r;
+}
+
+std::string routeTypeCode(int t, std::string_view shortName, const std::regex* nightPattern) {
+    if (t == 0 || (t >= 900 && t <= 906)) {
+        return "TRAM";
+    }
+    if (t == 1 || (t >= 400 && t <= 405)) {
+        return "SUBWAY";
+    }
+    if (t == 2 || (t >= 100 && t <= 117)) {
+        return "RAIL";
+    }
+    if (t == 3 || (t >= 200 && t <= 299) || (t >= 700 && t <= 716)) {
+        const bool night = t == 705 || (nightPattern != nullptr &&
+                                        std::regex_search(shortName.begin(), shortName.end(), *nightPattern));
+        return night ? "NIGHTBUS" : "BUS";
+    }
+    if (t == 4 || (t >= 1000 && t <= 1200)) {
+        return "FERRY";
+    }
+    if (t == 11 || t == 800) {
+        return "TROLLEYBUS";
+    }
+    return "UNKNOWN";
+}
+
+bool naturalLess(std::string_view a, std::string_view b) {
+    auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (isDigit(a[i]) && isDigit(b[j])) {
+            std::size_t ie = i;
+            std::size_t je = j;
+            while (ie < a.size() && isDigit(a[ie])) {
+                ++ie;
+            }
+            while (je < b.size() && isDigit(b[je])) {
+                ++je;
+            }
+            std::string_view na = a.substr(i, ie - i);
+            std::string_view nb = b.substr(j, je - j);
+            na.remove_prefix(std::min(na.find_first_not_of('0'), na.size()));
+            nb.remove_prefix(std::min(nb.find_first_not_of('0'), nb.size()));
+            if (na.size() != nb.size()) {
+                return na.size() < nb.size();
+            }
+            if (na != nb) {
+                return na < nb;
+            }
+            i = ie;
+            j = je;
+            continue;
+        }
+        if (a[i] != b[j]) {
+            return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+        }
+        ++i;
+        ++j;
+    }
+    return a.size() - i < b.size() - j;
+}
+
+}  // namespace velmo::query

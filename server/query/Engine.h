@@ -1,0 +1,109 @@
+#pragma once
+
+#include "server/query/Snapshot.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velmo::query {
+
+using TimePoint = std::chrono::sys_seconds;
+
+// Error codes of the service that the engine can give.
+inline constexpr const char* kNoStops = "NOSTOPS";
+inline constexpr const char* kNoTrips = "NOTRIPS";
+inline constexpr const char* kNoTrip = "NOTRIP";
+
+struct NearbyParams {
+    double lat = 0;
+    double lon = 0;
+    std::int64_t fetchRadius = 0;
+    std::int64_t realRadius = 0;
+    std::int64_t minutes = 0;
+    std::int64_t favSortMode = 3;
+    std::vector<std::string> favRoutes;
+    std::vector<std::string> favStops;
+
+    // Radii to 1..5000 m, minutes to 1..120, favourite lists to their first
+    // 500 entries, an unknown sort mode to 3.
+    void clamp();
+};
+
+struct EngineOptions {
+    int maxPerLine = 3;  // departures per (stop group, route, direction)
+};
+
+// One departure as the client's departure item lists it.
+struct Departure {
+    double stopLat = 0;
+    double stopLon = 0;
+    std::int64_t stopDistance = 0;
+    std::string stopFavoriteId;
+    std::string stopUniqueId;
+    bool stopNearest = false;
+    bool stopFavorite = false;
+    std::string stopName;
+    std::string routeName;
+    std::string routeFavoriteId;
+    std::string routeUniqueId;
+    bool routeFavorite = false;
+    std::string routeType;
+    std::string tripHeadsign;
+    std::string tripId;
+    std::string tripUniqueId;
+    std::int64_t tripDepartureSeconds = 0;
+    std::int64_t tripDepartureTimestamp = 0;
+    std::string tripDepartureMinutesText;
+    bool tripDepartureGPS = false;
+    std::vector<std::string> warningText;
+};
+
+struct NearbyResult {
+    std::string error;  // empty on success, else kNoStops or kNoTrips
+    std::vector<Departure> stopDates;
+    std::vector<Departure> stopDatesNearby;
+    std::string cityName;
+    std::string cityURL;
+    std::string cityKey;
+};
+
+// Departures around a position at `now` (params are clamped first).
+NearbyResult nearby(const Snapshot& snapshot, NearbyParams params, TimePoint now,
+                    const EngineOptions& options = {});
+
+struct TripStop {
+    std::string stopId;
+    std::string stopName;
+    double lat = 0;
+    double lon = 0;
+    std::int64_t arrivalTimestamp = 0;
+    std::int64_t departureTimestamp = 0;
+    bool gps = false;
+    bool passed = false;
+    bool selected = false;
+};
+
+struct TripResult {
+    std::string error;  // empty on success, else kNoTrip
+    std::string tripId;
+    std::string routeName;
+    std::string routeType;
+    std::string headsign;
+    std::vector<TripStop> stops;
+    std::vector<std::string> warningText;
+};
+
+// The stops of a trip's run on the current service day (the run still under
+// way, else the next one), `stopId` marked as selected.
+TripResult tripDetails(const Snapshot& snapshot, std::string_view cityKey, std::string_view tripId,
+                       std::string_view stopId, TimePoint now);
+
+// The client's vehicle-type code for a GTFS route_type (basic or extended).
+std::string routeTypeCode(int routeType, std::string_view shortName, const std::regex* nightPattern);
+
+// Line names in natural order: digit runs compare by value ("9" < "10" < "10A").
+bool naturalLess(std::string_view a, std::string_view b);
+
+}  // namespace velmo::query

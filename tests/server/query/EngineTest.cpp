@@ -1,0 +1,358 @@
+#include "server/query/Engine.h"
+
+#include "tests/server/TestFeed.h"
+
+#include <gtest/gtest.h>
+
+using namespace velmo;
+using namespace velmo::query;
+using namespace std::chrono_literals;
+using namespace date::literals;
+using velmo::test::FeedBuilder;
+
+namespace {
+
+constexpr double kLat = 47.5;
+constexpr double kLon = 19.05;
+
+// Local time in Budapest.
+TimePoint budapest(date::year_month_day day, std::chrono::seconds time) {
+    return date::floor<std::chrono::seconds>(
+        date::make_zoned("Europe/Budapest", date::local_days(day) + time).get_sys_time());
+}
+
+const TimePoint kFriday8 = budapest(2025_y / 3 / 14, 8h);
+
+// Alfa A1 at the position and A2 75 m east (one group without a station);
+// Béta 222 m north; station Gamma with platforms G1, G2 445 m north; another
+// Alfa 334 m north (too far to join the first); Zéta 11 km away.
+FeedBuilder network() {
+    FeedBuilder b;
+    b.stop("A1", "Alfa", kLat, kLon)
+        .stop("A2", "Alfa", kLat, kLon + 0.001)
+        .stop("B", "Béta", kLat + 0.002, kLon)
+        .stop("GS", "Gamma", kLat + 0.004, kLon, "", 1)
+        .stop("G1", "Gamma", kLat + 0.004, kLon, "GS")
+        .stop("G2", "Gamma", kLat + 0.0041, kLon, "GS")
+        .stop("AF", "Alfa", kLat + 0.003, kLon)
+        .stop("Z", "Zéta", kLat + 0.1, kLon);
+    b.route("R9", "9", 3).route("R10", "10", 0).route("R7", "7", 3).route("RN", "N1", 3);
+    return b;
+}
+
+Snapshot snapshotOf(const FeedBuilder& b, const std::string& night = "") {
+    Snapshot s;
+    s.cities.push_back(City::build({"bp", "", "", night}, gtfs::loadFeed(b.directory())));
+    return s;
+}
+
+NearbyParams params(std::int64_t radius = 500, std::int64_t minutes = 30) {
+    NearbyParams p;
+    p.lat = kLat;
+    p.lon = kLon;
+    p.fetchRadius = radius;
+    p.realRadius = radius;
+    p.minutes = minutes;
+    p.favSortMode = 3;
+    return p;
+}
+
+// "trip@stop" of each departure, in order.
+std::vector<std::string> ids(const std::vector<Departure>& list) {
+    std::vector<std::string> out;
+    for (const auto& d : list) {
+        out.push_back(d.tripId + "@" + d.stopUniqueId);
+    }
+    return out;
+}
+
+using Ids = std::vector<std::string>;
+
+}  // namespace
+
+TEST(Engine, DepartureItemCarriesEveryMember) {
+    auto b = network();
+    b.trip("T1", "R9", {{"B", "08:05:00", "Belváros"}, {"Z", "08:30:00"}}, 1, "Zéta felé");
+    b.trip("T2", "R10", {{"G1", "08:10:30"}, {"Z", "08:30:00"}}, 0, "Zéta");
+    b.trip("T3", "R7", {{"A1", "08:00:20"}, {"Z", "08:30:00"}});
+    auto p = params();
+    p.favStops = {"GS"};
+    p.favRoutes = {"R10"};
+    const auto r = nearby(snapshotOf(b), p, kFriday8);
+    ASSERT_EQ(r.error, "");
+    EXPECT_EQ(r.cityKey, "bp");
+    EXPECT_EQ(r.cityName, "Teszt Közlekedés");
+    EXPECT_EQ(r.cityURL, "https://teszt.example");
+    ASSERT_EQ(ids(r.stopDates), (Ids{"T3@A1", "T1@B", "T2@G1"}));
+
+    const Departure& soon = r.stopDates[0];
+    EXPECT_EQ(soon.tripDepartureMinutesText, "!!");
+    EXPECT_EQ(soon.tripHeadsign, "Zéta");  // neither stop nor trip headsign: the last stop
+    EXPECT_TRUE(soon.stopNearest);
+
+    const Departure& d = r.stopDates[1];
+    EXPECT_DOUBLE_EQ(d.stopLat, kLat + 0.002);
+    EXPECT_DOUBLE_EQ(d.stopLon, kLon);
+    EXPECT_EQ(d.stopDistance, 222);
+    EXPECT_EQ(d.stopFavoriteId, "B");
+    EXPECT_EQ(d.stopUniqueId, "B");
+    EXPECT_FALSE(d.stopNearest);
+    EXPECT_FALSE(d.stopFavorite);
+    EXPECT_EQ(d.stopName, "Béta");
+    EXPECT_EQ(d.routeName, "9");
+    EXPECT_EQ(d.routeFavoriteId, "R9");
+    EXPECT_EQ(d.routeUniqueId, "R9|1");
+    EXPECT_FALSE(d.routeFavorite);
+    EXPECT_EQ(d.routeType, "BUS");
+    EXPECT_EQ(d.tripHeadsign, "Belváros");  // stop headsign first
+    EXPECT_EQ(d.tripId, "T1");
+    EXPECT_EQ(d.tripUniqueId, "T1@20250314");
+    EXPECT_EQ(d.tripDepartureSeconds, 8 * 3600 + 300);
+    EXPECT_EQ(d.tripDepartureTimestamp, (kFriday8 + 5min).time_since_epoch().count());
+    EXPECT_EQ(d.tripDepartureMinutesText, "5");
+    EXPECT_FALSE(d.tripDepartureGPS);
+    EXPECT_TRUE(d.warningText.empty());
+
+    const Departure& g = r.stopDates[2];
+    EXPECT_EQ(g.stopFavoriteId, "GS");  // the parent station
+    EXPECT_EQ(g.stopUniqueId, "G1");
+    EXPECT_TRUE(g.stopFavorite);
+    EXPECT_TRUE(g.routeFavorite);
+    EXPECT_EQ(g.routeType, "TRAM");
+    EXPECT_EQ(g.tripHeadsign, "Zéta");  // trip headsign
+    EXPECT_EQ(g.tripDepartureMinutesText, "10");  // 10 min 30 s: rounded down
+}
+
+TEST(Engine, WindowRunsFromThirtySecondsAgoToMinutesAhead) {
+    auto b = network();
+    b.trip("late31", "R9", {{"A1", "07:59:29"}, {"Z", "08:30:00"}});
+    b.trip("late30", "R9", {{"A1", "07:59:30"}, {"Z", "08:30:00"}});
+    b.trip("edge", "R10", {{"A1", "08:10:00"}, {"Z", "08:30:00"}});
+    b.trip("after", "R10", {{"A1", "08:10:01"}, {"Z", "08:30:00"}});
+    const auto r = nearby(snapshotOf(b), params(500, 10), kFriday8);
+    EXPECT_EQ(ids(r.stopDates), (Ids{"late30@A1", "edge@A1"}));
+    EXPECT_EQ(r.stopDates[0].tripDepartureMinutesText, "!!");
+}
+
+TEST(Engine, LastStopAndNoPickupAreNotDepartures) {
+    auto b = network();
+    b.trip("in", "R9", {{"Z", "07:50:00"}, {"A1", "08:05:00"}});
+    b.trip("nopick", "R10", {{"A1", "08:05:00", "", "1"}, {"Z", "08:30:00"}});
+    const auto r = nearby(snapshotOf(b), params(), kFriday8);
+    EXPECT_EQ(r.error, kNoTrips);
+}
+
+TEST(Engine, ServiceDayZeroIsNoonMinusTwelveHoursOnDaylightSavingDays) {
+    auto b = network();
+    b.trip("T", "R9", {{"A1", "08:00:00"}, {"Z", "08:30:00"}});
+    b.trip("early", "R9", {{"A1", "01:30:00"}, {"Z", "01:40:00"}});
+    const auto snap = snapshotOf(b);
+    // 30 March 2025: clocks go from 02:00 CET to 03:00 CEST.
+    const auto spring = nearby(snap, params(), budapest(2025_y / 3 / 30, 8h));
+    ASSERT_EQ(ids(spring.stopDates), Ids{"T@A1"});
+    EXPECT_EQ(spring.stopDates[0].tripDepartureTimestamp,
+              date::sys_seconds(date::sys_days(2025_y / 3 / 30) + 6h).time_since_epoch().count());
+    // Times count from 23:00 CET of the day before, so 01:30:00 is 00:30 local.
+    const auto night = nearby(snap, params(), budapest(2025_y / 3 / 30, 30min));
+    ASSERT_EQ(ids(night.stopDates), Ids{"early@A1"});
+    EXPECT_EQ(night.stopDates[0].tripDepartureTimestamp,
+              date::sys_seconds(date::sys_days(2025_y / 3 / 29) + 23h + 30min).time_since_epoch().count());
+    // 26 October 2025: from 03:00 CEST back to 02:00 CET; 08:00:00 is 08:00 CET.
+    const auto autumn = nearby(snap, params(), budapest(2025_y / 10 / 26, 8h));
+    ASSERT_EQ(ids(autumn.stopDates), Ids{"T@A1"});
+    EXPECT_EQ(autumn.stopDates[0].tripDepartureTimestamp,
+              date::sys_seconds(date::sys_days(2025_y / 10 / 26) + 7h).time_since_epoch().count());
+}
+
+TEST(Engine, TimesPastMidnightBelongToThePreviousServiceDay) {
+    auto b = network();
+    b.calendar += "THU,0,0,0,1,0,0,0,20250101,20251231\n";
+    b.trip("owl", "RN", {{"A1", "24:30:00"}, {"Z", "25:00:00"}}, 0, "", "THU");
+    const auto snap = snapshotOf(b, "^N");
+    // Thursday 13 March's trip leaves on Friday at 00:30.
+    const auto r = nearby(snap, params(), budapest(2025_y / 3 / 14, 25min));
+    ASSERT_EQ(ids(r.stopDates), Ids{"owl@A1"});
+    EXPECT_EQ(r.stopDates[0].tripUniqueId, "owl@20250313");
+    EXPECT_EQ(r.stopDates[0].tripDepartureSeconds, 24 * 3600 + 1800);
+    EXPECT_EQ(r.stopDates[0].tripDepartureMinutesText, "5");
+    EXPECT_EQ(r.stopDates[0].routeType, "NIGHTBUS");
+    // Friday has no Thursday service before it: nothing on Saturday night.
+    EXPECT_EQ(nearby(snap, params(), budapest(2025_y / 3 / 15, 25min)).error, kNoTrips);
+}
+
+TEST(Engine, FrequencyTripsRunAtEveryHeadway) {
+    auto b = network();
+    b.trip("F", "R10", {{"A1", "06:00:00"}, {"Z", "06:20:00"}});
+    b.frequencies += "F,06:00:00,07:00:00,600\n";
+    EngineOptions all;
+    all.maxPerLine = 10;
+    // Runs start at 6:00 ... 6:50; the end time itself starts none.
+    const auto r = nearby(snapshotOf(b), params(500, 60), budapest(2025_y / 3 / 14, 6h + 12min), all);
+    std::vector<std::int64_t> seconds;
+    for (const auto& d : r.stopDates) {
+        seconds.push_back(d.tripDepartureSeconds);
+    }
+    EXPECT_EQ(seconds, (std::vector<std::int64_t>{22800, 23400, 24000, 24600}));
+    EXPECT_EQ(r.stopDates[0].tripUniqueId, "F@20250314");
+}
+
+TEST(Engine, CalendarDatesAddAndRemoveService) {
+    auto b = network();
+    b.calendarDates += "ALL,20250314,2\nEXTRA,20250315,1\n";
+    b.trip("T", "R9", {{"A1", "08:05:00"}, {"Z", "08:30:00"}});
+    b.trip("X", "R10", {{"A1", "08:05:00"}, {"Z", "08:30:00"}}, 0, "", "EXTRA");
+    const auto snap = snapshotOf(b);
+    EXPECT_EQ(nearby(snap, params(), kFriday8).error, kNoTrips);
+    EXPECT_EQ(ids(nearby(snap, params(), budapest(2025_y / 3 / 15, 8h)).stopDates), (Ids{"T@A1", "X@A1"}));
+    EXPECT_EQ(ids(nearby(snap, params(), budapest(2025_y / 3 / 16, 8h)).stopDates), Ids{"T@A1"});
+}
+
+TEST(Engine, LineShowsAtItsNearestStopGroupOnly) {
+    auto b = network();
+    // Line 9 passes Béta, then the Alfa pair (A2 is in the same group as A1).
+    b.trip("9a", "R9", {{"B", "08:02:00"}, {"A2", "08:04:00"}, {"Z", "08:30:00"}});
+    b.trip("9b", "R9", {{"B", "08:12:00"}, {"A2", "08:14:00"}, {"Z", "08:40:00"}});
+    // Line 10 calls at both Gamma platforms (one station) and at the far Alfa.
+    b.trip("10a", "R10", {{"AF", "08:01:00"}, {"G1", "08:03:00"}, {"Z", "08:30:00"}});
+    b.trip("10b", "R10", {{"AF", "08:06:00"}, {"G2", "08:08:00"}, {"Z", "08:30:00"}});
+    // The other direction of line 9 is a line of its own.
+    b.trip("9r", "R9", {{"B", "08:05:00"}, {"Z", "08:30:00"}}, 1);
+    const auto r = nearby(snapshotOf(b), params(), kFriday8);
+    EXPECT_EQ(ids(r.stopDates), (Ids{"10a@AF", "9a@A2", "9r@B", "10b@AF", "9b@A2"}));
+    // Béta as a favourite keeps its own departures.
+    auto p = params();
+    p.favStops = {"B"};
+    EXPECT_EQ(ids(nearby(snapshotOf(b), p, kFriday8).stopDates),
+              (Ids{"10a@AF", "9a@B", "9a@A2", "9r@B", "10b@AF", "9b@B", "9b@A2"}));
+}
+
+TEST(Engine, StationPlatformsFormOneGroup) {
+    auto b = network();
+    // Only Gamma serves line 10: both platforms are the same group, both shown.
+    b.trip("10a", "R10", {{"G1", "08:03:00"}, {"Z", "08:30:00"}});
+    b.trip("10b", "R10", {{"G2", "08:08:00"}, {"Z", "08:30:00"}});
+    // The far Alfa (334 m) does not join the Alfa pair.
+    b.trip("7a", "R7", {{"AF", "08:01:00"}, {"Z", "08:30:00"}});
+    b.trip("7b", "R7", {{"A1", "08:09:00"}, {"Z", "08:30:00"}});
+    const auto r = nearby(snapshotOf(b), params(), kFriday8);
+    EXPECT_EQ(ids(r.stopDates), (Ids{"10a@G1", "10b@G2", "7b@A1"}));
+}
+
+TEST(Engine, AtMostMaxPerLineDeparturesPerGroupAndLine) {
+    auto b = network();
+    for (int i = 0; i < 5; ++i) {
+        const std::string t = "08:0" + std::to_string(i + 1) + ":00";
+        b.trip("9-" + std::to_string(i), "R9", {{"A1", t}, {"Z", "08:30:00"}});
+    }
+    b.trip("10", "R10", {{"A1", "08:09:00"}, {"Z", "08:30:00"}});
+    const auto snap = snapshotOf(b);
+    EXPECT_EQ(ids(nearby(snap, params(), kFriday8).stopDates), (Ids{"9-0@A1", "9-1@A1", "9-2@A1", "10@A1"}));
+    EngineOptions two;
+    two.maxPerLine = 2;
+    const auto r = nearby(snap, params(), kFriday8, two);
+    EXPECT_EQ(ids(r.stopDates), (Ids{"9-0@A1", "9-1@A1", "10@A1"}));
+    EXPECT_EQ(ids(r.stopDatesNearby), (Ids{"9-0@A1", "9-1@A1", "10@A1"}));
+}
+
+TEST(Engine, TiesOrderByDistanceThenNaturalLineName) {
+    auto b = network();
+    b.trip("t10", "R10", {{"A1", "08:05:00"}, {"Z", "08:30:00"}});
+    b.trip("t9", "R9", {{"A1", "08:05:00"}, {"Z", "08:30:00"}});
+    b.trip("t7", "R7", {{"A2", "08:05:00"}, {"Z", "08:30:00"}});
+    EXPECT_EQ(ids(nearby(snapshotOf(b), params(), kFriday8).stopDates), (Ids{"t9@A1", "t10@A1", "t7@A2"}));
+}
+
+TEST(Engine, FavouriteSortModes) {
+    auto b = network();
+    b.trip("7a", "R7", {{"A1", "08:01:00"}, {"Z", "08:30:00"}});
+    b.trip("9a", "R9", {{"A1", "08:02:00"}, {"Z", "08:30:00"}});
+    b.trip("10a", "R10", {{"B", "08:03:00"}, {"Z", "08:30:00"}});
+    b.trip("9b", "R9", {{"A1", "08:04:00"}, {"Z", "08:30:00"}});
+    b.trip("9r", "R9", {{"A1", "08:05:00"}, {"Z", "08:30:00"}}, 1);
+    b.trip("10b", "R10", {{"B", "08:06:00"}, {"Z", "08:30:00"}});
+    const auto snap = snapshotOf(b);
+    struct Case {
+        std::int64_t mode;
+        Ids order;
+    };
+    const Case cases[] = {
+        {3, {"7a@A1", "9a@A1", "10a@B", "9b@A1", "9r@A1", "10b@B"}},
+        {1, {"9a@A1", "10a@B", "9b@A1", "9r@A1", "10b@B", "7a@A1"}},
+        {2, {"9a@A1", "10a@B", "9r@A1", "7a@A1", "9b@A1", "10b@B"}},
+        {4, {"10a@B", "10b@B", "7a@A1", "9a@A1", "9b@A1", "9r@A1"}},
+        {0, {"7a@A1", "9a@A1", "10a@B", "9b@A1", "9r@A1", "10b@B"}},
+        {99, {"7a@A1", "9a@A1", "10a@B", "9b@A1", "9r@A1", "10b@B"}},
+    };
+    for (const auto& c : cases) {
+        auto p = params();
+        p.favRoutes = {"R9", "R10"};
+        p.favStops = {"B"};
+        p.favSortMode = c.mode;
+        EXPECT_EQ(ids(nearby(snap, p, kFriday8).stopDates), c.order) << "mode " << c.mode;
+    }
+}
+
+TEST(Engine, NearbyListIsTheNearestGroupWithDepartures) {
+    auto b = network();
+    b.trip("9a", "R9", {{"B", "08:02:00"}, {"Z", "08:30:00"}});
+    b.trip("10a", "R10", {{"G1", "08:01:00"}, {"Z", "08:30:00"}});
+    b.trip("9b", "R9", {{"B", "08:07:00"}, {"Z", "08:30:00"}});
+    b.trip("late", "R7", {{"A1", "10:00:00"}, {"Z", "10:30:00"}});  // Alfa has nothing in the window
+    const auto r = nearby(snapshotOf(b), params(), kFriday8);
+    EXPECT_EQ(ids(r.stopDatesNearby), (Ids{"9a@B", "9b@B"}));
+    EXPECT_EQ(ids(r.stopDates), (Ids{"10a@G1", "9a@B", "9b@B"}));
+    EXPECT_FALSE(r.stopDates[0].stopNearest);
+    EXPECT_TRUE(r.stopDates[1].stopNearest);
+}
+
+TEST(Engine, FavouriteStopsCountWithinTheFetchRadius) {
+    auto b = network();
+    b.trip("10a", "R10", {{"G1", "08:03:00"}, {"Z", "08:30:00"}});
+    auto p = params(300);
+    EXPECT_EQ(nearby(snapshotOf(b), p, kFriday8).error, kNoTrips);
+    p.fetchRadius = 500;
+    p.favStops = {"GS"};
+    EXPECT_EQ(ids(nearby(snapshotOf(b), p, kFriday8).stopDates), Ids{"10a@G1"});
+}
+
+TEST(Engine, NoStopsAndCityChoice) {
+    auto b = network();
+    b.trip("9a", "R9", {{"A1", "08:02:00"}, {"Z", "08:30:00"}});
+    auto p = params(100);
+    p.lat = kLat - 0.01;  // 1.1 km south of everything
+    EXPECT_EQ(nearby(snapshotOf(b), p, kFriday8).error, kNoStops);
+    // Of two cities, the one whose stop is nearer answers.
+    FeedBuilder other;
+    other.stop("O1", "Omega", kLat - 0.0101, kLon).stop("O2", "Omega vég", kLat - 0.02, kLon);
+    other.route("RO", "1", 3).trip("o", "RO", {{"O1", "08:04:00"}, {"O2", "08:10:00"}});
+    Snapshot two = snapshotOf(b);
+    two.cities.push_back(City::build({"other", "Másik", "https://masik.example", ""},
+                                     gtfs::loadFeed(other.directory())));
+    const auto r = nearby(two, p, kFriday8);
+    EXPECT_EQ(r.cityKey, "other");
+    EXPECT_EQ(r.cityName, "Másik");
+    EXPECT_EQ(ids(r.stopDates), Ids{"o@O1"});
+    p.lat = kLat;
+    EXPECT_EQ(nearby(two, p, kFriday8).cityKey, "bp");
+}
+
+TEST(Engine, TripDetailsOfTheCurrentRun) {
+    auto b = network();
+    b.trip("9a", "R9", {{"A1", "07:55:00"}, {"B", "08:05:00"}, {"Z", "08:30:00"}}, 0, "Zéta");
+    const auto snap = snapshotOf(b);
+    const auto r = tripDetails(snap, "bp", "9a", "B", kFriday8);
+    ASSERT_EQ(r.error, "");
+    EXPECT_EQ(r.routeName, "9");
+    EXPECT_EQ(r.headsign, "Zéta");
+    ASSERT_EQ(r.stops.size(), 3u);
+    EXPECT_TRUE(r.stops[0].passed);
+    EXPECT_FALSE(r.stops[1].passed);
+    EXPECT_TRUE(r.stops[1].selected);
+    EXPECT_FALSE(r.stops[0].selected);
+    EXPECT_EQ(r.stops[1].departureTimestamp, (kFriday8 + 5min).time_since_epoch().count());
+    // Once today's run is over, tomorrow's is shown.
+    const auto later = tripDetails(snap, "bp", "9a", "B", budapest(2025_y / 3 / 14, 9h));
+    EXPECT_EQ(later.stops[1].departureTimestamp, (kFriday8 + 24h + 5min).time_since_epoch().count());
+    EXPECT_EQ(tripDetails(snap, "bp", "nope", "B", kFriday8).error, kNoTrip);
+    EXPECT_EQ(tripDetails(snap, "elsewhere", "9a", "B", kFriday8).error, kNoTrip);
+}
