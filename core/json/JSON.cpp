@@ -1,5 +1,7 @@
 #include "core/json/JSON.h"
 
+#include "core/json/JSONParser.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -33,30 +35,6 @@ bool isSpace(char c) {
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// The parser itself keeps no recursion, but copying, comparing and serialising a tree
-// recurse once per level; a hostile body must not be able to exhaust the stack.
-bool withinNestingLimit(std::string_view bytes, int limit) {
-    int depth = 0;
-    bool inString = false;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const char c = bytes[i];
-        if (inString) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > limit)
-                return false;
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return true;
-}
 
 JSONNumber numberOf(const json& node) {
     switch (node.type()) {
@@ -269,13 +247,11 @@ JSON::JSON(std::initializer_list<std::pair<const std::string, JSON>> members)
 }
 
 JSON JSON::parse(std::string_view bytes, ReadingOptions options) {
-    if (!withinNestingLimit(bytes, kMaxNesting))
-        return JSON();
     try {
-        auto root = std::make_shared<nlohmann::json>(
-            nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, /*allow_exceptions=*/false));
-        if (root->is_discarded() || (!options.allowFragments && !root->is_structured()))
+        std::optional<nlohmann::json> parsed = parseJSONDocument(bytes, kMaxNesting);
+        if (!parsed || (!options.allowFragments && !parsed->is_structured()))
             return JSON();
+        auto root = std::make_shared<nlohmann::json>(std::move(*parsed));
         const nlohmann::json* node = root.get();
         return JSON(std::move(root), node);
     } catch (const std::exception&) {

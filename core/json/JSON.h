@@ -174,7 +174,9 @@ public:
     static JSON null() { return JSON(); }
 
     // Parses bytes; bad bytes (or a bare scalar without allowFragments, or nesting deeper
-    // than kMaxNesting) give null with no error.
+    // than kMaxNesting) give null with no error. The nesting limit exists because copying,
+    // comparing and serialising a tree recurse once per level: a hostile body must not be
+    // able to exhaust the stack.
     static JSON parse(std::string_view bytes, ReadingOptions options = {});
     static JSON parse(std::span<const std::uint8_t> bytes, ReadingOptions options = {});
     static constexpr int kMaxNesting = 512;
