@@ -3,6 +3,7 @@
 #include "core/json/JSONParser.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <ostream>
@@ -107,6 +108,15 @@ double widenAsWritten(float number) {
     if (written.ec == std::errc{})
         std::from_chars(buffer, written.ptr, wide);
     return wide;
+}
+
+// Whether this value alone holds the tree, so it may change it in place. The acquire
+// fence orders our writes after the reads of any other thread that just released its share.
+bool soleOwner(const std::shared_ptr<json>& root) {
+    if (!root || root.use_count() != 1)
+        return false;
+    std::atomic_thread_fence(std::memory_order_acquire);
+    return true;
 }
 
 } // namespace
@@ -315,7 +325,7 @@ void JSON::setObject(nlohmann::json plain) {
 nlohmann::json JSON::takeObject() && {
     nlohmann::json plain;
     if (type_ != Type::unknown) {
-        if (root_ && root_.use_count() == 1 && node_ == root_.get())
+        if (soleOwner(root_) && node_ == root_.get())
             plain = std::move(*root_);
         else
             plain = *node_;
@@ -325,7 +335,7 @@ nlohmann::json JSON::takeObject() && {
 }
 
 nlohmann::json& JSON::ownNode() {
-    if (!root_ || root_.use_count() != 1 || node_ != root_.get()) {
+    if (!soleOwner(root_) || node_ != root_.get()) {
         root_ = std::make_shared<nlohmann::json>(*node_);
         node_ = root_.get();
     }
