@@ -2,6 +2,7 @@
 
 #include "tools/gtfs-synth/City.h"
 #include "tools/gtfs-synth/CsvWriter.h"
+#include "tools/gtfs-synth/Timetable.h"
 
 #include <algorithm>
 #include <charconv>
@@ -19,123 +20,6 @@ constexpr const char* kAgencyId = "MKV";
 constexpr const char* kAgencyName = "Mintavárosi Közlekedési Vállalat";
 constexpr const char* kAgencyUrl = "https://www.mintavaros.example/kozlekedes";
 constexpr double kMetresPerDegree = 111320.0;
-
-enum Service { Weekday, Weekend, Night, ServiceCount };
-
-struct ServiceInfo {
-    const char* id;
-    const char* code;   // short form inside trip ids
-    bool days[7];       // Monday first, as calendar.txt lists them
-};
-
-constexpr ServiceInfo kServices[ServiceCount] = {
-    {"MUNKANAP", "MN", {true, true, true, true, true, false, false}},
-    {"HETVEGE", "HV", {false, false, false, false, false, true, true}},
-    {"EJSZAKA", "EJ", {true, true, true, true, true, true, true}},
-};
-
-// Public holidays on fixed dates: on a weekday the weekend timetable runs.
-constexpr std::pair<unsigned, unsigned> kHolidays[] = {{1, 1},   {3, 15},  {5, 1},   {8, 20},
-                                                       {10, 23}, {11, 1}, {12, 25}, {12, 26}};
-
-// A stretch of the service day with one headway, in minutes after midnight.
-struct Window {
-    int start;
-    int end;   // exclusive
-    int headway;
-    double slowdown;   // running times stretch in the rush hours
-};
-
-std::vector<Window> windowsFor(const Line& line, Service service)
-{
-    const Headways& h = line.headways;
-    std::vector<Window> windows;
-    if (line.mode == Mode::NightBus) {
-        if (service == Night)
-            windows.push_back({h.first, h.last + 1, h.peak, 0.9});
-        return windows;
-    }
-    if (service == Night)
-        return windows;
-
-    const bool road = line.mode == Mode::Tram || line.mode == Mode::Bus || line.mode == Mode::Trolleybus;
-    const double rush = road ? 1.15 : 1.0;
-    const int first = service == Weekday ? h.first : h.first + 30;
-    auto add = [&](int start, int end, int headway, double slowdown) {
-        start = std::max(start, first);
-        end = std::min(end, h.last + 1);
-        if (start < end)
-            windows.push_back({start, end, headway, slowdown});
-    };
-    if (service == Weekday) {
-        add(0, 6 * 60, h.evening, 1.0);
-        add(6 * 60, 9 * 60, h.peak, rush);
-        add(9 * 60, 15 * 60, h.day, 1.0);
-        add(15 * 60, 18 * 60 + 30, h.peak, rush);
-        add(18 * 60 + 30, 20 * 60 + 30, h.day, 1.0);
-        add(20 * 60 + 30, 30 * 60, h.evening, 1.0);
-    } else {
-        add(0, 8 * 60, h.evening, 1.0);
-        add(8 * 60, 20 * 60, h.day + h.day / 3, 1.0);
-        add(20 * 60, 30 * 60, h.evening, 1.0);
-    }
-    return windows;
-}
-
-// One trip of a line, or for frequency-based lines one template trip per window.
-struct Run {
-    Service service;
-    int direction;
-    int sequence;
-    int start;          // minutes after midnight of the service day
-    double slowdown;
-    const Window* window;   // set for frequency-based templates
-};
-
-// Calls `visit` with every run of the line in a fixed order; cheap enough to
-// repeat for each file instead of keeping the runs.
-template <typename Visit>
-void forEachRun(const Line& line, Visit&& visit)
-{
-    for (int s = 0; s < ServiceCount; ++s) {
-        const auto service = static_cast<Service>(s);
-        const std::vector<Window> windows = windowsFor(line, service);
-        if (windows.empty())
-            continue;
-        for (int direction = 0; direction < 2; ++direction) {
-            int sequence = 0;
-            if (line.frequencies != FrequencyUse::None) {
-                for (const Window& window : windows)
-                    visit(Run{service, direction, ++sequence, window.start, window.slowdown, &window});
-                continue;
-            }
-            // The return direction runs half a headway later, so the ends do not depart together.
-            int t = windows.front().start + (direction == 1 ? windows.front().headway / 2 : 0);
-            std::size_t w = 0;
-            for (;;) {
-                while (w < windows.size() && t >= windows[w].end)
-                    ++w;
-                if (w == windows.size())
-                    break;
-                visit(Run{service, direction, ++sequence, t, windows[w].slowdown, nullptr});
-                t += windows[w].headway;
-            }
-        }
-    }
-}
-
-std::string tripId(const Line& line, const Run& run)
-{
-    char tail[32];
-    std::snprintf(tail, sizeof tail, "-%s-%d-%s%03d", kServices[run.service].code, run.direction,
-                  run.window ? "F" : "", run.sequence);
-    return line.id + tail;
-}
-
-int roundToMinute(double seconds)
-{
-    return static_cast<int>(std::lround(seconds / 60.0)) * 60;
-}
 
 struct Projection {
     double lat0;
@@ -270,7 +154,7 @@ Summary generateFeed(const Options& options, FeedSink& sink)
                 const auto& stops = line.stops[static_cast<std::size_t>(run.direction)];
                 const auto& seconds = line.runSeconds[static_cast<std::size_t>(run.direction)];
                 for (std::size_t k = 0; k < stops.size(); ++k) {
-                    const int at = run.start * 60 + roundToMinute(seconds[k] * run.slowdown);
+                    const int at = stopTimeSeconds(run, seconds[k]);
                     out.text(id).time(at).time(at);
                     out.text(city.stops[static_cast<std::size_t>(stops[k])].id).number(static_cast<std::int64_t>(k + 1));
                     // Nobody boards at the terminus or alights at the first stop.
