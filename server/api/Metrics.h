@@ -1,0 +1,29 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace velmo::api {
+
+// Counters for GET /metrics, in Prometheus text format. Thread-safe.
+class Metrics {
+public:
+    void request(const std::string& endpoint, const std::string& result, std::chrono::duration<double> latency);
+    void feedLoaded(const std::string& city, std::chrono::duration<double> took);
+    [[nodiscard]] std::string render() const;
+
+private:
+    static constexpr std::array<double, 9> kBuckets{0.001, 0.0025, 0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 1.0};
+
+    mutable std::mutex mutex_;
+    std::map<std::pair<std::string, std::string>, unsigned long long> requests_;
+    std::array<unsigned long long, kBuckets.size() + 1> latency_{};
+    double latencySum_ = 0;
+    unsigned long long latencyCount_ = 0;
+    std::map<std::string, double> feedLoadSeconds_;
+};
+
+}  // namespace velmo::api

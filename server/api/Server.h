@@ -1,0 +1,62 @@
+#pragma once
+
+#include "server/api/Metrics.h"
+#include "server/api/Request.h"
+#include "server/query/Engine.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace httplib {
+class SSLServer;
+}
+
+namespace velmo::api {
+
+struct ServerOptions {
+    std::string certPath;
+    std::string keyPath;
+    int threads = 4;
+    std::chrono::seconds readTimeout{5};
+    std::chrono::seconds writeTimeout{5};
+    std::chrono::seconds idleTimeout{5};  // keep-alive connections
+    std::size_t maxBody = 64 * 1024;
+    VersionPolicy versions;
+    query::EngineOptions engine;
+};
+
+using SnapshotSource = std::function<std::shared_ptr<const query::Snapshot>()>;
+using Clock = std::function<query::TimePoint()>;
+
+// The HTTPS front: routes, envelope for every reply, limits and metrics.
+class Server {
+public:
+    // Throws std::runtime_error when the certificate or key cannot be used.
+    Server(ServerOptions options, SnapshotSource snapshots, Clock clock);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // Binds to host:port (port 0: any free port); returns the port or -1.
+    int bind(const std::string& host, int port);
+    // Serves until stop(); returns false when serving failed.
+    bool listen();
+    void stop();
+    // Blocks until listen() has started accepting (for tests).
+    void waitUntilReady() const;
+
+    Metrics& metrics() { return metrics_; }
+
+private:
+    void routes();
+
+    ServerOptions options_;
+    SnapshotSource snapshots_;
+    Clock clock_;
+    Metrics metrics_;
+    std::unique_ptr<httplib::SSLServer> http_;
+};
+
+}  // namespace velmo::api
