@@ -1,10 +1,7 @@
 #pragma once
-// The strict JSON reader behind JSON::parse (RFC 8259 text, UTF-8 only).
-//
-// It accepts exactly what nlohmann::json::parse accepts (a leading UTF-8 byte order mark
-// included) and builds the same tree, but reads the bytes several times faster: the
-// departures reply is parsed on every query. Non-negative integers become unsigned,
-// negative ones signed, integers beyond 64 bits and numbers with a fraction or exponent
+// The JSON reader behind JSON::parse: nlohmann::json's strict parser (RFC 8259, UTF-8,
+// a leading byte order mark allowed) behind a nesting limit. Non-negative integers become
+// unsigned, negative ones signed, numbers with a fraction or exponent (or beyond 64 bits)
 // become doubles; a later duplicate key replaces an earlier one.
 
 #include <optional>
