@@ -164,14 +164,19 @@ std::unique_ptr<LocationService> makeSystemLocationService(RunLoop& runLoop, con
     if (QGeoPositionInfoSource::availableSources().isEmpty() || !geoClueReachable()) {
         return nullptr;
     }
+    // The desktop's location agent asks the user on behalf of this program.
     const QString desktopId = QString::fromStdString(bundle.info(kBundleExecutableKey).value_or("velmomac"));
+    return makeSystemLocationService(runLoop, [desktopId](QObject* parent) {
+        const QVariantMap parameters{{QStringLiteral("desktopId"), desktopId}};
+        return QGeoPositionInfoSource::createDefaultSource(parameters, parent);
+    });
+}
+
+std::unique_ptr<LocationService> makeSystemLocationService(RunLoop& runLoop, SourceFactory makeSource) {
     auto state = std::make_shared<QtServiceState>();
     state->label = "system";
     state->tracksAccess = true;
-    state->makeSource = [desktopId](QObject* parent) {
-        const QVariantMap parameters{{QStringLiteral("desktopId"), desktopId}};
-        return QGeoPositionInfoSource::createDefaultSource(parameters, parent);
-    };
+    state->makeSource = std::move(makeSource);
     return std::make_unique<QtLocationService>(runLoop, std::move(state));
 }
 

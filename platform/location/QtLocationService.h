@@ -6,8 +6,12 @@
 #include "platform/location/LocationManager.h"
 #include "platform/runloop/RunLoop.h"
 
+#include <functional>
 #include <iosfwd>
 #include <string>
+
+class QGeoPositionInfoSource;
+class QObject;
 
 namespace velmo {
 
@@ -16,6 +20,11 @@ namespace velmo {
 // bundle's executable name. Authorisation is not determined until the first fix (then
 // authorised) or an access error (then denied).
 std::unique_ptr<LocationService> makeSystemLocationService(RunLoop& runLoop, const Bundle& bundle);
+
+// The system service's rules over sources made by `makeSource` (which may return nullptr);
+// lets tests drive it with a scripted source.
+std::unique_ptr<LocationService> makeSystemLocationService(
+    RunLoop& runLoop, std::function<QGeoPositionInfoSource*(QObject* parent)> makeSource);
 
 // Fixes from an NMEA source: a log file (replayed), or "serial:DEVICE" / "socket:HOST:PORT".
 // A log file that does not exist, or a source the plugin cannot open, gives a service whose
