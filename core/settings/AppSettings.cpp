@@ -325,7 +325,8 @@ bool AppSettings::isWatchSyncronized() const
 void AppSettings::runStartupCheck()
 {
     UserDefaults defaults(kAppGroup);
-    if (defaults.integerForKey("configVersion") >= kConfigVersion)
+    // An unwritable suite has already said so, and reads give the typed defaults.
+    if (!defaults.isWritable() || defaults.integerForKey("configVersion") >= kConfigVersion)
         return;
     bool checked = false;
     const bool committed = defaults.transaction([&] {

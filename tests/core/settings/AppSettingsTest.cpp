@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 
+#include <fstream>
 #include <regex>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -229,6 +230,24 @@ TEST_F(AppSettingsTest, SkipCheckNeverChecks)
         EXPECT_EQ(suite().objectForKey("settingRadius"), PlistValue(350.0F)) << flag;
         EXPECT_EQ(suite().integerForKey("configVersion"), 143) << flag;
     }
+}
+
+TEST_F(AppSettingsTest, AnUnusableSuiteReadsAsDefaults)
+{
+    // The settings folder cannot be created below a regular file.
+    const std::string blocker = folder_ + "/file";
+    { std::ofstream(blocker) << "not a folder"; }
+    setenv("XDG_CONFIG_HOME", blocker.c_str(), 1);
+
+    ::testing::internal::CaptureStderr();
+    AppSettings settings;
+    settings.set("settingMinutes", int64_t{45});
+    const std::optional<PlistValue> minutes = settings.get("settingMinutes");
+    const std::optional<PlistValue> uuid = settings.get("deviceUUID");
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(minutes, PlistValue(int64_t{0}));
+    EXPECT_EQ(uuid, PlistValue(""));
+    EXPECT_THAT(log, HasSubstr(blocker));
 }
 
 // A store whose check dies after writing back its first kept value.

@@ -248,6 +248,17 @@ TEST_F(CliTest, ResetEmptiesTheSuite)
     EXPECT_TRUE(suite().dictionaryRepresentation().empty());
 }
 
+TEST_F(CliTest, AWriteToAnUnusableSuiteFails)
+{
+    const std::string blocker = folder_ + "/file";
+    { std::ofstream(blocker) << "not a folder"; }
+    setenv("XDG_CONFIG_HOME", blocker.c_str(), 1);
+    const Outcome r = run({"set", "settingMinutes", "45"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_THAT(r.err, HasSubstr("velmo-settings: a beállítások nem írhatók"));
+    EXPECT_EQ(run({"fav", "add", "stop", "S1"}).exitCode, 1);
+}
+
 TEST_F(CliTest, HelpListsTheCommandsAndOptions)
 {
     const Outcome r = run({"--help"});
