@@ -1,0 +1,160 @@
+#include "core/service/TarvoReply.h"
+
+#include <array>
+#include <string_view>
+
+namespace velmo {
+
+Envelope judgeEnvelope(const std::optional<Bytes>& body, const std::optional<UrlError>& transportError) {
+    if (transportError || !body) {
+        return {std::nullopt, kDownloadError};
+    }
+    JSON reply = JSON::parse(std::span<const std::uint8_t>(*body), {.allowFragments = true});
+    const std::optional<bool> error = reply["error"].boolean();
+    if (!error) {
+        return {std::nullopt, kDownloadError};
+    }
+    if (!*error) {
+        return {std::move(reply), std::nullopt};
+    }
+    const std::optional<std::string> code = reply["errorMessage"].string();
+    if (const std::optional<std::string> text = reply["errorMessageText"].string()) {
+        // Without a code of its own the text still reaches the user: "::" + text.
+        return {std::nullopt, code.value_or(std::string()) + "::" + *text};
+    }
+    return {std::nullopt, code};
+}
+
+namespace {
+
+enum class Read { doubleNumber, integerNumber, integer, string, boolean };
+
+struct Field {
+    const char* member;
+    Read read;
+    const char* key;
+};
+
+// The departure item's members in the order they are read, with the item key each becomes.
+// "warningText" (only when "warning" is true) and "hasDetails" follow these.
+constexpr std::array<Field, 21> kFields{{
+    {"stopLat", Read::doubleNumber, "stopLat"},
+    {"stopLon", Read::doubleNumber, "stopLon"},
+    {"stopDistance", Read::integerNumber, "stopDistance"},
+    {"stopFavoriteId", Read::string, "stopId"},
+    {"stopUniqueId", Read::string, "stopIdUniq"},
+    {"stopNearest", Read::boolean, "nearest"},
+    {"stopFavorite", Read::boolean, "favStop"},
+    {"stopName", Read::string, "name"},
+    {"routeName", Read::string, "shortName"},
+    {"routeFavoriteId", Read::string, "routeId"},
+    {"routeUniqueId", Read::string, "routeIdUniq"},
+    {"routeFavorite", Read::boolean, "favRoute"},
+    {"routeType", Read::string, "type"},
+    {"tripHeadsign", Read::string, "tripHeadsign"},
+    {"tripId", Read::string, "tripId"},
+    {"tripUniqueId", Read::string, "tripIdUniq"},
+    {"tripDepartureSeconds", Read::integer, "departureSeconds"},
+    {"tripDepartureTimestamp", Read::integer, "departure"},
+    {"tripDepartureMinutesText", Read::string, "departureMinutes"},
+    {"tripDepartureGPS", Read::boolean, "departureGPS"},
+    {"warning", Read::boolean, "warning"},
+}};
+
+std::optional<PlistValue> readField(const JSON& value, Read read) {
+    switch (read) {
+    case Read::doubleNumber:
+        if (auto n = value.number()) {
+            return PlistValue(n->toDouble());
+        }
+        break;
+    case Read::integerNumber:
+        if (auto n = value.number()) {
+            return PlistValue(n->toInt64());
+        }
+        break;
+    case Read::integer:
+        if (auto n = value.integer()) {
+            return PlistValue(*n);
+        }
+        break;
+    case Read::string:
+        if (auto s = value.string()) {
+            return PlistValue(std::move(*s));
+        }
+        break;
+    case Read::boolean:
+        if (auto b = value.boolean()) {
+            return PlistValue(*b);
+        }
+        break;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+DepartureConversion convertDeparture(const JSON& departure) {
+    DepartureConversion result;
+    PlistMap item;
+    for (const Field& field : kFields) {
+        std::optional<PlistValue> value = readField(departure[field.member], field.read);
+        if (!value) {
+            result.badMember = field.member;
+            return result;
+        }
+        item.emplace(field.key, std::move(*value));
+    }
+    if (*item.at("warning").ifBool()) {
+        PlistList texts;
+        for (const auto& [position, element] : departure["warningText"]) {
+            if (auto text = element.string()) {
+                texts.emplace_back(std::move(*text));
+            } else {
+                result.skippedWarnings.push_back(position);
+            }
+        }
+        item.emplace("warningText", std::move(texts));
+    }
+    const std::optional<bool> hasDetails = departure["hasDetails"].boolean();
+    if (!hasDetails) {
+        result.badMember = "hasDetails";
+        result.skippedWarnings.clear();
+        return result;
+    }
+    item.emplace("hasDetails", *hasDetails);
+    result.item = std::move(item);
+    return result;
+}
+
+std::string errorMessageForCode(std::string_view code) {
+    struct Message {
+        std::string_view code;
+        const char* text;
+    };
+    static constexpr std::array<Message, 8> kMessages{{
+        {"NOLOCATION", "A pozíciód meghatározása nem sikerült"},
+        {"NOLOCATIONACCESS", "Nincs hozzáférés a pozíciódhoz"},
+        {"NOLOCATIONDISABLED", "A helymeghatározás le van tiltva"},
+        {"NOSTOPS", "Nincs megálló a közeledben"},
+        {"NOTRIPS", "Nincs induló járat"},
+        {"DOWNLOADERROR", "Hálózati hiba"},
+        {"NEWSTABLE", "Új verzió elérhető az App Storeban"},
+        {"NEWTESTFLIGHT", "Telepítsd fel az új verziót a Testflightból!"},
+    }};
+    for (const Message& message : kMessages) {
+        if (code == message.code) {
+            return message.text;
+        }
+    }
+    constexpr std::string_view separator = "::";
+    const auto first = code.find(separator);
+    if (first == std::string_view::npos) {
+        return "Ismeretlen hiba!";
+    }
+    // The server's text: between the first "::" and the next one, or the end.
+    const std::string_view rest = code.substr(first + separator.size());
+    return std::string(rest.substr(0, rest.find(separator)));
+}
+
+} // namespace velmo
