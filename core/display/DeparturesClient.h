@@ -1,0 +1,41 @@
+#pragma once
+// The departures source as the display controllers see it: one query at a time, a cancel
+// that only tells the source its answer is no longer wanted, the item map of one departure
+// and the Hungarian message of an error code. The programs adapt TarvoRequest to it; tests
+// hand the controllers a scripted fake.
+
+#include "core/json/JSON.h"
+#include "platform/defaults/PlistValue.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velmo {
+
+class DeparturesClient {
+public:
+    // error code, "stopDates", "stopDatesNearby", city name, city URL, city key, reserved.
+    using Callback = std::function<void(std::optional<std::string> error, std::optional<JSON> stopDates,
+                                        std::optional<JSON> stopDatesNearby, std::optional<std::string> cityName,
+                                        std::optional<std::string> cityURL, std::optional<std::string> cityKey,
+                                        std::optional<std::string> reserved)>;
+
+    virtual ~DeparturesClient() = default;
+    // Starts one query; `callback` runs at most once, on any thread.
+    virtual void getWithLocation(bool skip_nearby, Callback callback) = 0;
+    // The caller no longer wants the answer of a query under way.
+    virtual void cancel() = 0;
+    // The item map of one departure, or absent when it cannot be converted.
+    virtual std::optional<PlistMap> toDictionary(const JSON& departure) const = 0;
+    // The Hungarian message for an error code.
+    virtual std::string toErrorString(std::string_view code) const = 0;
+};
+
+// The item maps of a reply list in the order the JSON value enumerates its elements (an
+// array's elements, an object's member values, nothing for other kinds); departures that
+// cannot be converted are left out.
+PlistList itemsFromList(const DeparturesClient& client, const JSON& list);
+
+} // namespace velmo

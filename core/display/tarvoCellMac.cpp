@@ -1,0 +1,228 @@
+#include "core/display/tarvoCellMac.h"
+
+#include "core/display/StarLabel.h"
+#include "ui_tarvoCellMac.h"
+
+#include <QFile>
+#include <QIcon>
+#include <QTextCharFormat>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <cmath>
+
+// The compiled-in icons live in a static library; registering them by hand keeps the
+// linker from dropping them.
+static void initDisplayResources() { Q_INIT_RESOURCE(velmo); }
+
+namespace velmo {
+
+const QColor tarvoCellMac::kStarFill(238, 195, 50);
+const QColor tarvoCellMac::kStarStroke(172, 76, 39);
+
+namespace {
+
+// A string value as text; whole numbers are shown as written, other kinds as "".
+std::string textOf(const PlistMap& item, const char* key)
+{
+    const auto found = item.find(key);
+    if (found == item.end())
+        return {};
+    if (const auto* text = found->second.ifString())
+        return *text;
+    if (const auto* number = found->second.ifInteger())
+        return std::to_string(*number);
+    return {};
+}
+
+bool flagOf(const PlistMap& item, const char* key)
+{
+    const auto found = item.find(key);
+    return found != item.end() && found->second.toBool();
+}
+
+QString qs(const std::string& text) { return QString::fromStdString(text); }
+
+QTextCharFormat plainFormat(int points)
+{
+    QTextCharFormat format;
+    QFont font;
+    font.setPointSize(points);
+    format.setFont(font);
+    return format;
+}
+
+// Filled gold with a brown outline, as wide as a thin stroke at that size.
+QTextCharFormat starFormat(int points)
+{
+    QTextCharFormat format = plainFormat(points);
+    format.setForeground(tarvoCellMac::kStarFill);
+    QPen outline(tarvoCellMac::kStarStroke);
+    outline.setWidthF(std::max(1.0, points * 0.04));
+    format.setTextOutline(outline);
+    return format;
+}
+
+} // namespace
+
+tarvoCellMac::tarvoCellMac(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::tarvoCellMac>())
+{
+    initDisplayResources();
+    ui_->setupUi(this);
+    tarvoImage = ui_->tarvoImage;
+    tarvoLineLabel = ui_->tarvoLineLabel;
+    tarvoStopLabel = ui_->tarvoStopLabel;
+    tarvoDirectionLabel = ui_->tarvoDirectionLabel;
+    tarvoTimeLeftLabel = ui_->tarvoTimeLeftLabel;
+    tarvoTimeLeftLabelNoGPS = ui_->tarvoTimeLeftLabelNoGPS;
+    tarvoWarningLabel = ui_->tarvoWarningLabel;
+    tarvoLiveMarker = ui_->tarvoLiveMarker;
+    tarvoErrorLabel = ui_->tarvoErrorLabel;
+    tarvoWarningLabel->hide();
+    tarvoLiveMarker->hide();
+    tarvoErrorLabel->hide();
+    errorText_ = [](std::string_view code) { return std::string(code); };
+}
+
+tarvoCellMac::~tarvoCellMac() = default;
+
+void tarvoCellMac::prepareForReuse() {}
+
+void tarvoCellMac::setErrorText(std::function<std::string(std::string_view)> errorText)
+{
+    if (errorText)
+        errorText_ = std::move(errorText);
+}
+
+QString tarvoCellMac::vehicleName(const std::string& type)
+{
+    static const std::map<std::string, QString> names{
+        {"BUS", QStringLiteral("busz")},          {"TRAM", QStringLiteral("villamos")},
+        {"TROLLEYBUS", QStringLiteral("trolibusz")}, {"SUBWAY", QStringLiteral("metró")},
+        {"RAIL", QStringLiteral("HÉV/vonat")},    {"FERRY", QStringLiteral("hajó")},
+        {"NIGHTBUS", QStringLiteral("éjszakai busz")},
+    };
+    const auto found = names.find(type);
+    return found == names.end() ? QStringLiteral("jármű") : found->second;
+}
+
+void tarvoCellMac::fillFromData()
+{
+    const PlistMap empty;
+    const PlistMap& item = tarvoData ? *tarvoData : empty;
+    const auto error = item.find("error");
+    if (error != item.end() && item.size() == 1)
+        showError(error->second.toString().value_or(""));
+    else
+        showDeparture(item);
+}
+
+void tarvoCellMac::setDepartureControlsVisible(bool visible)
+{
+    tarvoImage->setVisible(visible);
+    tarvoLineLabel->setVisible(visible);
+    ui_->tarvoTextColumn->setVisible(visible);
+    ui_->tarvoTimeBox->setVisible(visible);
+    tarvoErrorLabel->setVisible(!visible);
+}
+
+void tarvoCellMac::showError(const std::string& code)
+{
+    const QString message = qs(errorText_(code));
+    setDepartureControlsVisible(false);
+    tarvoErrorLabel->setText(message);
+    accessibleSentence_ = QStringLiteral("Hiba: %1").arg(message);
+    setAccessibleName(accessibleSentence_);
+}
+
+void tarvoCellMac::showDeparture(const PlistMap& item)
+{
+    setDepartureControlsVisible(true);
+    tarvoErrorLabel->clear();
+
+    const std::string minutes = textOf(item, "departureMinutes");
+    const QString timeText = minutes == "!!" ? QStringLiteral("MOST") : qs(minutes) + QStringLiteral(" perc");
+    const std::string type = textOf(item, "type");
+
+    QTextDocument stop;
+    QTextCursor stopCursor(&stop);
+    if (flagOf(item, "favStop"))
+        stopCursor.insertText(QStringLiteral("★ "), starFormat(kStopFontPoints));
+    stopCursor.insertText(qs(textOf(item, "name")), plainFormat(kStopFontPoints));
+    tarvoStopLabel->setDocumentContent(stop);
+
+    QTextDocument line;
+    QTextCursor lineCursor(&line);
+    QTextCharFormat lineFormat = plainFormat(kLineFontPoints);
+    lineFormat.setFontWeight(QFont::DemiBold);
+    lineCursor.insertText(qs(textOf(item, "shortName")), lineFormat);
+    if (flagOf(item, "favRoute"))
+        lineCursor.insertText(QStringLiteral(" ★"), starFormat(kLineFontPoints));
+    tarvoLineLabel->setDocumentContent(line);
+
+    const bool live = flagOf(item, "departureGPS");
+    if (live) {
+        tarvoTimeLeftLabel->setText(timeText);
+        tarvoTimeLeftLabelNoGPS->setText(QString());
+    } else {
+        tarvoTimeLeftLabelNoGPS->setText(timeText);
+        tarvoTimeLeftLabel->setText(QString());
+    }
+    tarvoLiveMarker->setVisible(live);
+    tarvoTimeLeftLabel->setVisible(live);
+    tarvoTimeLeftLabelNoGPS->setVisible(!live);
+
+    tarvoDirectionLabel->setText(qs(textOf(item, "tripHeadsign")));
+
+    // Warning sign with the service's texts as its tool tip.
+    QStringList warnings;
+    if (const auto found = item.find("warningText"); found != item.end()) {
+        if (const auto* list = found->second.ifList()) {
+            for (const PlistValue& text : *list)
+                if (const auto* s = text.ifString())
+                    warnings << qs(*s);
+        } else if (const auto* s = found->second.ifString()) {
+            warnings << qs(*s);
+        }
+    }
+    const bool warning = flagOf(item, "warning");
+    tarvoWarningLabel->setVisible(warning);
+    tarvoWarningLabel->setToolTip(warnings.join(QLatin1Char('\n')));
+
+    const QString iconPath = QStringLiteral(":/icons/%1.svg").arg(qs(type));
+    if (!type.empty() && QFile::exists(iconPath)) {
+        const qreal ratio = devicePixelRatioF();
+        QPixmap pixmap = QIcon(iconPath).pixmap(QSize(36, 36), ratio);
+        tarvoImage->setPixmap(pixmap);
+        tarvoImage->setProperty("tarvoIconName", qs(type));
+    } else {
+        tarvoImage->clear();
+        tarvoImage->setProperty("tarvoIconName", QString());
+    }
+
+    // One sentence for screen readers, without the stars of the visible labels.
+    QString vehicle = vehicleName(type);
+    vehicle[0] = vehicle[0].toUpper();
+    QString sentence = QStringLiteral("%1 %2, %3 megálló").arg(vehicle, qs(textOf(item, "shortName")),
+                                                              qs(textOf(item, "name")));
+    const QString direction = qs(textOf(item, "tripHeadsign"));
+    if (!direction.isEmpty())
+        sentence += QStringLiteral(", %1 felé").arg(direction);
+    if (minutes == "!!")
+        sentence += QStringLiteral(", most indul");
+    else if (!minutes.empty())
+        sentence += QStringLiteral(", %1 perc múlva indul").arg(qs(minutes));
+    sentence += live ? QStringLiteral(" (élő GPS-adat)") : QStringLiteral(" (menetrend szerint)");
+    sentence += QLatin1Char('.');
+    if (flagOf(item, "favRoute"))
+        sentence += QStringLiteral(" Kedvenc járat.");
+    if (flagOf(item, "favStop"))
+        sentence += QStringLiteral(" Kedvenc megálló.");
+    if (warning)
+        sentence += QStringLiteral(" Figyelmeztetés: %1").arg(warnings.isEmpty() ? QStringLiteral("van.")
+                                                                                : warnings.join(QStringLiteral("; ")));
+    accessibleSentence_ = sentence;
+    setAccessibleName(sentence);
+}
+
+} // namespace velmo

@@ -1,0 +1,80 @@
+#pragma once
+// tarvoCellMac: the row that shows one departure in both programs — vehicle icon, line
+// number (with a star for a favourite line), stop (with a star for a favourite stop),
+// direction, an optional warning sign, and the minutes left in one of two labels: the live
+// one when the time comes from the vehicle's GPS position, the timetable one otherwise.
+// The controls come from resources/tarvoCellMac.ui.
+
+#include "platform/defaults/PlistValue.h"
+
+#include <QColor>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+class QLabel;
+namespace Ui {
+class tarvoCellMac;
+}
+
+namespace velmo {
+
+class StarLabel;
+
+class tarvoCellMac : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kStopFontPoints = 12;
+    static constexpr int kLineFontPoints = 28;
+    static const QColor kStarFill;   // gold (238,195,50)
+    static const QColor kStarStroke; // brown (172,76,39)
+
+    explicit tarvoCellMac(QWidget* parent = nullptr);
+    ~tarvoCellMac() override;
+
+    // The item on show; fillFromData renders it.
+    std::optional<PlistMap> tarvoData;
+
+    // Renders tarvoData. A departure item shows its fields; an item whose only key is
+    // "error" shows the message of that code across the row; missing keys and values of
+    // other kinds show as empty texts, never as a failure.
+    void fillFromData();
+    // Does nothing: a reused row keeps its texts until it is filled again.
+    void prepareForReuse();
+
+    // The message shown for an error item's code (the code itself until set).
+    void setErrorText(std::function<std::string(std::string_view)> errorText);
+
+    // A Hungarian sentence that a screen reader reads for this row.
+    QString accessibleSentence() const { return accessibleSentence_; }
+
+    // Outlets.
+    QLabel* tarvoImage = nullptr;
+    StarLabel* tarvoLineLabel = nullptr;
+    StarLabel* tarvoStopLabel = nullptr;
+    QLabel* tarvoDirectionLabel = nullptr;
+    QLabel* tarvoTimeLeftLabel = nullptr;
+    QLabel* tarvoTimeLeftLabelNoGPS = nullptr;
+    // Beyond the departure's own fields: the warning sign, the live marker and the error text.
+    QLabel* tarvoWarningLabel = nullptr;
+    QLabel* tarvoLiveMarker = nullptr;
+    QLabel* tarvoErrorLabel = nullptr;
+
+    // The Hungarian name of a vehicle type ("BUS" → "busz"); "jármű" for others.
+    static QString vehicleName(const std::string& type);
+
+private:
+    void showError(const std::string& code);
+    void showDeparture(const PlistMap& item);
+    void setDepartureControlsVisible(bool visible);
+
+    std::unique_ptr<Ui::tarvoCellMac> ui_;
+    std::function<std::string(std::string_view)> errorText_;
+    QString accessibleSentence_;
+};
+
+} // namespace velmo

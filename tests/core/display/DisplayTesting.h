@@ -1,0 +1,48 @@
+#pragma once
+// Test support for the display code: a scripted departures source, departure items and a
+// fixture that gives each test an empty private settings folder.
+
+#include "core/display/DeparturesClient.h"
+#include "core/settings/AppSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace velmo::test {
+
+// Records the queries and hands their callbacks to the test, which answers them.
+class FakeDeparturesClient : public DeparturesClient {
+public:
+    void getWithLocation(bool skip_nearby, Callback callback) override;
+    void cancel() override { ++cancels; }
+    // Copies the members that are strings, bools or whole numbers; a non-object is refused.
+    std::optional<PlistMap> toDictionary(const JSON& departure) const override;
+    std::string toErrorString(std::string_view code) const override { return "Hiba (" + std::string(code) + ")"; }
+
+    // Answers the oldest unanswered query.
+    void answer(std::optional<std::string> error, std::optional<JSON> first, std::optional<JSON> second);
+
+    std::vector<Callback> pending;
+    std::vector<bool> skipNearby;
+    int cancels = 0;
+};
+
+// A departure in the reply's shape; `index` makes its texts distinct.
+JSON departureJson(int index, bool gps = false);
+// An array of `count` departures starting at `first`.
+JSON departureList(int count, int first = 0);
+
+// A full item map as the row view reads it.
+PlistMap departureItem(const std::string& line, const std::string& minutes, bool gps, bool favStop = false,
+                       bool favRoute = false);
+
+class DisplayFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::string folder_;
+};
+
+} // namespace velmo::test
