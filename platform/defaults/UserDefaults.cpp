@@ -197,19 +197,19 @@ struct UserDefaults::Impl {
         const std::string folder = configFolder();
         if (!isValidSuiteName(name)) {
             path = folder + "/" + name + ".sqlite";
-            reportOnce(path, "invalid settings suite name \"" + name + "\"; settings will not be saved");
+            reportOnce(path, "érvénytelen beállításcsomag-név: \"" + name + "\"; a beállítások nem menthetők");
             return;
         }
         if (folder.empty()) {
             path = name + ".sqlite";
-            reportOnce(path, "no home folder for the settings of \"" + name + "\"; settings will not be saved");
+            reportOnce(path, "nincs saját mappa a(z) \"" + name + "\" beállításaihoz; a beállítások nem menthetők");
             return;
         }
         path = folder + "/" + name + ".sqlite";
         std::string error;
         if (!makeFolders(folder, error)) {
-            reportOnce(path, "cannot create the settings folder " + folder + ": " + error +
-                                 "; settings will not be saved");
+            reportOnce(path, "nem hozható létre a beállítások mappája: " + folder + ": " + error +
+                                 "; a beállítások nem menthetők");
             return;
         }
         connect(false);
@@ -244,8 +244,8 @@ struct UserDefaults::Impl {
             return;
         }
         if (rc != SQLITE_OK) {
-            reportOnce(path, "cannot use the settings file " + path + ": " + errorText() +
-                                 "; settings will not be saved");
+            reportOnce(path, "nem használható a beállítások fájlja: " + path + ": " + errorText() +
+                                 "; a beállítások nem menthetők");
             writable = false;
             return;
         }
@@ -269,11 +269,11 @@ struct UserDefaults::Impl {
             rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | common, nullptr);
             if (rc != SQLITE_OK) {
                 close();
-                reportOnce(path, "cannot open the settings file " + path + ": " + why +
-                                     "; settings will not be saved");
+                reportOnce(path, "nem nyitható meg a beállítások fájlja: " + path + ": " + why +
+                                     "; a beállítások nem menthetők");
                 return false;
             }
-            reportOnce(path, "the settings file " + path + " is read-only; settings will not be saved");
+            reportOnce(path, "a beállítások fájlja csak olvasható: " + path + "; a beállítások nem menthetők");
         }
         sqlite3_busy_timeout(db, busyTimeoutMs);
         identifyFile();
@@ -291,8 +291,8 @@ struct UserDefaults::Impl {
 
     void applyFormat(bool newerFormat) {
         if (newerFormat && writable) {
-            reportOnce(path, "the settings file " + path +
-                                 " was written by a newer version; settings will not be saved");
+            reportOnce(path, "a beállítások fájlját újabb változat írta: " + path +
+                                 "; a beállítások nem menthetők");
             writable = false;
         }
     }
@@ -374,15 +374,15 @@ struct UserDefaults::Impl {
         }
         if (::rename(path.c_str(), target.c_str()) != 0) {
             const std::string why = std::strerror(errno);
-            reportOnce(path, "the settings file " + path + " is not a readable database and cannot be moved aside: " +
-                                 why + "; settings will not be saved");
+            reportOnce(path, "a beállítások fájlja sérült, és nem tehető félre: " + path + ": " +
+                                 why + "; a beállítások nem menthetők");
             return false;
         }
         for (const char* suffix : {"-wal", "-shm"}) {
             ::rename((path + suffix).c_str(), (target + suffix).c_str());
         }
-        report("the settings file " + path + " was not a readable database; moved it to " + target +
-               " and started with empty settings");
+        report("a beállítások fájlja sérült volt: " + path + "; félretéve ide: " + target +
+               ", üres beállításokkal folytatjuk");
         return true;
     }
 
@@ -417,13 +417,13 @@ struct UserDefaults::Impl {
     template <typename Change>
     void write(const std::string& what, const Change& change) {
         if (db == nullptr || !writable) {
-            reportOnce(path, "cannot write the settings file " + path + "; settings will not be saved");
+            reportOnce(path, "nem írható a beállítások fájlja: " + path + "; a beállítások nem menthetők");
             return;
         }
         if (depth > 0) {
             if (change() != SQLITE_OK) {
                 transactionFailed = true;
-                report("could not save " + what + " in " + path + ": " + errorText());
+                report("nem sikerült menteni (" + what + "): " + path + ": " + errorText());
             }
             return;
         }
@@ -432,7 +432,7 @@ struct UserDefaults::Impl {
             rc = commitOne(change);
         }
         if (rc != SQLITE_OK) {
-            report("could not save " + what + " in " + path + ": " + lastError);
+            report("nem sikerült menteni (" + what + "): " + path + ": " + lastError);
         }
     }
 
@@ -591,11 +591,11 @@ void UserDefaults::setFloat(const std::string& key, float value) { setObject(key
 void UserDefaults::setDouble(const std::string& key, double value) { setObject(key, PlistValue(value)); }
 
 void UserDefaults::removeObjectForKey(const std::string& key) {
-    impl_->write("the removal of \"" + key + "\"", [&] { return impl_->remove(key); });
+    impl_->write("\"" + key + "\" törlése", [&] { return impl_->remove(key); });
 }
 
 void UserDefaults::removeAllObjects() {
-    impl_->write("the removal of all settings", [&] { return impl_->exec("DELETE FROM defaults"); });
+    impl_->write("minden beállítás törlése", [&] { return impl_->exec("DELETE FROM defaults"); });
 }
 
 PlistMap UserDefaults::dictionaryRepresentation() const { return impl_->all(); }
@@ -605,7 +605,7 @@ bool UserDefaults::synchronize() { return isWritable(); }
 bool UserDefaults::transaction(const std::function<void()>& body) {
     Impl& d = *impl_;
     if (d.db == nullptr || !d.writable) {
-        reportOnce(d.path, "cannot write the settings file " + d.path + "; settings will not be saved");
+        reportOnce(d.path, "nem írható a beállítások fájlja: " + d.path + "; a beállítások nem menthetők");
         return false;
     }
     if (d.depth > 0) {
@@ -632,7 +632,7 @@ bool UserDefaults::transaction(const std::function<void()>& body) {
         rc = d.exec("BEGIN IMMEDIATE");
     }
     if (rc != SQLITE_OK) {
-        report("could not start a settings transaction in " + d.path + ": " + d.errorText());
+        report("nem indítható tranzakció a beállításokon: " + d.path + ": " + d.errorText());
         return false;
     }
     d.depth = 1;
@@ -650,7 +650,7 @@ bool UserDefaults::transaction(const std::function<void()>& body) {
         return false;
     }
     if (d.exec("COMMIT") != SQLITE_OK) {
-        report("could not save settings in " + d.path + ": " + d.errorText());
+        report("nem sikerült menteni a beállításokat: " + d.path + ": " + d.errorText());
         d.exec("ROLLBACK");
         return false;
     }
