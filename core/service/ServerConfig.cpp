@@ -61,12 +61,12 @@ std::optional<std::string> readValue(std::string_view rest, std::string& why) {
     if (!rest.empty() && rest.front() == '"') {
         const auto close = rest.find('"', 1);
         if (close == std::string_view::npos) {
-            why = "the closing quote is missing";
+            why = "hiányzik a záró idézőjel";
             return std::nullopt;
         }
         const std::string_view after = trim(rest.substr(close + 1));
         if (!after.empty() && after.front() != '#') {
-            why = "text follows the closing quote";
+            why = "szöveg áll a záró idézőjel után";
             return std::nullopt;
         }
         return std::string(rest.substr(1, close - 1));
@@ -115,14 +115,14 @@ ServerBases parseServerConfig(std::string_view text, ServerBases bases, std::ost
         const auto where = [&] { return "velmo: " + std::string(origin) + ":" + std::to_string(number) + ": "; };
         const auto equals = line.find('=');
         if (equals == std::string_view::npos) {
-            err << where() << "expected key = value; line ignored" << std::endl;
+            err << where() << "kulcs = érték alakú sor kell; a sor kimarad" << std::endl;
             continue;
         }
         const std::string key(trim(line.substr(0, equals)));
         std::string why;
         const std::optional<std::string> value = readValue(line.substr(equals + 1), why);
         if (!value) {
-            err << where() << why << "; line ignored" << std::endl;
+            err << where() << why << "; a sor kimarad" << std::endl;
             continue;
         }
 
@@ -135,19 +135,19 @@ ServerBases parseServerConfig(std::string_view text, ServerBases bases, std::ost
             target = &bases.local;
         } else if (key == "local_ca") {
             if (value->empty()) {
-                err << where() << "local_ca is empty; keeping " << bases.localCertificate << std::endl;
+                err << where() << "a local_ca értéke üres; marad: " << bases.localCertificate << std::endl;
             } else {
                 bases.localCertificate = *value;
             }
             continue;
         } else {
-            err << where() << "unknown key \"" << key
-                << "\" (expected production, development, local or local_ca); line ignored" << std::endl;
+            err << where() << "ismeretlen kulcs: \"" << key
+                << "\" (production, development, local vagy local_ca lehet); a sor kimarad" << std::endl;
             continue;
         }
         if (!isValidServerBase(*value)) {
-            err << where() << key << " \"" << *value << "\" is not an https address ending in v2/; keeping "
-                << *target << std::endl;
+            err << where() << key << ": \"" << *value << "\" nem v2/-re végződő https-cím; marad: " << *target
+                << std::endl;
             continue;
         }
         *target = *value;

@@ -243,13 +243,13 @@ PlistList TarvoRequest::toDictionaries(const JSON& list, std::ostream& log) {
     for (const auto& [position, departure] : list) {
         DepartureConversion converted = convertDeparture(departure);
         if (!converted.item) {
-            log << "velmo: departure " << position << " skipped: \"" << converted.badMember
-                << "\" is missing or of the wrong kind" << std::endl;
+            log << "velmo: indulás [" << position << "] kimarad: \"" << converted.badMember
+                << "\" hiányzik vagy rossz típusú" << std::endl;
             continue;
         }
         for (const std::string& warning : converted.skippedWarnings) {
-            log << "velmo: departure " << position << ": warningText element " << warning
-                << " is not a string; left out" << std::endl;
+            log << "velmo: indulás [" << position << "]: a warningText [" << warning
+                << "] eleme nem szöveg; kimarad" << std::endl;
         }
         items.emplace_back(std::move(*converted.item));
     }

@@ -67,8 +67,8 @@ TEST(ServerConfig, ParsesKeysQuotesAndComments) {
 TEST(ServerConfig, ErrorLineNamesTheFileTheLineAndTheKeptValue) {
     std::ostringstream err;
     parseServerConfig("# c\nproduction = http://p.example/v2/\n", kStart, err, "/home/u/.config/velmomac/servers.conf");
-    EXPECT_EQ(err.str(), "velmo: /home/u/.config/velmomac/servers.conf:2: production \"http://p.example/v2/\" is not "
-                         "an https address ending in v2/; keeping https://api.velmomac.example/v2/\n");
+    EXPECT_EQ(err.str(), "velmo: /home/u/.config/velmomac/servers.conf:2: production: \"http://p.example/v2/\" nem "
+                         "v2/-re végződő https-cím; marad: https://api.velmomac.example/v2/\n");
 }
 
 class ServerConfigFile : public velmo::test::PrivateFolders {};
@@ -107,5 +107,5 @@ TEST_F(ServerConfigFile, FileOverridesTheDefaults) {
     EXPECT_EQ(bases.local, "https://127.0.0.1:9000/v2/");
     EXPECT_EQ(bases.localCertificate, "/tmp/x.pem");
     EXPECT_EQ(bases.production, ServerBases::builtIn().production);
-    EXPECT_NE(err.str().find("servers.conf:3: production"), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("servers.conf:3: production:"), std::string::npos) << err.str();
 }

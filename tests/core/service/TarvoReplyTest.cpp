@@ -146,9 +146,9 @@ TEST(ToDictionaries, SkipsInvalidItemsKeepsTheRestAndNamesEachInOneLine) {
     EXPECT_EQ(items[1].ifMap()->at("shortName"), PlistValue("third"));
     EXPECT_EQ(items[1].ifMap()->at("warningText"), PlistValue(PlistList{"ok"}));
     EXPECT_EQ(log.str(),
-              "velmo: departure 1 skipped: \"tripDepartureGPS\" is missing or of the wrong kind\n"
-              "velmo: departure 2: warningText element 1 is not a string; left out\n"
-              "velmo: departure 3 skipped: \"stopLat\" is missing or of the wrong kind\n");
+              "velmo: indulás [1] kimarad: \"tripDepartureGPS\" hiányzik vagy rossz típusú\n"
+              "velmo: indulás [2]: a warningText [1] eleme nem szöveg; kimarad\n"
+              "velmo: indulás [3] kimarad: \"stopLat\" hiányzik vagy rossz típusú\n");
 }
 
 TEST(ToDictionaries, NullAndEmptyListsGiveNoItems) {

@@ -171,7 +171,7 @@ TEST_F(WireTest, QueryFromPositionToItems) {
     EXPECT_EQ(items[1].ifMap()->at("shortName"), PlistValue("2"));
     EXPECT_EQ(items[0].ifMap()->size(), 22u);
     EXPECT_EQ(items[0].ifMap()->at("stopDistance"), PlistValue(int64_t{123}));
-    EXPECT_NE(log.str().find("departure 1 skipped: \"tripDepartureGPS\""), std::string::npos) << log.str();
+    EXPECT_NE(log.str().find("indulás [1] kimarad: \"tripDepartureGPS\""), std::string::npos) << log.str();
 }
 
 TEST_F(WireTest, RepliesAreJudgedByTheirBodyAlone) {
