@@ -55,6 +55,7 @@ struct StopTime {
     Seconds departure{};
     std::uint32_t headsign = 0;  // into Feed::stopHeadsigns; 0 means none
     std::uint8_t pickupType = 0;
+    std::uint32_t sequence = 0;  // stop_sequence as the feed gives it (live updates name stops by it)
 };
 
 struct Frequency {

@@ -464,7 +464,7 @@ void loadStopTimes(const Directory& dir, Feed& feed) {
         current.firstStopTime = static_cast<std::uint32_t>(feed.stopTimes.size());
         current.stopTimeCount = static_cast<std::uint32_t>(times.size());
         for (const auto& st : times) {
-            feed.stopTimes.push_back({st.stop, *st.arrival, *st.departure, st.headsign, st.pickup});
+            feed.stopTimes.push_back({st.stop, *st.arrival, *st.departure, st.headsign, st.pickup, st.sequence});
         }
         keptById.emplace(current.id, TripIdx(kept.size()));
         kept.push_back(std::move(current));

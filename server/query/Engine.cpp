@@ -27,7 +27,9 @@ struct Found {
     std::uint32_t candidate = 0;
     const gtfs::StopDeparture* departure = nullptr;
     date::sys_days day{};  // its service day
-    std::int64_t timestamp = 0;
+    std::int64_t timestamp = 0;  // Unix time, predicted where a prediction exists
+    std::int64_t seconds = 0;    // the same in GTFS seconds of the service day
+    bool gps = false;            // the time is a prediction
 };
 
 const std::string& favouriteId(const gtfs::Feed& feed, StopIdx stop) {
@@ -69,7 +71,7 @@ std::uint64_t lineKey(const gtfs::Trip& t) {
 class Query {
 public:
     Query(const City& city, const NearbyParams& params, TimePoint now, const EngineOptions& options)
-        : city_(city), feed_(*city.feed), params_(params), now_(now), options_(options) {
+        : city_(city), feed_(*city.feed), params_(params), now_(now), options_(options), overlay_(city.overlay(now)) {
         favStops_.insert(params.favStops.begin(), params.favStops.end());
         favRoutes_.insert(params.favRoutes.begin(), params.favRoutes.end());
     }
@@ -115,13 +117,17 @@ private:
             date::floor<date::days>(city_.zone->to_local(now_));
         const TimePoint from = now_ - kPast;
         const TimePoint to = now_ + std::chrono::minutes(params_.minutes);
+        // A late departure scheduled before the window may fall into it, an
+        // early one scheduled after it too: scan that much wider.
+        const std::chrono::seconds late{overlay_ ? overlay_->maxLate : 0};
+        const std::chrono::seconds early{overlay_ ? overlay_->maxEarly : 0};
         // Trips of earlier service days may still run (times past 24:00);
         // a day starting after the window cannot contribute.
         for (int back = 3; back >= -1; --back) {
             const date::local_days local = today - date::days(back);
             const TimePoint zero = serviceDayZero(city_.zone, local);
-            const std::int64_t lo = (from - zero).count();
-            const std::int64_t hi = (to - zero).count();
+            const std::int64_t lo = (from - late - zero).count();
+            const std::int64_t hi = (to + early - zero).count();
             if (hi < 0) {
                 continue;
             }
@@ -133,12 +139,42 @@ private:
                                                return d.departure.count() < v;
                                            });
                 for (; it != deps.end() && it->departure.count() <= hi; ++it) {
-                    if (feed_.calendar.active(feed_.trip(it->trip).service, day)) {
-                        found_.push_back({c, &*it, day, (zero + it->departure).time_since_epoch().count()});
+                    if (!feed_.calendar.active(feed_.trip(it->trip).service, day)) {
+                        continue;
+                    }
+                    Found f{c, &*it, day, (zero + it->departure).time_since_epoch().count(), it->departure.count()};
+                    if (!live(f, zero, from, to)) {
+                        continue;
+                    }
+                    found_.push_back(f);
+                }
+            }
+        }
+    }
+
+    // Applies the overlay to a departure; false when it is not served
+    // (cancelled trip, skipped stop) or its time lies outside the window.
+    bool live(Found& f, TimePoint zero, TimePoint from, TimePoint to) const {
+        const gtfs::Trip& trip = feed_.trip(f.departure->trip);
+        if (overlay_ && !trip.frequencyBased) {
+            if (const auto* run = overlay_->run(f.departure->trip, f.day)) {
+                if (run->canceled) {
+                    return false;
+                }
+                const std::size_t i = f.departure->stopTime - trip.firstStopTime;
+                if (i < run->departure.size()) {
+                    if (run->skipped[i] != 0) {
+                        return false;
+                    }
+                    if (run->departure[i] != realtime::kNoPrediction) {
+                        f.timestamp = run->departure[i];
+                        f.seconds = f.timestamp - zero.time_since_epoch().count();
+                        f.gps = true;
                     }
                 }
             }
         }
+        return f.timestamp >= from.time_since_epoch().count() && f.timestamp <= to.time_since_epoch().count();
     }
 
     double groupDistance(StopIdx group) const { return groupDistance_.at(group.value); }
@@ -287,10 +323,16 @@ private:
         d.tripHeadsign = headsignOf(feed_, *f.departure);
         d.tripId = trip.id;
         d.tripUniqueId = trip.id + "@" + date::format("%Y%m%d", f.day);
-        d.tripDepartureSeconds = f.departure->departure.count();
+        d.tripDepartureSeconds = f.seconds;
         d.tripDepartureTimestamp = f.timestamp;
         d.tripDepartureMinutesText = minutesText(f.timestamp - now_.time_since_epoch().count());
-        d.tripDepartureGPS = false;
+        d.tripDepartureGPS = f.gps;
+        if (overlay_ && !overlay_->alerts.empty()) {
+            d.warningText = overlay_->warnings(
+                {feed_.agencies[route.agency.valid() ? route.agency.get() : 0].id, route.id, route.type, trip.id,
+                 trip.direction, stop.id, stop.parent.valid() ? std::string_view(feed_.stop(stop.parent).id) : ""},
+                now_);
+        }
         return d;
     }
 
@@ -305,6 +347,7 @@ private:
     std::unordered_map<std::uint32_t, double> groupDistance_;
     std::vector<Found> found_;
     StopIdx nearestGroup_;
+    std::shared_ptr<const RealtimeOverlay> overlay_;
 };
 
 }  // namespace
@@ -401,7 +444,18 @@ TripResult tripDetails(const Snapshot& snapshot, std::string_view cityKey, std::
     r.routeName = routeName(route);
     r.routeType = routeTypeCode(route.type, route.shortName, city->nightPattern ? &*city->nightPattern : nullptr);
     r.headsign = trip.headsign.empty() ? feed->stop(times.back().stop).name : trip.headsign;
-    for (const auto& st : times) {
+    const auto overlay = city->overlay(now);
+    const realtime::RunUpdate* run = nullptr;
+    if (overlay && !trip.frequencyBased) {
+        const date::local_days local = date::floor<date::days>(city->zone->to_local(chosen->first + 12h));
+        run = overlay->run(it->second, date::sys_days{local.time_since_epoch()});
+        const gtfs::Route& rt = route;
+        r.warningText = overlay->warnings({feed->agencies[rt.agency.valid() ? rt.agency.get() : 0].id, rt.id,
+                                           rt.type, trip.id, trip.direction, "", ""},
+                                          now);
+    }
+    for (std::size_t i = 0; i < times.size(); ++i) {
+        const auto& st = times[i];
         const gtfs::Stop& s = feed->stop(st.stop);
         TripStop out;
         out.stopId = s.id;
@@ -410,6 +464,11 @@ TripResult tripDetails(const Snapshot& snapshot, std::string_view cityKey, std::
         out.lon = s.lon;
         out.arrivalTimestamp = (chosen->first + st.arrival + chosen->second).time_since_epoch().count();
         out.departureTimestamp = (chosen->first + st.departure + chosen->second).time_since_epoch().count();
+        if (run != nullptr && i < run->departure.size() && run->departure[i] != realtime::kNoPrediction) {
+            out.arrivalTimestamp = run->arrival[i];
+            out.departureTimestamp = run->departure[i];
+            out.gps = true;
+        }
         out.passed = out.departureTimestamp < now.time_since_epoch().count();
         out.selected = s.id == stopId;
         r.stops.push_back(std::move(out));

@@ -45,8 +45,15 @@ std::vector<gtfs::StopIdx> buildGroups(const gtfs::Feed& feed, const GridIndex& 
 
 }  // namespace
 
-std::shared_ptr<const City> City::build(CityConfig config, std::shared_ptr<const gtfs::Feed> feed) {
+std::shared_ptr<const RealtimeOverlay> City::overlay(TimePoint now) const {
+    auto o = realtime ? realtime->current() : nullptr;
+    return o && o->usable(feed, now) ? o : nullptr;
+}
+
+std::shared_ptr<const City> City::build(CityConfig config, std::shared_ptr<const gtfs::Feed> feed,
+                                        std::shared_ptr<realtime::Live> live) {
     auto city = std::make_shared<City>();
+    city->realtime = std::move(live);
     const gtfs::Agency& agency = feed->agencies.front();
     city->key = std::move(config.key);
     city->name = config.name.empty() ? agency.name : std::move(config.name);

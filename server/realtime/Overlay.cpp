@@ -1,0 +1,390 @@
+#include "server/realtime/Overlay.h"
+
+#include "server/realtime/gtfs-realtime.pb.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+namespace velmo::realtime {
+
+namespace {
+
+using namespace std::chrono_literals;
+using StopTimeUpdate = pb::TripUpdate::StopTimeUpdate;
+
+std::optional<date::sys_days> parseGtfsDate(const std::string& text) {
+    int v = 0;
+    if (text.size() != 8 || std::from_chars(text.data(), text.data() + 8, v).ptr != text.data() + 8) {
+        return std::nullopt;
+    }
+    const date::year_month_day ymd{date::year(v / 10000), date::month(static_cast<unsigned>(v / 100 % 100)),
+                                   date::day(static_cast<unsigned>(v % 100))};
+    if (!ymd.ok()) {
+        return std::nullopt;
+    }
+    return date::sys_days(ymd);
+}
+
+// The text in Hungarian when given, else the first translation.
+std::string pickText(const pb::TranslatedString& s) {
+    for (const auto& t : s.translation()) {
+        const std::string& lang = t.language();
+        if ((lang == "hu" || lang.starts_with("hu-") || lang.starts_with("hu_")) && !t.text().empty()) {
+            return t.text();
+        }
+    }
+    for (const auto& t : s.translation()) {
+        if (!t.text().empty()) {
+            return t.text();
+        }
+    }
+    return {};
+}
+
+class Builder {
+public:
+    Builder(std::shared_ptr<const gtfs::Feed> feed, const date::time_zone* zone, TimePoint now, BuildStats& stats)
+        : feed_(*feed), zone_(zone), now_(now), stats_(stats) {
+        overlay_->feed = std::move(feed);
+        today_ = date::floor<date::days>(zone_->to_local(now_));
+    }
+
+    void add(const pb::FeedMessage& message, TimePoint stamp) {
+        for (const auto& entity : message.entity()) {
+            if (entity.is_deleted()) {
+                continue;
+            }
+            if (entity.has_trip_update()) {
+                tripUpdate(entity.trip_update());
+            }
+            if (entity.has_vehicle()) {
+                vehicle(entity.vehicle(), stamp);
+            }
+            if (entity.has_alert()) {
+                alert(entity.alert());
+            }
+        }
+    }
+
+    std::shared_ptr<Overlay> finish() { return std::move(overlay_); }
+
+private:
+    // The service day of a run: start_date when given, else the day on which
+    // the trip's run lies nearest to now.
+    std::optional<date::sys_days> serviceDay(const pb::TripDescriptor& d, gtfs::TripIdx index) const {
+        const gtfs::Trip& trip = feed_.trip(index);
+        if (d.has_start_date()) {
+            return parseGtfsDate(d.start_date());
+        }
+        const auto times = feed_.stopTimesOf(index);
+        std::optional<date::sys_days> best;
+        std::int64_t bestDistance = 0;
+        for (int offset = -2; offset <= 1; ++offset) {
+            const date::local_days local = today_ + date::days(offset);
+            const date::sys_days day{local.time_since_epoch()};
+            if (!feed_.calendar.active(trip.service, day)) {
+                continue;
+            }
+            const TimePoint zero = serviceDayZero(zone_, local);
+            const TimePoint start = zero + times.front().departure;
+            const TimePoint end = zero + times.back().arrival;
+            const std::int64_t distance = now_ < start ? (start - now_).count() : now_ > end ? (now_ - end).count() : 0;
+            if (!best || distance < bestDistance) {
+                best = day;
+                bestDistance = distance;
+            }
+        }
+        return best;
+    }
+
+    // The index within the trip of the stop an update names, searching from `from`.
+    std::optional<std::size_t> stopIndex(std::span<const gtfs::StopTime> times, const StopTimeUpdate& u,
+                                         std::size_t from) const {
+        if (u.has_stop_sequence()) {
+            const auto it = std::lower_bound(times.begin(), times.end(), u.stop_sequence(),
+                                             [](const gtfs::StopTime& st, std::uint32_t s) { return st.sequence < s; });
+            if (it != times.end() && it->sequence == u.stop_sequence()) {
+                return static_cast<std::size_t>(it - times.begin());
+            }
+            return std::nullopt;
+        }
+        if (!u.has_stop_id()) {
+            return std::nullopt;
+        }
+        const auto stop = feed_.stopById.find(u.stop_id());
+        if (stop == feed_.stopById.end()) {
+            return std::nullopt;
+        }
+        for (std::size_t i = from; i < times.size(); ++i) {
+            if (times[i].stop == stop->second) {
+                return i;
+            }
+        }
+        return std::nullopt;
+    }
+
+    static std::int64_t predict(const pb::TripUpdate::StopTimeEvent& e, std::int64_t scheduled) {
+        if (e.has_time()) {
+            return e.time();
+        }
+        if (e.has_delay()) {
+            return scheduled + e.delay();
+        }
+        return kNoPrediction;
+    }
+
+    void tripUpdate(const pb::TripUpdate& update) {
+        ++stats_.tripUpdates;
+        const auto& d = update.trip();
+        const auto found = feed_.tripById.find(d.trip_id());
+        if (!d.has_trip_id() || found == feed_.tripById.end() || feed_.trip(found->second).frequencyBased) {
+            ++stats_.unknownTrips;
+            return;
+        }
+        const auto day = serviceDay(d, found->second);
+        if (!day) {
+            ++stats_.unknownTrips;
+            return;
+        }
+        ++stats_.matchedTrips;
+        const auto times = feed_.stopTimesOf(found->second);
+        RunUpdate& run = overlay_->runs[Overlay::key(found->second, *day)];
+        run = RunUpdate{};
+        if (d.schedule_relationship() == pb::TripDescriptor::CANCELED ||
+            d.schedule_relationship() == pb::TripDescriptor::DELETED) {
+            run.canceled = true;
+            return;
+        }
+        const std::size_t n = times.size();
+        run.arrival.assign(n, kNoPrediction);
+        run.departure.assign(n, kNoPrediction);
+        run.skipped.assign(n, 0);
+
+        // Updates in trip order, each at its stop's index.
+        std::vector<std::pair<std::size_t, const StopTimeUpdate*>> updates;
+        std::size_t from = 0;
+        for (const auto& u : update.stop_time_update()) {
+            auto i = stopIndex(times, u, from);
+            if (!i && !u.has_stop_sequence()) {
+                i = stopIndex(times, u, 0);  // a stop listed out of order
+            }
+            if (!i) {
+                ++stats_.unknownStops;
+                continue;
+            }
+            from = *i + 1;
+            updates.emplace_back(*i, &u);
+        }
+        std::stable_sort(updates.begin(), updates.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+
+        const TimePoint zero = serviceDayZero(zone_, date::local_days(day->time_since_epoch()));
+        const std::int64_t z = zero.time_since_epoch().count();
+        // A trip-wide delay holds from the first stop when no stop says otherwise.
+        bool delayed = update.has_delay() && updates.empty();
+        std::int64_t delay = delayed ? update.delay() : 0;
+        std::size_t next = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::int64_t schedArr = z + times[i].arrival.count();
+            const std::int64_t schedDep = z + times[i].departure.count();
+            bool handled = false;
+            while (next < updates.size() && updates[next].first == i) {
+                const StopTimeUpdate& u = *updates[next++].second;
+                handled = true;
+                if (u.schedule_relationship() == StopTimeUpdate::SKIPPED) {
+                    run.skipped[i] = 1;
+                    continue;
+                }
+                if (u.schedule_relationship() == StopTimeUpdate::NO_DATA) {
+                    delayed = false;
+                    continue;
+                }
+                std::int64_t arr = u.has_arrival() ? predict(u.arrival(), schedArr) : kNoPrediction;
+                std::int64_t dep = u.has_departure() ? predict(u.departure(), schedDep) : kNoPrediction;
+                if (dep == kNoPrediction && arr != kNoPrediction) {
+                    dep = std::max(schedDep + (arr - schedArr), arr);
+                }
+                if (arr == kNoPrediction && dep != kNoPrediction) {
+                    arr = std::min(schedArr + (dep - schedDep), dep);
+                }
+                if (dep == kNoPrediction) {
+                    // An update without times keeps the delay carried so far.
+                    handled = false;
+                    continue;
+                }
+                if (std::abs(dep - schedDep) > kMaxShift || std::abs(arr - schedArr) > kMaxShift) {
+                    ++stats_.implausible;
+                    continue;
+                }
+                run.arrival[i] = arr;
+                run.departure[i] = dep;
+                delay = dep - schedDep;
+                delayed = true;
+            }
+            if (!handled && delayed && !run.skipped[i]) {
+                run.arrival[i] = schedArr + delay;
+                run.departure[i] = schedDep + delay;
+            }
+            if (run.departure[i] != kNoPrediction) {
+                const std::int64_t shift = run.departure[i] - schedDep;
+                overlay_->maxLate = std::max(overlay_->maxLate, shift);
+                overlay_->maxEarly = std::max(overlay_->maxEarly, -shift);
+            }
+        }
+    }
+
+    void vehicle(const pb::VehiclePosition& v, TimePoint stamp) {
+        if (!v.has_trip() || !v.trip().has_trip_id() || !v.has_position()) {
+            return;
+        }
+        const auto& p = v.position();
+        const double lat = p.latitude();
+        const double lon = p.longitude();
+        if (!p.has_latitude() || !p.has_longitude() || !std::isfinite(lat) || !std::isfinite(lon) ||
+            std::abs(lat) > 90 || std::abs(lon) > 180 || !feed_.tripById.contains(v.trip().trip_id())) {
+            return;
+        }
+        VehicleState s;
+        s.lat = lat;
+        s.lon = lon;
+        if (p.has_bearing() && std::isfinite(p.bearing())) {
+            s.bearing = p.bearing();
+        }
+        if (p.has_speed() && std::isfinite(p.speed())) {
+            s.speed = p.speed();
+        }
+        s.timestamp = v.has_timestamp() && v.timestamp() <= static_cast<std::uint64_t>(now_.time_since_epoch().count())
+                          ? static_cast<std::int64_t>(v.timestamp())
+                          : stamp.time_since_epoch().count();
+        s.label = v.vehicle().has_label() ? v.vehicle().label() : v.vehicle().id();
+        s.currentStopId = v.stop_id();
+        s.status = pb::VehiclePosition::VehicleStopStatus_Name(v.current_status());
+        auto [it, added] = overlay_->vehicles.try_emplace(v.trip().trip_id(), s);
+        if (added) {
+            ++stats_.vehicles;
+        } else if (s.timestamp >= it->second.timestamp) {
+            it->second = std::move(s);
+        }
+    }
+
+    void alert(const pb::Alert& a) {
+        AlertInfo info;
+        info.text = pickText(a.header_text());
+        if (info.text.empty()) {
+            info.text = pickText(a.description_text());
+        }
+        if (info.text.empty()) {
+            return;
+        }
+        for (const auto& p : a.active_period()) {
+            const auto start = p.has_start() ? std::min<std::uint64_t>(p.start(), INT64_MAX) : 0;
+            const auto end = p.has_end() ? std::min<std::uint64_t>(p.end(), INT64_MAX) : INT64_MAX;
+            info.periods.emplace_back(static_cast<std::int64_t>(start), static_cast<std::int64_t>(end));
+        }
+        for (const auto& e : a.informed_entity()) {
+            Selector s;
+            s.agencyId = e.agency_id();
+            s.routeId = e.route_id();
+            s.stopId = e.stop_id();
+            if (e.has_trip()) {
+                s.tripId = e.trip().trip_id();
+                if (s.routeId.empty()) {
+                    s.routeId = e.trip().route_id();
+                }
+            }
+            if (e.has_route_type()) {
+                s.routeType = e.route_type();
+            }
+            if (e.has_direction_id()) {
+                s.directionId = static_cast<int>(e.direction_id());
+            }
+            if (!s.agencyId.empty() || !s.routeId.empty() || !s.tripId.empty() || !s.stopId.empty() || s.routeType) {
+                info.selectors.push_back(std::move(s));
+            }
+        }
+        if (!info.selectors.empty()) {
+            ++stats_.alerts;
+            overlay_->alerts.push_back(std::move(info));
+        }
+    }
+
+    const gtfs::Feed& feed_;
+    const date::time_zone* zone_;
+    TimePoint now_;
+    BuildStats& stats_;
+    date::local_days today_{};
+    std::shared_ptr<Overlay> overlay_ = std::make_shared<Overlay>();
+};
+
+bool matches(const Selector& s, const Subject& x) {
+    if (!s.agencyId.empty() && s.agencyId != x.agencyId) {
+        return false;
+    }
+    if (!s.routeId.empty() && s.routeId != x.routeId) {
+        return false;
+    }
+    if (!s.tripId.empty() && s.tripId != x.tripId) {
+        return false;
+    }
+    if (!s.stopId.empty() && (x.stopId.empty() || (s.stopId != x.stopId && s.stopId != x.stationId))) {
+        return false;
+    }
+    if (s.routeType && *s.routeType != x.routeType) {
+        return false;
+    }
+    return !s.directionId || *s.directionId == x.directionId;
+}
+
+}  // namespace
+
+TimePoint serviceDayZero(const date::time_zone* zone, date::local_days day) {
+    return date::floor<std::chrono::seconds>(zone->to_sys(day + 12h, date::choose::earliest)) - 12h;
+}
+
+const RunUpdate* Overlay::run(gtfs::TripIdx trip, date::sys_days day) const {
+    const auto it = runs.find(key(trip, day));
+    return it == runs.end() ? nullptr : &it->second;
+}
+
+const VehicleState* Overlay::vehicle(std::string_view tripId) const {
+    const auto it = vehicles.find(std::string(tripId));
+    return it == vehicles.end() ? nullptr : &it->second;
+}
+
+std::vector<std::string> Overlay::warnings(const Subject& subject, TimePoint now) const {
+    std::vector<std::string> out;
+    const std::int64_t t = now.time_since_epoch().count();
+    for (const auto& a : alerts) {
+        const bool active = a.periods.empty() || std::any_of(a.periods.begin(), a.periods.end(), [t](const auto& p) {
+                                return p.first <= t && t <= p.second;
+                            });
+        if (active && std::any_of(a.selectors.begin(), a.selectors.end(),
+                                  [&](const Selector& s) { return matches(s, subject); }) &&
+            std::find(out.begin(), out.end(), a.text) == out.end()) {
+            out.push_back(a.text);
+        }
+    }
+    return out;
+}
+
+std::shared_ptr<const Overlay> buildOverlay(std::shared_ptr<const gtfs::Feed> feed, const date::time_zone* zone,
+                                            std::span<const Input> inputs, TimePoint now,
+                                            std::chrono::seconds maxAge, BuildStats* stats) {
+    BuildStats local;
+    BuildStats& s = stats != nullptr ? *stats : local;
+    Builder builder(std::move(feed), zone, now, s);
+    std::optional<TimePoint> expires;
+    for (const auto& input : inputs) {
+        if (!input.message || input.stamp + maxAge < now) {
+            continue;
+        }
+        builder.add(*input.message, input.stamp);
+        expires = std::min(expires.value_or(TimePoint::max()), input.stamp + maxAge);
+    }
+    auto overlay = builder.finish();
+    overlay->expires = expires.value_or(now - 1s);
+    return overlay;
+}
+
+}  // namespace velmo::realtime
