@@ -287,7 +287,7 @@ int main(int argc, char** argv) {
                  "tarvod"};
     app.footer("Signals: SIGHUP reloads every feed; SIGTERM and SIGINT stop the service.\n"
                "A feed file whose modification time changes is reloaded too.\n\n"
-               "Example:\n  tarvod --feed bp=/srv/gtfs/budapest.zip --now 2025-03-14T08:00:00+01:00");
+               "Example:\n  tarvod --feed mv=/srv/gtfs/mintavaros.zip --now 2025-03-14T08:00:00+01:00");
     std::string configPath;
     std::vector<std::string> feeds;
     std::string listen;
