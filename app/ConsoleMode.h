@@ -1,0 +1,55 @@
+#pragma once
+// The console mode of velmomac: one departures query without a window, printed as a table or
+// as JSON lines, and an exit status that tells how it ended.
+
+#include "platform/defaults/PlistValue.h"
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmo {
+
+// Exit statuses of the program.
+enum ConsoleExit : int {
+    kExitSuccess = 0,
+    kExitQueryFailed = 1, // the query ended with an error code; its message is on standard error
+    kExitUsage = 2,       // a bad command line, or the window asked for (not built yet)
+    kExitNoAnswer = 3,    // the service declared an error without saying which
+};
+
+struct ConsoleOptions {
+    bool once = false;
+    bool json = false;
+    bool help = false;
+    std::optional<std::string> position; // "LAT,LON[,ACC]", already checked
+};
+
+struct CommandLine {
+    ConsoleOptions options;
+    std::optional<std::string> error; // why the command line cannot be used (Hungarian)
+};
+
+// Reads the arguments after the program name.
+CommandLine parseCommandLine(const std::vector<std::string>& arguments);
+
+// The --help text.
+std::string consoleHelp();
+
+// The time column as the row view writes it: "MOST" for "!!", else the text and " perc";
+// " ●" follows when the time comes from the vehicle's live position.
+std::string departureTimeText(const PlistMap& item);
+
+// The readable table of the items in the order given: a heading line and one line per item;
+// nothing at all for an empty list.
+std::string formatDepartureTable(const PlistList& items);
+
+// One compact JSON object per item and line.
+std::string formatDepartureJsonLines(const PlistList& items);
+
+// Runs one query with Qt's event loop, HTTP backend and the location source chosen from the
+// arguments and settings, prints the outcome and returns the exit status.
+int runOnce(int& argc, char** argv, const ConsoleOptions& options);
+
+} // namespace velmo

@@ -1,0 +1,168 @@
+// Runs the built velmomac --once against a loopback departures server.
+
+#include "core/settings/AppSettings.h"
+#include "tests/core/service/LoopbackServer.h"
+#include "tests/core/service/ServiceFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+
+using namespace velmo;
+using velmo::test::LoopbackServer;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ProgramRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string readFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+class ConsoleProgramTest : public velmo::test::PrivateFolders {
+protected:
+    static void SetUpTestSuite() {
+        char pattern[] = "/tmp/velmo-console-tls-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        certificates_ = new fs::path(pattern);
+        ASSERT_TRUE(velmo::test::makeCertificate(*certificates_));
+    }
+    static void TearDownTestSuite() {
+        std::error_code ignored;
+        fs::remove_all(*certificates_, ignored);
+        delete certificates_;
+    }
+
+    void SetUp() override {
+        PrivateFolders::SetUp();
+        server = std::make_unique<LoopbackServer>(*certificates_);
+        ASSERT_TRUE(server->isValid());
+        fs::create_directories(folder_ / "config" / "velmomac");
+        std::ofstream(folder_ / "config" / "velmomac" / "servers.conf")
+            << "local = " << server->base() << "\nlocal_ca = \"" << (*certificates_ / "cert.pem").string() << "\"\n";
+        AppSettings().set("useDevelopmentServer", int64_t{1});
+    }
+
+    void TearDown() override {
+        server.reset();
+        PrivateFolders::TearDown();
+    }
+
+    // The program inherits this test's XDG folders and time zone.
+    ProgramRun run(const std::string& arguments) {
+        const fs::path out = folder_ / "out.txt";
+        const fs::path err = folder_ / "err.txt";
+        const std::string command = std::string("'") + VELMOMAC_PROGRAM + "' " + arguments + " >'" + out.string() +
+                                    "' 2>'" + err.string() + "' </dev/null";
+        const int raw = std::system(command.c_str());
+        ProgramRun result;
+        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        result.out = readFile(out);
+        result.err = readFile(err);
+        return result;
+    }
+
+    static inline fs::path* certificates_ = nullptr;
+    std::unique_ptr<LoopbackServer> server;
+};
+
+std::string departure(const std::string& line, const std::string& minutes, bool live, bool favRoute) {
+    nlohmann::json item = velmo::test::sampleDeparture();
+    item["routeName"] = line;
+    item["tripDepartureMinutesText"] = minutes;
+    item["tripDepartureGPS"] = live;
+    item["routeFavorite"] = favRoute;
+    return item.dump();
+}
+
+} // namespace
+
+TEST_F(ConsoleProgramTest, JsonLinesOfTheStopDatesItems) {
+    nlohmann::json broken = velmo::test::sampleDeparture();
+    broken["hasDetails"] = 1;
+    server->answer(R"({"error":false,"cityKey":"bp","stopDatesNearby":[],"stopDates":[)" +
+                   departure("47", "!!", true, true) + "," + broken.dump() + "," + departure("9", "12", false, false) +
+                   "]}");
+    const ProgramRun result = run("--once --position 47.4979,19.0402,25 --json");
+    EXPECT_EQ(result.status, 0) << result.err;
+
+    std::istringstream lines(result.out);
+    std::vector<nlohmann::json> items;
+    for (std::string line; std::getline(lines, line);) {
+        items.push_back(nlohmann::json::parse(line));
+    }
+    ASSERT_EQ(items.size(), 2u) << result.out;
+    EXPECT_EQ(items[0]["shortName"], "47");
+    EXPECT_EQ(items[0].size(), 22u);
+    EXPECT_TRUE(items[0]["stopDistance"].is_number_integer());
+    EXPECT_TRUE(items[0]["stopLat"].is_number_float());
+    EXPECT_EQ(items[0]["departureMinutes"], "!!");
+    EXPECT_EQ(items[1]["shortName"], "9");
+    EXPECT_NE(result.err.find("indulás [1] kimarad: \"hasDetails\""), std::string::npos) << result.err;
+
+    const std::vector<velmo::test::SeenRequest> seen = server->seen();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].path, "/v2/nearby/");
+    EXPECT_EQ(seen[0].header("X-APP"), "velmomac");
+    const nlohmann::json body = nlohmann::json::parse(seen[0].body);
+    EXPECT_EQ(body["lat"], 47.4979);
+    EXPECT_EQ(body["lon"], 19.0402);
+}
+
+TEST_F(ConsoleProgramTest, ReadableTable) {
+    server->answer(R"({"error":false,"stopDates":[)" + departure("47", "!!", true, true) + "," +
+                   departure("9", "12", false, false) + "]}");
+    const ProgramRun result = run("--once --position=47.4979,19.0402");
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "Jármű     Járat  Megálló          Irány    Indulás\n"
+                          "villamos  47 ★   Deák Ferenc tér  Budafok  MOST ●\n"
+                          "villamos  9      Deák Ferenc tér  Budafok  12 perc\n");
+}
+
+TEST_F(ConsoleProgramTest, EndingsAndTheirExitStatuses) {
+    struct Case {
+        const char* name;
+        std::string reply;
+        int status;
+        std::string message; // on standard error
+    };
+    const std::vector<Case> cases{
+        {"empty list", R"({"error":false,"stopDates":[]})", 0, ""},
+        {"no stops", R"({"error":true,"errorMessage":"NOSTOPS"})", 1, "Nincs megálló a közeledben"},
+        {"server text", R"({"error":true,"errorMessage":"NEWSTABLE","errorMessageText":"Frissíts!"})", 1, "Frissíts!"},
+        {"not JSON", "oops", 1, "Hálózati hiba"},
+        {"no lists, no code", R"({"error":true})", 3, "A szolgáltatás nem adott választ"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        server->answer(c.reply);
+        const ProgramRun result = run("--once --position 47.4979,19.0402 --json");
+        EXPECT_EQ(result.status, c.status) << result.err;
+        EXPECT_EQ(result.out, "");
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+    }
+}
+
+TEST_F(ConsoleProgramTest, CommandLineWithoutAQuery) {
+    const ProgramRun help = run("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--once"), std::string::npos);
+
+    const ProgramRun window = run("");
+    EXPECT_EQ(window.status, 2);
+    EXPECT_NE(window.err.find("velmomac --once"), std::string::npos) << window.err;
+
+    EXPECT_EQ(run("--once --position nowhere").status, 2);
+    EXPECT_EQ(run("--once --frobnicate").status, 2);
+    EXPECT_TRUE(server->seen().empty());
+}
