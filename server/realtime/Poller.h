@@ -1,0 +1,108 @@
+#pragma once
+
+#include "server/realtime/Message.h"
+#include "server/realtime/Overlay.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace velmo::realtime {
+
+// One live feed of a city: an http(s) URL or a file path.
+struct SourceConfig {
+    std::string city;
+    std::string location;
+};
+
+struct PollerOptions {
+    std::chrono::seconds interval{20};
+    std::chrono::seconds maxAge{300};  // older data is dropped, times fall back to the timetable
+    std::chrono::seconds timeout{10};  // per request
+    std::chrono::seconds firstRetry{5};  // after a failure; doubles up to maxRetry
+    std::chrono::seconds maxRetry{300};
+};
+
+// What a source's last polls gave, for /healthz and /metrics.
+struct SourceStatus {
+    std::string city;
+    std::string location;
+    std::optional<std::int64_t> lastSuccess;  // service-clock Unix time of the last good poll
+    std::optional<std::int64_t> dataTime;     // the time the held data stands for
+    std::string lastError;                    // empty once a poll succeeds again
+    std::uint64_t polls = 0;
+    std::uint64_t failures = 0;
+    std::uint64_t notModified = 0;
+    std::uint64_t futureStamps = 0;  // messages stamped ahead of the clock
+    BuildStats build;                // the city's last overlay, all its sources together
+};
+
+enum class FetchOutcome { Fresh, NotModified, Failed };
+
+struct Fetched {
+    FetchOutcome outcome = FetchOutcome::Failed;
+    std::string body;
+    std::string validator;  // Last-Modified, or the file's modification time
+    std::string error;
+};
+
+// Reads a source once. `validator` is the previous one: an unchanged source
+// answers NotModified (HTTP If-Modified-Since, or the same file time).
+Fetched fetch(const std::string& location, const std::string& validator, std::chrono::seconds timeout);
+
+// The city a source belongs to as it is loaded now.
+struct CityTarget {
+    std::shared_ptr<const gtfs::Feed> feed;
+    const date::time_zone* zone = nullptr;
+    std::shared_ptr<Live> live;
+};
+using TargetLookup = std::function<std::optional<CityTarget>(const std::string& city)>;
+using Clock = std::function<TimePoint()>;
+
+// Polls the sources on a background thread, keeps each one's last good
+// message and publishes every city's overlay built from them. A failed poll
+// keeps the last good data (until its maximum age) and is retried with back-off.
+class Poller {
+public:
+    Poller(std::vector<SourceConfig> sources, PollerOptions options, TargetLookup lookup, Clock clock);
+    ~Poller();
+    Poller(const Poller&) = delete;
+    Poller& operator=(const Poller&) = delete;
+
+    void start();
+    void stop();
+    // Polls every source once and republishes, on the calling thread.
+    void pollAll();
+    // Rebuilds and publishes every city's overlay from the data held.
+    void republish();
+    [[nodiscard]] std::vector<SourceStatus> status() const;
+
+private:
+    struct Source {
+        SourceConfig config;
+        std::string validator;
+        Input data;
+        SourceStatus status;
+        int failuresInRow = 0;
+        std::chrono::steady_clock::time_point due{};
+    };
+
+    void poll(std::size_t i);
+    void run();
+
+    PollerOptions options_;
+    TargetLookup lookup_;
+    Clock clock_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::vector<Source> sources_;
+    std::thread thread_;
+};
+
+}  // namespace velmo::realtime
