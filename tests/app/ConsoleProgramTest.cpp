@@ -119,16 +119,6 @@ TEST_F(ConsoleProgramTest, JsonLinesOfTheStopDatesItems) {
     EXPECT_EQ(body["lon"], 19.0402);
 }
 
-TEST_F(ConsoleProgramTest, ReadableTable) {
-    server->answer(R"({"error":false,"stopDates":[)" + departure("47", "!!", true, true) + "," +
-                   departure("9", "12", false, false) + "]}");
-    const ProgramRun result = run("--once --position=47.4979,19.0402");
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out, "Jármű     Járat  Megálló          Irány    Indulás\n"
-                          "villamos  47 ★   Deák Ferenc tér  Budafok  MOST ●\n"
-                          "villamos  9      Deák Ferenc tér  Budafok  12 perc\n");
-}
-
 TEST_F(ConsoleProgramTest, EndingsAndTheirExitStatuses) {
     struct Case {
         const char* name;
