@@ -5,6 +5,11 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
+
+namespace velmo::realtime {
+struct SourceStatus;
+}
 
 namespace velmo::api {
 
@@ -14,6 +19,9 @@ public:
     void request(const std::string& endpoint, const std::string& result, std::chrono::duration<double> latency);
     void feedLoaded(const std::string& city, std::chrono::duration<double> took);
     [[nodiscard]] std::string render() const;
+    // The live sources: last success, age of the data held, polls and failures, last error.
+    static std::string renderRealtime(const std::vector<realtime::SourceStatus>& sources,
+                                      std::chrono::sys_seconds now);
 
 private:
     static constexpr std::array<double, 9> kBuckets{0.001, 0.0025, 0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 1.0};

@@ -73,6 +73,20 @@ Reply renderNearby(const query::NearbyResult& r) {
     return {200, dump(j)};
 }
 
+Reply renderVehicle(const realtime::VehicleState& v) {
+    const json j{{"error", false},
+                 {"vehicle",
+                  {{"lat", v.lat},
+                   {"lon", v.lon},
+                   {"bearing", v.bearing ? json(*v.bearing) : json(nullptr)},
+                   {"speed", v.speed ? json(*v.speed) : json(nullptr)},
+                   {"timestamp", v.timestamp},
+                   {"label", v.label},
+                   {"currentStopId", v.currentStopId},
+                   {"status", v.status}}}};
+    return {200, dump(j)};
+}
+
 Reply renderTrip(const query::TripResult& r) {
     if (!r.error.empty()) {
         return renderError({r.error, 200});

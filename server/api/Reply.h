@@ -15,6 +15,9 @@ struct Reply {
 
 Reply renderError(const ApiError& error);
 Reply renderNearby(const query::NearbyResult& result);
+// The newest live position of a trip's vehicle.
+Reply renderVehicle(const realtime::VehicleState& v);
+
 Reply renderTrip(const query::TripResult& result);
 
 }  // namespace velmo::api

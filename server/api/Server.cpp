@@ -170,30 +170,58 @@ void Server::routes() {
         if (city == nullptr || !city->feed->tripById.contains(d.tripId)) {
             return failure({query::kNoTrip, 200});
         }
-        // Vehicle positions come with realtime data; none is loaded yet.
-        return failure({kNoVehicle, 200});
+        const auto overlay = city->overlay(clock_());
+        const realtime::VehicleState* vehicle = overlay ? overlay->vehicle(d.tripId) : nullptr;
+        if (vehicle == nullptr) {
+            return failure({kNoVehicle, 200});
+        }
+        return std::pair{renderVehicle(*vehicle), std::string("OK")};
     });
 
     http_->Get("/healthz", [this](const httplib::Request&, httplib::Response& res) {
         const auto snapshot = snapshots_();
+        const auto now = clock_();
+        const auto sources = options_.realtimeStatus ? options_.realtimeStatus() : std::vector<realtime::SourceStatus>{};
         nlohmann::json cities = nlohmann::json::array();
         for (const auto& c : snapshot->cities) {
             const auto& f = *c->feed;
+            nlohmann::json live = nlohmann::json::array();
+            std::optional<std::int64_t> age;  // of the freshest data the city holds
+            for (const auto& s : sources) {
+                if (s.city != c->key) {
+                    continue;
+                }
+                const auto sourceAge = s.dataTime ? std::optional(now.time_since_epoch().count() - *s.dataTime)
+                                                  : std::nullopt;
+                if (sourceAge && (!age || *sourceAge < *age)) {
+                    age = sourceAge;
+                }
+                live.push_back({{"source", s.location},
+                                {"lastSuccess", s.lastSuccess ? nlohmann::json(*s.lastSuccess) : nlohmann::json()},
+                                {"ageSeconds", sourceAge ? nlohmann::json(*sourceAge) : nlohmann::json()},
+                                {"lastError", s.lastError},
+                                {"failures", s.failures}});
+            }
             cities.push_back({{"cityKey", c->key},
                               {"cityName", c->name},
                               {"feedStart", isoDate(f.info.startDate.value_or(f.calendar.firstDay()))},
                               {"feedEnd", isoDate(f.info.endDate.value_or(f.calendar.lastDay()))},
                               {"stops", f.stops.size()},
                               {"trips", f.trips.size()},
-                              {"realtimeAgeSeconds", nullptr}});
+                              {"realtimeAgeSeconds", age ? nlohmann::json(*age) : nlohmann::json()},
+                              {"realtime", live}});
         }
         const nlohmann::json j{{"error", false},
-                               {"now", clock_().time_since_epoch().count()},
+                               {"now", now.time_since_epoch().count()},
                                {"cities", cities}};
         res.set_content(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), kJson);
     });
     http_->Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
-        res.set_content(metrics_.render(), "text/plain; version=0.0.4");
+        std::string text = metrics_.render();
+        if (options_.realtimeStatus) {
+            text += Metrics::renderRealtime(options_.realtimeStatus(), clock_());
+        }
+        res.set_content(text, "text/plain; version=0.0.4");
     });
 }
 

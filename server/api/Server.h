@@ -3,6 +3,7 @@
 #include "server/api/Metrics.h"
 #include "server/api/Request.h"
 #include "server/query/Engine.h"
+#include "server/realtime/Poller.h"
 
 #include <chrono>
 #include <functional>
@@ -25,6 +26,8 @@ struct ServerOptions {
     std::size_t maxBody = 64 * 1024;
     VersionPolicy versions;
     query::EngineOptions engine;
+    // The live sources' state for /healthz and /metrics; none when unset.
+    std::function<std::vector<realtime::SourceStatus>()> realtimeStatus;
 };
 
 using SnapshotSource = std::function<std::shared_ptr<const query::Snapshot>()>;
