@@ -5,8 +5,8 @@ if(NOT TARGET velmo_app_ui)
   velmo_library(velmo_app_ui
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/ViewController.cpp ${CMAKE_CURRENT_LIST_DIR}/SettingsViewController.cpp
             ${CMAKE_CURRENT_LIST_DIR}/PreferencesPage.cpp ${CMAKE_CURRENT_LIST_DIR}/MainWindow.cpp
-            ${CMAKE_CURRENT_LIST_DIR}/AppDelegate.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/AppDelegate.cpp ${CMAKE_CURRENT_LIST_DIR}/WindowMode.cpp
     PUBLIC_LIBS velmo_display velmo_settings velmo_update Qt6::Widgets
-    PRIVATE_LIBS velmo_service velmo_location_backends)
+    PRIVATE_LIBS velmo_service velmo_location_backends velmo_display_tarvo velmo_http velmo_bundle)
   set_target_properties(velmo_app_ui PROPERTIES AUTOMOC ON)
 endif()

@@ -1,7 +1,7 @@
-// velmomac: the main program. For now it offers only the console mode (--once); the window
-// will be started from here as well.
+// velmomac: the main program: the window, or with --once one query on the console.
 
 #include "app/ConsoleMode.h"
+#include "app/WindowMode.h"
 
 #include <iostream>
 #include <string>
@@ -21,7 +21,5 @@ int main(int argc, char** argv) {
     if (command.options.once) {
         return velmo::runOnce(argc, argv, command.options);
     }
-    std::cerr << "velmomac: az ablakos felület még nem készült el; egy lekérdezés ablak nélkül: velmomac --once"
-              << std::endl;
-    return velmo::kExitUsage;
+    return velmo::runWindow(argc, argv, arguments);
 }
