@@ -148,10 +148,7 @@ TEST_F(ConsoleProgramTest, CommandLineWithoutAQuery) {
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--once"), std::string::npos);
 
-    const ProgramRun window = run("");
-    EXPECT_EQ(window.status, 2);
-    EXPECT_NE(window.err.find("velmomac --once"), std::string::npos) << window.err;
-
+    // Without --once the program opens its window; the window tests cover it.
     EXPECT_EQ(run("--once --position nowhere").status, 2);
     EXPECT_EQ(run("--once --frobnicate").status, 2);
     EXPECT_TRUE(server->seen().empty());
