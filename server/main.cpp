@@ -14,6 +14,7 @@
 #include "server/api/Tls.h"
 #include "server/gtfs/Loader.h"
 #include "server/query/Snapshot.h"
+#include "server/realtime/Poller.h"
 #include <spdlog/spdlog.h>
 #include <toml++/toml.h>
 
@@ -36,6 +37,7 @@ namespace {
 struct CityEntry {
     query::CityConfig city;
     std::string feed;
+    std::vector<std::string> realtime;  // live sources: http(s) URLs or file paths
 };
 
 struct Config {
@@ -44,6 +46,7 @@ struct Config {
     std::string tlsCert;
     std::string tlsKey;
     std::chrono::seconds reloadCheck{30};
+    realtime::PollerOptions realtime;
     api::ServerOptions server;
 };
 
@@ -84,6 +87,8 @@ void readConfigFile(const std::string& path, Config& config) {
     config.server.writeTimeout = seconds(t, "write_timeout", config.server.writeTimeout);
     config.server.idleTimeout = seconds(t, "idle_timeout", config.server.idleTimeout);
     config.reloadCheck = seconds(t, "reload_check_interval", config.reloadCheck);
+    config.realtime.interval = seconds(t, "realtime_interval", config.realtime.interval);
+    config.realtime.maxAge = seconds(t, "realtime_max_age", config.realtime.maxAge);
     if (const auto* cities = t["city"].as_array()) {
         for (const auto& node : *cities) {
             const auto* c = node.as_table();
@@ -96,6 +101,19 @@ void readConfigFile(const std::string& path, Config& config) {
             e.city.url = (*c)["url"].value_or(std::string());
             e.city.nightPattern = (*c)["night_pattern"].value_or(std::string());
             e.feed = (*c)["feed"].value_or(std::string());
+            if (const auto one = (*c)["realtime"].value<std::string>()) {
+                e.realtime.push_back(*one);
+            } else if (const auto* many = (*c)["realtime"].as_array()) {
+                for (const auto& r : *many) {
+                    const auto v = r.value<std::string>();
+                    if (!v || v->empty()) {
+                        fail("config " + path + ": realtime must be a string or a list of strings");
+                    }
+                    e.realtime.push_back(*v);
+                }
+            } else if ((*c)["realtime"]) {
+                fail("config " + path + ": realtime must be a string or a list of strings");
+            }
             if (e.city.key.empty() || e.feed.empty()) {
                 fail("config " + path + ": every [[city]] needs key and feed");
             }
@@ -192,7 +210,23 @@ std::pair<std::string, std::string> defaultCertificate() {
 // Holds the current snapshot; readers take a reference, reloads swap it whole.
 class Cities {
 public:
-    explicit Cities(std::vector<CityEntry> entries) : entries_(std::move(entries)) {}
+    explicit Cities(std::vector<CityEntry> entries) : entries_(std::move(entries)) {
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            live_.push_back(std::make_shared<realtime::Live>());
+        }
+    }
+
+    // The city with that key as loaded now, for the live sources.
+    std::optional<realtime::CityTarget> target(const std::string& key) const {
+        const auto snapshot = current_.load();
+        for (std::size_t i = 0; snapshot && i < snapshot->cities.size(); ++i) {
+            const auto& c = snapshot->cities[i];
+            if (c->key == key) {
+                return realtime::CityTarget{c->feed, c->zone, c->realtime};
+            }
+        }
+        return std::nullopt;
+    }
 
     // Where feed load times go from now on (the first loads are handed over too).
     void reportTo(api::Metrics& metrics) {
@@ -250,7 +284,7 @@ private:
         const auto start = std::chrono::steady_clock::now();
         try {
             const auto dir = gtfs::openDirectory(e.feed);
-            auto city = query::City::build(e.city, gtfs::loadFeed(*dir));
+            auto city = query::City::build(e.city, gtfs::loadFeed(*dir), live_[i]);
             const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
             {
                 const std::lock_guard lock(mutex_);
@@ -272,6 +306,7 @@ private:
 
     std::vector<CityEntry> entries_;
     std::vector<fs::file_time_type> mtimes_;
+    std::vector<std::shared_ptr<realtime::Live>> live_;  // per city, kept across reloads
     std::mutex mutex_;
     api::Metrics* metrics_ = nullptr;
     std::map<std::string, std::chrono::duration<double>> loadTimes_;
@@ -290,6 +325,7 @@ int main(int argc, char** argv) {
                "Example:\n  tarvod --feed mv=/srv/gtfs/mintavaros.zip --now 2025-03-14T08:00:00+01:00");
     std::string configPath;
     std::vector<std::string> feeds;
+    std::vector<std::string> live;
     std::string listen;
     std::string tlsCert;
     std::string tlsKey;
@@ -297,6 +333,8 @@ int main(int argc, char** argv) {
     bool verbose = false;
     app.add_option("-c,--config", configPath, "TOML configuration file")->check(CLI::ExistingFile);
     app.add_option("-f,--feed", feeds, "city feed as KEY=PATH (zip or folder); repeatable");
+    app.add_option("-r,--realtime", live,
+                   "live (GTFS-Realtime) source of a city as KEY=URL or KEY=PATH; repeatable");
     app.add_option("-l,--listen", listen, "address and port to listen on (default 127.0.0.1:8443)");
     app.add_option("--tls-cert", tlsCert, "PEM certificate (default: a generated one for localhost)");
     app.add_option("--tls-key", tlsKey, "PEM private key belonging to --tls-cert");
@@ -320,10 +358,22 @@ int main(int argc, char** argv) {
         auto it = std::find_if(config.cities.begin(), config.cities.end(),
                                [&](const CityEntry& e) { return e.city.key == key; });
         if (it == config.cities.end()) {
-            config.cities.push_back({{key, "", "", ""}, f.substr(eq + 1)});
+            config.cities.push_back({{key, "", "", ""}, f.substr(eq + 1), {}});
         } else {
             it->feed = f.substr(eq + 1);
         }
+    }
+    for (const auto& r : live) {
+        const auto eq = r.find('=');
+        if (eq == std::string::npos || eq == 0 || eq + 1 == r.size()) {
+            fail("bad --realtime " + r + " (want KEY=URL or KEY=PATH)");
+        }
+        auto it = std::find_if(config.cities.begin(), config.cities.end(),
+                               [&](const CityEntry& e) { return e.city.key == r.substr(0, eq); });
+        if (it == config.cities.end()) {
+            fail("--realtime " + r + ": no city with key " + r.substr(0, eq));
+        }
+        it->realtime.push_back(r.substr(eq + 1));
     }
     if (config.cities.empty()) {
         fail("no city to serve: give --feed KEY=PATH or a --config with [[city]] entries");
@@ -370,13 +420,25 @@ int main(int argc, char** argv) {
     config.server.certPath = config.tlsCert;
     config.server.keyPath = config.tlsKey;
 
+    const auto clock = [clockOffset] {
+        return date::floor<std::chrono::seconds>(std::chrono::system_clock::now()) + clockOffset;
+    };
+    std::vector<realtime::SourceConfig> sources;
+    for (const auto& e : config.cities) {
+        for (const auto& r : e.realtime) {
+            sources.push_back({e.city.key, r});
+        }
+    }
+    // Live sources are polled and parsed on their own thread, off the request path.
+    realtime::Poller poller(sources, config.realtime, [cities](const std::string& key) { return cities->target(key); },
+                            clock);
+    if (!sources.empty()) {
+        config.server.realtimeStatus = [&poller] { return poller.status(); };
+    }
+
     std::unique_ptr<api::Server> server;
     try {
-        server = std::make_unique<api::Server>(
-            config.server, [cities] { return cities->snapshot(); },
-            [clockOffset] {
-                return date::floor<std::chrono::seconds>(std::chrono::system_clock::now()) + clockOffset;
-            });
+        server = std::make_unique<api::Server>(config.server, [cities] { return cities->snapshot(); }, clock);
     } catch (const std::exception& e) {
         fail(e.what());
     }
@@ -426,6 +488,7 @@ int main(int argc, char** argv) {
         }
     });
 
+    poller.start();
     spdlog::info("listening on https://{}:{}/ (certificate {})", host, port, config.tlsCert);
     const bool served = server->listen();
     {
@@ -439,6 +502,7 @@ int main(int argc, char** argv) {
     }
     reloader.join();
     signalWaiter.join();
+    poller.stop();
     if (!served) {
         spdlog::error("serving on {} failed", config.listen);
         return 1;
