@@ -1,13 +1,21 @@
 // gtfs-synth: writes the timetable of an invented city as a GTFS feed.
 #include "tools/gtfs-synth/FeedSink.h"
+#include "tools/gtfs-synth/Realtime.h"
 #include "tools/gtfs-synth/Synth.h"
 
 #include <CLI/CLI.hpp>
+// GCC 12 sees uninitialised fields in date::parse where there are none.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <date/date.h>
 #include <date/tz.h>
+#pragma GCC diagnostic pop
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -33,10 +41,18 @@ byte-identical files.
       --seed=S            seed of the generator (default 1)
       --out=DIR           write the feed's files into DIR
       --zip=FILE          write the feed as the zip archive FILE
+      --realtime=FILE     write the city's live state (GTFS-Realtime trip
+                            updates, vehicle positions, one alert) at --at
+                            into FILE
+      --at=TIME           the moment of --realtime: ISO 8601 with offset or
+                            Z, or Europe/Budapest local time without
+                            (default: now)
   -h, --help              display this help and exit
       --version           output version information and exit
 
-At least one of --out and --zip is required; both may be given.
+At least one of --out, --zip and --realtime is required; any may be combined.
+The live state uses the trip ids and service dates of the feed written with
+the same options.
 A one-line summary goes to standard error.
 
 Exit status is 0 on success, 1 if the feed could not be written,
@@ -45,6 +61,8 @@ and 2 on a bad command line.
 Examples:
   gtfs-synth --zip demo.zip
   gtfs-synth --stops 5000 --seed 7 --start-date 2025-03-01 --out feed/
+  gtfs-synth --start-date 2025-03-01 --zip demo.zip \
+             --realtime demo-rt.pb --at 2025-03-14T08:00:00
 )";
 
 int usageError(const std::string& message)
@@ -86,6 +104,27 @@ private:
     fs::path path_;
 };
 
+// ISO 8601 with an offset or Z; without one, local time in Europe/Budapest.
+std::optional<std::chrono::sys_seconds> parseTime(const std::string& text)
+{
+    for (const char* format : {"%FT%T%Ez", "%FT%T%z", "%FT%TZ"}) {
+        std::istringstream in(text);
+        std::chrono::sys_seconds t;
+        in >> date::parse(format, t);
+        if (!in.fail() && in.peek() == EOF)
+            return t;
+    }
+    for (const char* format : {"%FT%T", "%F %T"}) {
+        std::istringstream in(text);
+        date::local_seconds t;
+        in >> date::parse(format, t);
+        if (!in.fail() && in.peek() == EOF)
+            return std::chrono::floor<std::chrono::seconds>(
+                date::locate_zone("Europe/Budapest")->to_sys(t, date::choose::earliest));
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -99,6 +138,8 @@ int main(int argc, char** argv)
     std::string startDate;
     std::string outDir;
     std::string zipFile;
+    std::string realtimeFile;
+    std::string atText;
     app.add_flag("-h,--help", help);
     app.add_flag("--version", version);
     app.add_option("--stops", options.stops);
@@ -108,6 +149,8 @@ int main(int argc, char** argv)
     app.add_option("--seed", options.seed);
     app.add_option("--out", outDir);
     app.add_option("--zip", zipFile);
+    app.add_option("--realtime", realtimeFile);
+    app.add_option("--at", atText);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -144,8 +187,34 @@ int main(int argc, char** argv)
     }
     if (const auto problem = checkOptions(options))
         return usageError(*problem);
-    if (outDir.empty() && zipFile.empty())
-        return usageError("nothing to write: give --out DIR or --zip FILE");
+    if (outDir.empty() && zipFile.empty() && realtimeFile.empty())
+        return usageError("nothing to write: give --out DIR, --zip FILE or --realtime FILE");
+    auto at = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+    if (!atText.empty()) {
+        const auto parsed = parseTime(atText);
+        if (!parsed)
+            return usageError("invalid time '" + atText + "': expected e.g. 2025-03-14T08:00:00+01:00");
+        at = *parsed;
+    }
+    if (!realtimeFile.empty()) {
+        try {
+            RealtimeSummary summary;
+            const std::string bytes = generateRealtime(options, at, &summary);
+            std::ofstream out(realtimeFile, std::ios::binary | std::ios::trunc);
+            out << bytes;
+            out.close();
+            if (!out)
+                throw std::runtime_error("cannot write " + realtimeFile);
+            std::cerr << "gtfs-synth: live state at " << date::format("%FT%TZ", at) << ": " << summary.tripUpdates
+                      << " trip updates (" << summary.delayed << " late, " << summary.cancelled << " cancelled), "
+                      << summary.vehicles << " vehicles, " << summary.alerts << " alert\n";
+        } catch (const std::exception& e) {
+            std::cerr << "gtfs-synth: " << e.what() << "\n";
+            return 1;
+        }
+        if (outDir.empty() && zipFile.empty())
+            return 0;
+    }
 
     try {
         std::optional<StagingFolder> staging;
