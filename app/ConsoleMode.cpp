@@ -91,8 +91,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string consoleHelp() {
-    return "Használat: velmomac --once [--position SZÉL,HOSSZ[,PONTOSSÁG]] [--json]\n"
-           "A közeli megállók induló járatai egyetlen lekérdezéssel, ablak nélkül.\n"
+    return "Használat: velmomac [--position SZÉL,HOSSZ[,PONTOSSÁG]]\n"
+           "  vagy:    velmomac --once [--position SZÉL,HOSSZ[,PONTOSSÁG]] [--json]\n"
+           "A közeli megállók induló járatai: ablakban, vagy --once mellett egyetlen\n"
+           "lekérdezéssel, ablak nélkül.\n"
            "\n"
            "      --once             lekérdezi a pozíciód körüli induló járatokat, kiírja\n"
            "                           őket a kapott sorrendben, majd kilép\n"
@@ -111,11 +113,10 @@ std::string consoleHelp() {
            "$XDG_CONFIG_HOME/velmomac/servers.conf fájl írhatja felül (production,\n"
            "development, local, local_ca).\n"
            "\n"
-           "Kilépési kód:\n"
+           "Kilépési kód --once mellett:\n"
            "  0  siker (üres járatlista esetén nincs kimenet)\n"
            "  1  a lekérdezés hibával ért véget; az üzenet a hibakimenetre kerül\n"
-           "  2  hibás parancssor, vagy a program --once nélkül indult (az ablak még nem\n"
-           "     készült el)\n"
+           "  2  hibás parancssor\n"
            "  3  a szolgáltatás nem adott választ\n";
 }
 

@@ -15,7 +15,7 @@ namespace velmo {
 enum ConsoleExit : int {
     kExitSuccess = 0,
     kExitQueryFailed = 1, // the query ended with an error code; its message is on standard error
-    kExitUsage = 2,       // a bad command line, or the window asked for (not built yet)
+    kExitUsage = 2,       // a bad command line
     kExitNoAnswer = 3,    // the service declared an error without saying which
 };
 
