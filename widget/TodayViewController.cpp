@@ -33,7 +33,7 @@ TodayViewController::TodayViewController(std::unique_ptr<DeparturesClient> tarvo
 
 TodayViewController::~TodayViewController() = default;
 
-QSize TodayViewController::sizeHint() const { return {380, kPreferredHeight}; }
+QSize TodayViewController::sizeHint() const { return {420, kPreferredHeight}; }
 
 void TodayViewController::showEvent(QShowEvent* event)
 {

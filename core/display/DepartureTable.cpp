@@ -59,7 +59,8 @@ void DepartureTable::reloadData()
             setItemWidget(entry, cell);
         if (cell) {
             cell->adjustSize();
-            entry->setSizeHint(QSize(cell->sizeHint().width(), std::max(cell->sizeHint().height(), 64)));
+            // As wide as the list: the row's text column gives way, the time stays in view.
+            entry->setSizeHint(QSize(viewport()->width(), std::max(cell->sizeHint().height(), 64)));
             entry->setData(Qt::AccessibleTextRole, cell->accessibleSentence());
             entry->setToolTip(QString());
         }
@@ -67,6 +68,13 @@ void DepartureTable::reloadData()
     if (rows > 0 && !currentItem())
         setCurrentRow(0, QItemSelectionModel::NoUpdate);
     emit reloaded();
+}
+
+void DepartureTable::resizeEvent(QResizeEvent* event)
+{
+    QListWidget::resizeEvent(event);
+    for (int row = 0; row < count(); ++row)
+        item(row)->setSizeHint(QSize(viewport()->width(), item(row)->sizeHint().height()));
 }
 
 void DepartureTable::contextMenuEvent(QContextMenuEvent* event)

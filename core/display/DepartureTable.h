@@ -49,6 +49,7 @@ signals:
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     DepartureTableDataSource* source_ = nullptr;

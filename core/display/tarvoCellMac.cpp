@@ -78,6 +78,8 @@ tarvoCellMac::tarvoCellMac(QWidget* parent) : QWidget(parent), ui_(std::make_uni
     tarvoWarningLabel = ui_->tarvoWarningLabel;
     tarvoLiveMarker = ui_->tarvoLiveMarker;
     tarvoErrorLabel = ui_->tarvoErrorLabel;
+    // In a narrow list the stop and direction give way, never the time.
+    ui_->tarvoTextColumn->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     tarvoWarningLabel->hide();
     tarvoLiveMarker->hide();
     tarvoErrorLabel->hide();
