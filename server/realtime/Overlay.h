@@ -134,13 +134,17 @@ std::shared_ptr<const Overlay> buildOverlay(std::shared_ptr<const gtfs::Feed> fe
 TimePoint serviceDayZero(const date::time_zone* zone, date::local_days day);
 
 // The slot through which a city's current overlay is published and read.
+// Readers take a reference without locking; one thread publishes.
 class Live {
 public:
     [[nodiscard]] std::shared_ptr<const Overlay> current() const { return current_.load(); }
-    void publish(std::shared_ptr<const Overlay> overlay) { current_.store(std::move(overlay)); }
+    // The replaced overlay is held until the next publish, so that freeing it
+    // falls to the publishing thread and not to a request that still read it.
+    void publish(std::shared_ptr<const Overlay> overlay) { retired_ = current_.exchange(std::move(overlay)); }
 
 private:
     std::atomic<std::shared_ptr<const Overlay>> current_;
+    std::shared_ptr<const Overlay> retired_;  // touched by the publisher only
 };
 
 }  // namespace velmo::realtime
