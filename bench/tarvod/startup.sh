@@ -6,7 +6,7 @@
 # certificate generation is included.
 #
 #   bench/tarvod/startup.sh TARVOD FEED NOW [RUNS] [PORT] [LAT,LON]
-# prints one line per run: ready_s maxrss_kb
+# prints one line per run: ready_s maxrss_kb cpu_s (user + system CPU seconds of the whole run)
 set -euo pipefail
 
 tarvod=$1 feed=$2 now=$3 runs=${4:-5} port=${5:-18443} at=${6:-}
@@ -41,6 +41,7 @@ for ((i = 1; i <= runs; i++)); do
   kill -TERM "$server"
   wait "$timer" || true
   rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$log.time")
-  echo "$(echo "$ready - $t0" | bc -l | xargs printf '%.3f') $rss"
+  cpu=$(awk -F': ' '/User time|System time/ {s += $2} END {printf "%.2f", s}' "$log.time")
+  echo "$(echo "$ready - $t0" | bc -l | xargs printf '%.3f') $rss $cpu"
   rm -rf "$data" "$log" "$log.time"
 done
