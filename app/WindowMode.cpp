@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
+#include "app/ViewController.h"
 #include "core/display/TarvoDeparturesClient.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/defaults/UserDefaults.h"
@@ -9,15 +10,65 @@
 #include "platform/update/UpdateChecker.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QPointer>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 
 namespace velmo {
 
+namespace {
+
+// VELMO_REPORT_FIRST_PAINT=1 (for bench/desktop): one stderr line at the first paint of the
+// main window and one at the first paint with departures in the list, each with the wall-clock
+// time (to compare with the launcher's clock) and the time since runWindow began.
+class FirstPaintReporter : public QObject {
+public:
+    FirstPaintReporter(MainWindow& window, std::chrono::steady_clock::time_point begun)
+        : window_(window), begun_(begun) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && watched->isWidgetType()
+            && static_cast<QWidget*>(watched)->window() == &window_) {
+            if (!painted_) {
+                painted_ = true;
+                report("first-paint");
+            }
+            if (!rows_ && !window_.viewController()->items().empty()) {
+                rows_ = true;
+                report("first-rows");
+                QCoreApplication::instance()->removeEventFilter(this);
+            }
+        }
+        return false;
+    }
+
+private:
+    void report(const char* what) const
+    {
+        const auto wall = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::system_clock::now().time_since_epoch()).count();
+        const auto since = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun_).count();
+        std::fprintf(stderr, "velmomac: %s wall=%lld.%06lld since-runWindow=%.6f\n", what,
+                     static_cast<long long>(wall / 1000000), static_cast<long long>(wall % 1000000), since);
+    }
+
+    MainWindow& window_;
+    std::chrono::steady_clock::time_point begun_;
+    bool painted_ = false;
+    bool rows_ = false;
+};
+
+} // namespace
+
 int runWindow(int argc, char** argv, const std::vector<std::string>& arguments)
 {
+    const auto begun = std::chrono::steady_clock::now();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmomac"));
     QApplication::setDesktopFileName(QStringLiteral("velmomac"));
@@ -25,6 +76,10 @@ int runWindow(int argc, char** argv, const std::vector<std::string>& arguments)
 
     UserDefaults& standard = UserDefaults::standard();
     MainWindow window(std::make_unique<TarvoDeparturesClient>(arguments, std::cerr), standard);
+    FirstPaintReporter firstPaint(window, begun);
+    const char* report = std::getenv("VELMO_REPORT_FIRST_PAINT");
+    if (report && std::string(report) == "1")
+        app.installEventFilter(&firstPaint);
     window.show();
 
     QtUrlSessionFactory sessions;
