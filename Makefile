@@ -5,7 +5,7 @@ BUILD_DIR ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test demo clean
+.PHONY: all deps configure build test demo package clean
 
 all: build
 
@@ -23,6 +23,11 @@ test: build
 
 demo: build
 	@tools/demo $(BUILD_DIR)
+
+# Debian packages velmomac and tarvod, in $(BUILD_DIR)/packages/.
+package: CMAKE_FLAGS += -DCMAKE_INSTALL_PREFIX=/usr
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD_DIR)
