@@ -79,10 +79,16 @@ void readConfigFile(const std::string& path, Config& config) {
     if (config.server.engine.maxPerLine < 1) {
         fail("config " + path + ": max_per_line must be at least 1");
     }
-    config.server.threads = static_cast<int>(t["threads"].value_or(std::int64_t{4}));
+    config.server.threads = static_cast<int>(t["threads"].value_or(std::int64_t{config.server.threads}));
     if (config.server.threads < 1 || config.server.threads > 256) {
         fail("config " + path + ": threads must be 1..256");
     }
+    const auto keepAlive = t["keep_alive_max_requests"].value_or(
+        static_cast<std::int64_t>(config.server.keepAliveMaxRequests));
+    if (keepAlive < 1 || keepAlive > 1000000) {
+        fail("config " + path + ": keep_alive_max_requests must be 1..1000000");
+    }
+    config.server.keepAliveMaxRequests = static_cast<std::size_t>(keepAlive);
     config.server.readTimeout = seconds(t, "read_timeout", config.server.readTimeout);
     config.server.writeTimeout = seconds(t, "write_timeout", config.server.writeTimeout);
     config.server.idleTimeout = seconds(t, "idle_timeout", config.server.idleTimeout);
@@ -322,7 +328,12 @@ int main(int argc, char** argv) {
                  "tarvod"};
     app.footer("Signals: SIGHUP reloads every feed; SIGTERM and SIGINT stop the service.\n"
                "A feed file whose modification time changes is reloaded too.\n\n"
-               "Example:\n  tarvod --feed mv=/srv/gtfs/mintavaros.zip --now 2025-03-14T08:00:00+01:00");
+               "Exit status: 0 when stopped by SIGTERM or SIGINT; 1 if the service cannot\n"
+               "start (bad configuration, unreadable feed, address in use) or serving fails;\n"
+               "another non-zero value on a bad command line.\n\n"
+               "Examples:\n"
+               "  tarvod --config /etc/tarvod/tarvod.toml\n"
+               "  tarvod --feed mv=/srv/gtfs/mintavaros.zip --now 2025-03-14T08:00:00+01:00");
     std::string configPath;
     std::vector<std::string> feeds;
     std::vector<std::string> live;

@@ -88,8 +88,11 @@ gtfs::MemoryDirectory syntheticCity() {
         const int from = static_cast<int>(rng() % (kSide - 30));
         for (int dir = 0; dir < 2; ++dir) {
             for (int start = 5 * 3600; start < 24 * 3600; start += 240) {
-                const std::string id = "t" + std::to_string(r) + "_" + std::to_string(dir) + "_" + std::to_string(start);
-                trips += "r" + std::to_string(r) + ",ALL," + id + "," + std::to_string(dir) + "\n";
+                // Appended piece by piece: g++ 12 warns (-Wrestrict) about "literal" + std::string here.
+                std::string id = "t";
+                id += std::to_string(r) + "_" + std::to_string(dir) + "_" + std::to_string(start);
+                trips += 'r';
+                trips += std::to_string(r) + ",ALL," + id + "," + std::to_string(dir) + "\n";
                 for (int k = 0; k < 30; ++k) {
                     const int step = dir == 0 ? from + k : from + 29 - k;
                     const int stop = r % 2 == 0 ? lane * kSide + step : step * kSide + lane;

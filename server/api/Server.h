@@ -19,7 +19,10 @@ namespace velmo::api {
 struct ServerOptions {
     std::string certPath;
     std::string keyPath;
-    int threads = 4;
+    // Each open keep-alive connection holds a worker while it lasts, so the
+    // pool bounds the connections served at once (others wait in the queue).
+    int threads = 64;
+    std::size_t keepAliveMaxRequests = 10000;  // per connection, then it is closed
     std::chrono::seconds readTimeout{5};
     std::chrono::seconds writeTimeout{5};
     std::chrono::seconds idleTimeout{5};  // keep-alive connections

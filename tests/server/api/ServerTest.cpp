@@ -246,3 +246,16 @@ TEST_F(ServerTest, StalledClientsDoNotBlockOthersForLong) {
         ::close(fd);
     }
 }
+
+TEST_F(ServerTest, KeepAliveConnectionCarriesManyRequests) {
+    // The server ends a keep-alive connection by answering "Connection: close"
+    // once its request limit is reached; the default allows far more than 12.
+    auto c = client();
+    c->set_keep_alive(true);
+    for (int i = 0; i < 12; ++i) {
+        const auto res = c->Post("/v2/nearby/", headers(), nearbyBody(), "application/json");
+        ASSERT_TRUE(res) << "request " << i << ": " << httplib::to_string(res.error());
+        EXPECT_EQ(res->status, 200);
+        EXPECT_NE(res->get_header_value("Connection"), "close") << "request " << i;
+    }
+}
