@@ -117,7 +117,12 @@ std::string consoleHelp() {
            "  0  siker (üres járatlista esetén nincs kimenet)\n"
            "  1  a lekérdezés hibával ért véget; az üzenet a hibakimenetre kerül\n"
            "  2  hibás parancssor\n"
-           "  3  a szolgáltatás nem adott választ\n";
+           "  3  a szolgáltatás nem adott választ\n"
+           "\n"
+           "Példák:\n"
+           "  velmomac\n"
+           "  velmomac --once --position 47.4979,19.0402\n"
+           "  velmomac --once --json --position 47.4979,19.0402,30\n";
 }
 
 std::string departureTimeText(const PlistMap& item) {

@@ -57,6 +57,11 @@ Kapcsolók:
 
 Kilépési kód: 0 siker; 1 a kedvenc nem található, vagy a beállítások nem írhatók;
 2 hibás parancs vagy érték (ilyenkor semmi sem változik).
+
+Példák:
+  velmo-settings list
+  velmo-settings set settingMinutes 45
+  velmo-settings fav add stop F01234 "Kossuth tér"
 )";
 
 int fail(const std::string& message)
