@@ -3,7 +3,8 @@
 state, tarvod serves them over loopback HTTPS with a fixed clock, and the built
 velmomac (console mode, or the window under Xvfb) asks it for departures.
 
-Usage: e2e.py BIN_DIR CASE    (CASE: departures, favourites, nostops, unreachable, window)
+Usage: e2e.py BIN_DIR CASE
+(CASE: departures, favourites, nostops, unreachable, window, help, install)
 
 Every case builds its own world in a temporary folder (XDG_CONFIG_HOME,
 XDG_DATA_HOME, HOME), picks free loopback ports at run time and stops every
@@ -431,13 +432,123 @@ def case_window(world):
     return 0
 
 
+HELP = {
+    # program: (usage line start, words the help must hold)
+    "velmomac": ("Használat: velmomac", ["--once", "--position", "--json", "-h, --help", "Kilépési kód", "Példák:"]),
+    "velmomactoday": ("Használat: velmomactoday", ["--position", "-h, --help", "Kilépési kód", "Példák:"]),
+    "velmo-settings": ("Használat: velmo-settings", ["fav add", "-h, --help", "Kilépési kód", "Példák:"]),
+    "gtfs-synth": ("Usage: gtfs-synth", ["--stops", "--start-date", "--realtime", "--at", "-h, --help",
+                                         "Exit status", "Examples:"]),
+    "tarvod": ("Usage: tarvod", ["--feed", "--realtime", "--listen", "--now", "-h,--help", "Exit status",
+                                 "Examples:"]),
+}
+
+
+def case_help(world):
+    """Every program explains itself: a usage line, its options, exit status and examples."""
+    for program, (usage, words) in HELP.items():
+        # No display: --help must not need one.
+        env = dict(world.env, QT_QPA_PLATFORM="")
+        env.pop("DISPLAY", None)
+        code, out, err = world.run([world.program(program), "--help"], env=env)
+        check(code == 0, "%s --help exited with %d: %s" % (program, code, err))
+        check(any(line.startswith(usage) for line in out.splitlines()),
+              "%s --help has no line starting %r:\n%s" % (program, usage, out))
+        for word in words:
+            check(word in out, "%s --help does not mention %r:\n%s" % (program, word, out))
+        code, out, err = world.run([world.program(program), "--no-such-option"], env=env)
+        check(code != 0, "%s accepts an unknown option" % program)
+
+
+def installed(world, component):
+    """Installs one component of the build into a staging folder (DESTDIR, prefix /usr)."""
+    build = os.environ.get("VELMO_E2E_BUILD")
+    cmake = os.environ.get("VELMO_E2E_CMAKE", "cmake")
+    check(build, "VELMO_E2E_BUILD (the build folder) is not set")
+    stage = os.path.join(world.root, "stage-" + component)
+    env = dict(world.env, DESTDIR=stage)
+    code, out, err = world.run([cmake, "--install", build, "--prefix", "/usr", "--component", component], env=env)
+    check(code == 0, "cmake --install --component %s failed (%d): %s%s" % (component, code, out, err))
+    files = set()
+    for folder, _dirs, names in os.walk(stage):
+        for name in names:
+            files.add(os.path.relpath(os.path.join(folder, name), stage))
+    return stage, files
+
+
+def case_install(world):
+    """The install layout of the two packages, and the service unit's safeguards."""
+    stage, desktop = installed(world, "desktop")
+    for path in ("usr/bin/velmomac", "usr/bin/velmomactoday", "usr/bin/velmo-settings",
+                 "usr/share/applications/velmomac.desktop", "usr/share/applications/velmomactoday.desktop",
+                 "usr/share/icons/hicolor/scalable/apps/velmomac.svg",
+                 "usr/share/icons/hicolor/scalable/apps/velmomactoday.svg"):
+        check(path in desktop, "desktop component lacks %s; it holds %s" % (path, sorted(desktop)))
+    check(any(p.endswith("etc/xdg/autostart/velmomactoday.desktop") and not p.startswith("usr/etc")
+              for p in desktop), "no autostart entry outside /usr: %s" % sorted(desktop))
+    check(not any("tarvod" in p or "gtfs-synth" in p for p in desktop),
+          "service files in the desktop component: %s" % sorted(desktop))
+    if shutil.which("desktop-file-validate"):
+        for name in ("velmomac.desktop", "velmomactoday.desktop"):
+            code, out, err = world.run(["desktop-file-validate",
+                                        os.path.join(stage, "usr/share/applications", name)])
+            check(code == 0 and "error" not in (out + err), "%s does not validate: %s%s" % (name, out, err))
+
+    stage, service = installed(world, "tarvod")
+    for path in ("usr/bin/tarvod", "usr/bin/gtfs-synth", "usr/lib/systemd/system/tarvod.service",
+                 "usr/share/doc/tarvod/tarvod.example.toml"):
+        check(path in service, "tarvod component lacks %s; it holds %s" % (path, sorted(service)))
+    check(not any("velmomac" in p for p in service), "desktop files in the tarvod component: %s" % sorted(service))
+    with open(os.path.join(stage, "usr/lib/systemd/system/tarvod.service"), encoding="utf-8") as f:
+        unit = {}
+        for line in f:
+            line = line.strip()
+            if line and not line.startswith(("#", "[")) and "=" in line:
+                key, value = line.split("=", 1)
+                unit[key] = value
+    for key, value in (("DynamicUser", "yes"), ("ProtectSystem", "strict"), ("ProtectHome", "yes"),
+                       ("PrivateTmp", "yes"), ("NoNewPrivileges", "yes"), ("Restart", "on-failure"),
+                       ("ExecReload", "/bin/kill -HUP $MAINPID"), ("StateDirectory", "tarvod"),
+                       ("Environment", "XDG_DATA_HOME=/var/lib/tarvod")):
+        check(unit.get(key) == value, "tarvod.service: %s=%r, want %r" % (key, unit.get(key), value))
+    check(unit.get("ExecStart", "").startswith("/usr/bin/tarvod "), "ExecStart: %r" % unit.get("ExecStart"))
+
+    # The installed tarvod runs on the installed example configuration, with the feed and
+    # the address of this world put in.
+    with open(os.path.join(stage, "usr/share/doc/tarvod/tarvod.example.toml"), encoding="utf-8") as f:
+        example = f.read()
+    world.generate_city()
+    world.port = free_port()
+    lines = []
+    for line in example.splitlines():
+        if line.startswith("feed = "):
+            line = 'feed = "%s"' % world.feed
+        elif line.startswith("listen = "):
+            line = 'listen = "127.0.0.1:%d"' % world.port
+        lines.append(line)
+    config = os.path.join(world.root, "tarvod.toml")
+    with open(config, "w", encoding="utf-8") as f:
+        f.write("\n".join(lines) + "\n")
+    world.tarvod = world.start([os.path.join(stage, "usr/bin/tarvod"), "--config", config, "--now", NOW],
+                               world.tarvod_log)
+    health = wait_for(lambda: world.tarvod.poll() is not None or world.health(), START_TIMEOUT,
+                      "the installed tarvod to answer")
+    check(world.tarvod.poll() is None, "the installed tarvod exited on the example configuration:\n" + world.log())
+    names = [c.get("cityName") for c in health.get("cities", [])]
+    check(names == ["Mintaváros"], "the example configuration's city is not served: %r" % names)
+
+
 CASES = {
     "departures": case_departures,
     "favourites": case_favourites,
     "nostops": case_nostops,
     "unreachable": case_unreachable,
     "window": case_window,
+    "help": case_help,
+    "install": case_install,
 }
+# Cases that need no city and no service.
+STANDALONE = {"help", "install"}
 
 
 def main(argv):
@@ -447,9 +558,10 @@ def main(argv):
     world = World(os.path.abspath(argv[1]))
     failed = True
     try:
-        world.generate_city()
-        world.start_tarvod()
-        world.point_client_at(world.port)
+        if argv[2] not in STANDALONE:
+            world.generate_city()
+            world.start_tarvod()
+            world.point_client_at(world.port)
         status = CASES[argv[2]](world) or 0
         failed = False
         if status == 0:
