@@ -1,5 +1,7 @@
 #include "server/api/Reply.h"
 
+#include "server/api/JsonText.h"
+
 #include <nlohmann/json.hpp>
 
 namespace velmo::api {
@@ -13,40 +15,71 @@ std::string dump(const json& j) {
     return j.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-json item(const query::Departure& d) {
-    return {
-        {"stopLat", d.stopLat},
-        {"stopLon", d.stopLon},
-        {"stopDistance", d.stopDistance},
-        {"stopFavoriteId", d.stopFavoriteId},
-        {"stopUniqueId", d.stopUniqueId},
-        {"stopNearest", d.stopNearest},
-        {"stopFavorite", d.stopFavorite},
-        {"stopName", d.stopName},
-        {"routeName", d.routeName},
-        {"routeFavoriteId", d.routeFavoriteId},
-        {"routeUniqueId", d.routeUniqueId},
-        {"routeFavorite", d.routeFavorite},
-        {"routeType", d.routeType},
-        {"tripHeadsign", d.tripHeadsign},
-        {"tripId", d.tripId},
-        {"tripUniqueId", d.tripUniqueId},
-        {"tripDepartureSeconds", d.tripDepartureSeconds},
-        {"tripDepartureTimestamp", d.tripDepartureTimestamp},
-        {"tripDepartureMinutesText", d.tripDepartureMinutesText},
-        {"tripDepartureGPS", d.tripDepartureGPS},
-        {"warning", !d.warningText.empty()},
-        {"warningText", d.warningText},
-        {"hasDetails", true},
-    };
+// The nearby reply is the hot one: written straight into the string, members
+// in the order nlohmann::json (std::map) gave them, i.e. sorted by name.
+void appendItem(std::string& out, const query::Departure& d) {
+    using namespace json_text;
+    out += "{\"hasDetails\":true,\"routeFavorite\":";
+    appendBool(out, d.routeFavorite);
+    out += ",\"routeFavoriteId\":";
+    appendString(out, d.routeFavoriteId);
+    out += ",\"routeName\":";
+    appendString(out, d.routeName);
+    out += ",\"routeType\":";
+    appendString(out, d.routeType);
+    out += ",\"routeUniqueId\":";
+    appendString(out, d.routeUniqueId);
+    out += ",\"stopDistance\":";
+    appendInt(out, d.stopDistance);
+    out += ",\"stopFavorite\":";
+    appendBool(out, d.stopFavorite);
+    out += ",\"stopFavoriteId\":";
+    appendString(out, d.stopFavoriteId);
+    out += ",\"stopLat\":";
+    appendDouble(out, d.stopLat);
+    out += ",\"stopLon\":";
+    appendDouble(out, d.stopLon);
+    out += ",\"stopName\":";
+    appendString(out, d.stopName);
+    out += ",\"stopNearest\":";
+    appendBool(out, d.stopNearest);
+    out += ",\"stopUniqueId\":";
+    appendString(out, d.stopUniqueId);
+    out += ",\"tripDepartureGPS\":";
+    appendBool(out, d.tripDepartureGPS);
+    out += ",\"tripDepartureMinutesText\":";
+    appendString(out, d.tripDepartureMinutesText);
+    out += ",\"tripDepartureSeconds\":";
+    appendInt(out, d.tripDepartureSeconds);
+    out += ",\"tripDepartureTimestamp\":";
+    appendInt(out, d.tripDepartureTimestamp);
+    out += ",\"tripHeadsign\":";
+    appendString(out, d.tripHeadsign);
+    out += ",\"tripId\":";
+    appendString(out, d.tripId);
+    out += ",\"tripUniqueId\":";
+    appendString(out, d.tripUniqueId);
+    out += ",\"warning\":";
+    appendBool(out, !d.warningText.empty());
+    out += ",\"warningText\":[";
+    for (std::size_t i = 0; i < d.warningText.size(); ++i) {
+        if (i > 0) {
+            out += ',';
+        }
+        appendString(out, d.warningText[i]);
+    }
+    out += "]}";
 }
 
-json list(const std::vector<query::Departure>& departures) {
-    json out = json::array();
-    for (const auto& d : departures) {
-        out.push_back(item(d));
+void appendList(std::string& out, const std::vector<query::Departure>& departures) {
+    out += '[';
+    for (std::size_t i = 0; i < departures.size(); ++i) {
+        if (i > 0) {
+            out += ',';
+        }
+        appendItem(out, departures[i]);
     }
-    return out;
+    out += ']';
 }
 
 }  // namespace
@@ -64,13 +97,21 @@ Reply renderNearby(const query::NearbyResult& r) {
     if (!r.error.empty()) {
         return renderError({r.error, 200});
     }
-    const json j{{"error", false},
-                 {"stopDates", list(r.stopDates)},
-                 {"stopDatesNearby", list(r.stopDatesNearby)},
-                 {"cityName", r.cityName},
-                 {"cityURL", r.cityURL},
-                 {"cityKey", r.cityKey}};
-    return {200, dump(j)};
+    using namespace json_text;
+    std::string out;
+    out.reserve(256 + 640 * (r.stopDates.size() + r.stopDatesNearby.size()));
+    out += "{\"cityKey\":";
+    appendString(out, r.cityKey);
+    out += ",\"cityName\":";
+    appendString(out, r.cityName);
+    out += ",\"cityURL\":";
+    appendString(out, r.cityURL);
+    out += ",\"error\":false,\"stopDates\":";
+    appendList(out, r.stopDates);
+    out += ",\"stopDatesNearby\":";
+    appendList(out, r.stopDatesNearby);
+    out += '}';
+    return {200, std::move(out)};
 }
 
 Reply renderVehicle(const realtime::VehicleState& v) {

@@ -1,0 +1,151 @@
+#include "server/api/JsonText.h"
+
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace velmo::api::json_text {
+
+namespace {
+
+// Whether `text` is well-formed UTF-8 (no overlong forms, no surrogates, at most U+10FFFF).
+bool validUtf8(std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        auto cont = [&](std::ptrdiff_t i) { return p + i < end && (p[i] & 0xC0) == 0x80; };
+        if (c >= 0xC2 && c <= 0xDF) {
+            if (!cont(1)) {
+                return false;
+            }
+            p += 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            if (!cont(1) || !cont(2)) {
+                return false;
+            }
+            if ((c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] > 0x9F)) {
+                return false;
+            }
+            p += 3;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            if (!cont(1) || !cont(2) || !cont(3)) {
+                return false;
+            }
+            if ((c == 0xF0 && p[1] < 0x90) || (c == 0xF4 && p[1] > 0x8F)) {
+                return false;
+            }
+            p += 4;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+constexpr char kHex[] = "0123456789abcdef";
+
+}  // namespace
+
+void appendString(std::string& out, std::string_view text) {
+    if (!validUtf8(text)) {
+        // Rare (the feed's own bytes): let the library do its replacement.
+        out += nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        return;
+    }
+    out += '"';
+    std::size_t plain = 0;  // start of the run not yet copied
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != '"' && c != '\\') {
+            continue;
+        }
+        out.append(text.data() + plain, i - plain);
+        plain = i + 1;
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\b': out += "\\b"; break;
+            case '\t': out += "\\t"; break;
+            case '\n': out += "\\n"; break;
+            case '\f': out += "\\f"; break;
+            case '\r': out += "\\r"; break;
+            default: {
+                const char esc[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+                out.append(esc, sizeof esc);
+            }
+        }
+    }
+    out.append(text.data() + plain, text.size() - plain);
+    out += '"';
+}
+
+void appendDouble(std::string& out, double value) {
+    if (!std::isfinite(value)) {
+        out += "null";
+        return;
+    }
+    // Shortest round-trip digits and exponent: "d.ddde+XX".
+    std::array<char, 32> sci{};
+    const auto r = std::to_chars(sci.data(), sci.data() + sci.size(), value, std::chars_format::scientific);
+    const char* p = sci.data();
+    if (*p == '-') {
+        out += '-';
+        ++p;
+    }
+    std::array<char, 24> digits{};
+    int k = 0;  // digit count
+    for (; p < r.ptr && *p != 'e'; ++p) {
+        if (*p != '.') {
+            digits[static_cast<std::size_t>(k++)] = *p;
+        }
+    }
+    int exponent = 0;
+    std::from_chars(*(p + 1) == '+' ? p + 2 : p + 1, r.ptr, exponent);
+    // Laid out like printf("%.*g"): fixed for exponents -5 < e < 15, else scientific.
+    const int n = exponent + 1;  // position of the decimal point within the digits
+    constexpr int kMinExp = -4;
+    constexpr int kMaxExp = 15;
+    const std::string_view ds(digits.data(), static_cast<std::size_t>(k));
+    if (k <= n && n <= kMaxExp) {
+        out += ds;
+        out.append(static_cast<std::size_t>(n - k), '0');
+        out += ".0";
+    } else if (0 < n && n <= kMaxExp) {
+        out += ds.substr(0, static_cast<std::size_t>(n));
+        out += '.';
+        out += ds.substr(static_cast<std::size_t>(n));
+    } else if (kMinExp < n && n <= 0) {
+        out += "0.";
+        out.append(static_cast<std::size_t>(-n), '0');
+        out += ds;
+    } else {
+        out += ds.substr(0, 1);
+        if (k > 1) {
+            out += '.';
+            out += ds.substr(1);
+        }
+        const int e = n - 1;
+        out += e < 0 ? "e-" : "e+";
+        const int a = e < 0 ? -e : e;
+        if (a < 10) {
+            out += '0';
+        }
+        appendInt(out, a);
+    }
+}
+
+void appendInt(std::string& out, std::int64_t value) {
+    std::array<char, 24> buf{};
+    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), value);
+    out.append(buf.data(), r.ptr);
+}
+
+}  // namespace velmo::api::json_text
