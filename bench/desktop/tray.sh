@@ -12,7 +12,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 if [[ -z ${VELMO_DESKBENCH_X:-} ]]; then
-  VELMO_DESKBENCH_X=1 exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$@"
+  VELMO_DESKBENCH_X=1 exec xvfb-run -a -n "${VELMO_DESKBENCH_SERVERNUM:-140}" -s "-screen 0 1280x800x24" "$0" "$@"
 fi
 bin=$(cd "$1/bin" && pwd)
 rounds=${2:-5}
