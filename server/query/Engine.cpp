@@ -19,6 +19,7 @@ struct Candidate {
     StopIdx stop;
     StopIdx group;
     double distance = 0;
+    double groupDistance = 0;  // of the nearest candidate in the same group
     bool favourite = false;
 };
 
@@ -29,6 +30,7 @@ struct Found {
     date::sys_days day{};  // its service day
     std::int64_t timestamp = 0;  // Unix time, predicted where a prediction exists
     std::int64_t seconds = 0;    // the same in GTFS seconds of the service day
+    std::uint64_t line = 0;      // lineKey of its trip
     bool gps = false;            // the time is a prediction
 };
 
@@ -61,6 +63,28 @@ std::string headsignOf(const gtfs::Feed& feed, const gtfs::StopDeparture& d) {
 
 std::string minutesText(std::int64_t secondsLeft) {
     return secondsLeft < 60 ? std::string("!!") : std::to_string(secondsLeft / 60);
+}
+
+// "trip_id@YYYYMMDD": the trip's run on one service day. Written by hand: a
+// formatting stream per item cost more than the whole rest of the query.
+std::string runId(const std::string& tripId, date::sys_days day) {
+    const date::year_month_day ymd{day};
+    const int y = static_cast<int>(ymd.year());
+    if (y < 0 || y > 9999) {
+        return tripId + "@" + date::format("%Y%m%d", day);
+    }
+    const auto m = static_cast<unsigned>(ymd.month());
+    const auto d = static_cast<unsigned>(ymd.day());
+    const char digits[8] = {static_cast<char>('0' + y / 1000),     static_cast<char>('0' + y / 100 % 10),
+                            static_cast<char>('0' + y / 10 % 10),  static_cast<char>('0' + y % 10),
+                            static_cast<char>('0' + m / 10),       static_cast<char>('0' + m % 10),
+                            static_cast<char>('0' + d / 10),       static_cast<char>('0' + d % 10)};
+    std::string out;
+    out.reserve(tripId.size() + 9);
+    out += tripId;
+    out += '@';
+    out.append(digits, sizeof digits);
+    return out;
 }
 
 // A (route, direction) pair as one number.
@@ -101,14 +125,19 @@ private:
                                   [&](StopIdx stop, double d) {
                                       const bool fav = d <= fetch && favStops_.contains(favouriteId(feed_, stop));
                                       if (d <= real || fav) {
-                                          candidates_.push_back({stop, city_.group[stop.get()], d, fav});
+                                          candidates_.push_back({stop, city_.group[stop.get()], d, d, fav});
                                       }
                                   });
+        std::unordered_map<std::uint32_t, double> groupDistance;
+        groupDistance.reserve(candidates_.size());
         for (const auto& c : candidates_) {
-            auto [it, added] = groupDistance_.try_emplace(c.group.value, c.distance);
+            auto [it, added] = groupDistance.try_emplace(c.group.value, c.distance);
             if (!added) {
                 it->second = std::min(it->second, c.distance);
             }
+        }
+        for (auto& c : candidates_) {
+            c.groupDistance = groupDistance.find(c.group.value)->second;
         }
     }
 
@@ -139,10 +168,12 @@ private:
                                                return d.departure.count() < v;
                                            });
                 for (; it != deps.end() && it->departure.count() <= hi; ++it) {
-                    if (!feed_.calendar.active(feed_.trip(it->trip).service, day)) {
+                    const gtfs::Trip& trip = feed_.trip(it->trip);
+                    if (!feed_.calendar.active(trip.service, day)) {
                         continue;
                     }
-                    Found f{c, &*it, day, (zero + it->departure).time_since_epoch().count(), it->departure.count()};
+                    Found f{c, &*it, day, (zero + it->departure).time_since_epoch().count(), it->departure.count(),
+                            lineKey(trip)};
                     if (!live(f, zero, from, to)) {
                         continue;
                     }
@@ -177,19 +208,17 @@ private:
         return f.timestamp >= from.time_since_epoch().count() && f.timestamp <= to.time_since_epoch().count();
     }
 
-    double groupDistance(StopIdx group) const { return groupDistance_.at(group.value); }
-
     // The nearest stop group that has a departure in the window.
     StopIdx nearestGroup() const {
-        StopIdx best;
+        const Candidate* best = nullptr;
         for (const Found& f : found_) {
-            const StopIdx g = candidates_[f.candidate].group;
-            if (!best.valid() || groupDistance(g) < groupDistance(best) ||
-                (groupDistance(g) == groupDistance(best) && g < best)) {
-                best = g;
+            const Candidate& c = candidates_[f.candidate];
+            if (best == nullptr || c.groupDistance < best->groupDistance ||
+                (c.groupDistance == best->groupDistance && c.group < best->group)) {
+                best = &c;
             }
         }
-        return best;
+        return best->group;
     }
 
     void sortByTime(std::vector<const Found*>& list) const {
@@ -215,8 +244,8 @@ private:
     void cap(std::vector<const Found*>& list) const {
         std::unordered_map<std::uint64_t, int> seen;
         std::erase_if(list, [&](const Found* f) {
-            const std::uint64_t key = (static_cast<std::uint64_t>(candidates_[f->candidate].group.value) << 32) ^
-                                      lineKey(feed_.trip(f->departure->trip));
+            const std::uint64_t key =
+                (static_cast<std::uint64_t>(candidates_[f->candidate].group.value) << 32) ^ f->line;
             return ++seen[key] > options_.maxPerLine;
         });
     }
@@ -227,21 +256,24 @@ private:
 
     std::vector<const Found*> selectAround() const {
         // A line shows where it is closest: the nearest group serving it in the window.
-        std::unordered_map<std::uint64_t, StopIdx> bestGroup;
+        std::unordered_map<std::uint64_t, const Candidate*> bestGroup;
+        bestGroup.reserve(found_.size());
         for (const Found& f : found_) {
-            const StopIdx g = candidates_[f.candidate].group;
-            auto [it, added] = bestGroup.try_emplace(lineKey(feed_.trip(f.departure->trip)), g);
+            const Candidate* c = &candidates_[f.candidate];
+            auto [it, added] = bestGroup.try_emplace(f.line, c);
             if (!added) {
-                const StopIdx cur = it->second;
-                if (groupDistance(g) < groupDistance(cur) || (groupDistance(g) == groupDistance(cur) && g < cur)) {
-                    it->second = g;
+                const Candidate* cur = it->second;
+                if (c->groupDistance < cur->groupDistance ||
+                    (c->groupDistance == cur->groupDistance && c->group < cur->group)) {
+                    it->second = c;
                 }
             }
         }
         std::vector<const Found*> list;
+        list.reserve(found_.size());
         for (const Found& f : found_) {
             const Candidate& c = candidates_[f.candidate];
-            if (c.favourite || bestGroup.at(lineKey(feed_.trip(f.departure->trip))) == c.group) {
+            if (c.favourite || bestGroup.find(f.line)->second->group == c.group) {
                 list.push_back(&f);
             }
         }
@@ -261,7 +293,7 @@ private:
                     up[i] = favouriteRoute(f);
                     break;
                 case 2:
-                    up[i] = favouriteRoute(f) && firstOfLine.insert(lineKey(feed_.trip(f.departure->trip))).second;
+                    up[i] = favouriteRoute(f) && firstOfLine.insert(f.line).second;
                     break;
                 case 4:
                     up[i] = favouriteRoute(f) && favStops_.contains(favouriteId(feed_, candidates_[f.candidate].stop));
@@ -322,7 +354,7 @@ private:
                                     city_.nightPattern ? &*city_.nightPattern : nullptr);
         d.tripHeadsign = headsignOf(feed_, *f.departure);
         d.tripId = trip.id;
-        d.tripUniqueId = trip.id + "@" + date::format("%Y%m%d", f.day);
+        d.tripUniqueId = runId(trip.id, f.day);
         d.tripDepartureSeconds = f.seconds;
         d.tripDepartureTimestamp = f.timestamp;
         d.tripDepartureMinutesText = minutesText(f.timestamp - now_.time_since_epoch().count());
@@ -344,7 +376,6 @@ private:
     std::unordered_set<std::string_view> favStops_;
     std::unordered_set<std::string_view> favRoutes_;
     std::vector<Candidate> candidates_;
-    std::unordered_map<std::uint32_t, double> groupDistance_;
     std::vector<Found> found_;
     StopIdx nearestGroup_;
     std::shared_ptr<const RealtimeOverlay> overlay_;
