@@ -28,6 +28,7 @@ results=$demo/results
 : >"$results"
 for ((i = 1; i <= runs; i++)); do
   err=$demo/run$i.err
+  : >"$err"
   t0=$EPOCHREALTIME
   VELMO_REPORT_FIRST_PAINT=1 "$bin/velmomac" >/dev/null 2>"$err" &
   pid=$!
