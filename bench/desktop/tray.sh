@@ -7,6 +7,9 @@
 # after IDLE seconds the memory is read 3 times again. With SHOT set, round 1 also takes
 # `import -window root` while the popup is open and writes the popup with the tray, cropped, to SHOT.
 #
+# With VELMO_DESKBENCH_SMAPS=1, round 1 also lists the 12 largest mappings by Rss (from
+# /proc/PID/smaps) idle and after the popup was opened and closed.
+#
 #   bench/desktop/tray.sh BUILD_DIR [ROUNDS=5] [SHOT=] [IDLE=8]
 # prints per round: round phase VmRSS_kB Pss_kB (three readings each), then medians.
 set -euo pipefail
@@ -32,6 +35,12 @@ memory() {   # prints VmRSS_kB Pss_kB of $1
   rss=$(awk '/^VmRSS:/ { print $2 }' "/proc/$1/status")
   pss=$(awk '/^Pss:/ { print $2 }' "/proc/$1/smaps_rollup")
   echo "$rss $pss"
+}
+top_mappings() {   # round phase pid
+  [[ ${VELMO_DESKBENCH_SMAPS:-} == 1 && $1 -eq 1 ]] || return 0
+  echo "# largest mappings by Rss, $2 (kB, summed per file):"
+  awk '/^[0-9a-f]+-[0-9a-f]+ / { name = (NF >= 6 ? $6 : "[anon]") } /^Rss:/ { rss[name] += $2 }
+       END { for (n in rss) print rss[n], n }' "/proc/$3/smaps" | sort -rn | head -12 | sed 's/^/#   /'
 }
 readings() {   # round phase pid: three readings 2 s apart
   for k in 1 2 3; do
@@ -62,6 +71,7 @@ for ((r = 1; r <= rounds; r++)); do
   cx=$((ix + iw / 2)) cy=$((iy + ih / 2))
   sleep "$idle"
   readings "$r" idle "$pid"
+  top_mappings "$r" idle "$pid"
 
   xdotool mousemove "$cx" "$cy" click 1
   popup=
@@ -86,6 +96,7 @@ for ((r = 1; r <= rounds; r++)); do
   [[ -z $(popup_geometry) ]] || { echo "round $r: the popup did not close" >&2; exit 1; }
   sleep "$idle"
   readings "$r" closed "$pid"
+  top_mappings "$r" closed "$pid"
   kill "$pid"; wait "$pid" 2>/dev/null || true
 done
 echo "# loadavg after: $(cut -d' ' -f1-3 /proc/loadavg)"
