@@ -1,6 +1,8 @@
 #include "core/service/TarvoReply.h"
 
+#include <algorithm>
 #include <array>
+#include <numeric>
 #include <string_view>
 
 namespace velmo {
@@ -92,18 +94,36 @@ std::optional<PlistValue> readField(const JSON& value, Read read) {
     return std::nullopt;
 }
 
+// Positions in kFields ordered by item key: filling the map in key order lets every insertion
+// go straight to the end instead of searching the tree (this runs for every departure).
+const std::array<std::size_t, kFields.size()>& fieldsInKeyOrder() {
+    static const auto order = [] {
+        std::array<std::size_t, kFields.size()> positions{};
+        std::iota(positions.begin(), positions.end(), std::size_t{0});
+        std::sort(positions.begin(), positions.end(), [](std::size_t a, std::size_t b) {
+            return std::string_view(kFields[a].key) < std::string_view(kFields[b].key);
+        });
+        return positions;
+    }();
+    return order;
+}
+
 } // namespace
 
 DepartureConversion convertDeparture(const JSON& departure) {
     DepartureConversion result;
-    PlistMap item;
-    for (const Field& field : kFields) {
-        std::optional<PlistValue> value = readField(departure[field.member], field.read);
+    std::array<PlistValue, kFields.size()> values;
+    for (std::size_t i = 0; i < kFields.size(); ++i) {
+        std::optional<PlistValue> value = readField(departure[kFields[i].member], kFields[i].read);
         if (!value) {
-            result.badMember = field.member;
+            result.badMember = kFields[i].member;
             return result;
         }
-        item.emplace(field.key, std::move(*value));
+        values[i] = std::move(*value);
+    }
+    PlistMap item;
+    for (std::size_t i : fieldsInKeyOrder()) {
+        item.emplace_hint(item.end(), kFields[i].key, std::move(values[i]));
     }
     if (*item.at("warning").ifBool()) {
         PlistList texts;
