@@ -1,8 +1,7 @@
 // Runs the built velmomac --once against a loopback departures server.
 
 #include "core/settings/AppSettings.h"
-#include "tests/core/service/LoopbackServer.h"
-#include "tests/core/service/ServiceFixture.h"
+#include "tests/core/service/LoopbackFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +10,6 @@
 #include <sys/wait.h>
 
 using namespace velmo;
-using velmo::test::LoopbackServer;
 namespace fs = std::filesystem;
 
 namespace {
@@ -29,34 +27,8 @@ std::string readFile(const fs::path& path) {
     return text.str();
 }
 
-class ConsoleProgramTest : public velmo::test::PrivateFolders {
+class ConsoleProgramTest : public velmo::test::LoopbackServiceTest {
 protected:
-    static void SetUpTestSuite() {
-        char pattern[] = "/tmp/velmo-console-tls-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        certificates_ = new fs::path(pattern);
-        ASSERT_TRUE(velmo::test::makeCertificate(*certificates_));
-    }
-    static void TearDownTestSuite() {
-        std::error_code ignored;
-        fs::remove_all(*certificates_, ignored);
-        delete certificates_;
-    }
-
-    void SetUp() override {
-        PrivateFolders::SetUp();
-        server = std::make_unique<LoopbackServer>(*certificates_);
-        ASSERT_TRUE(server->isValid());
-        fs::create_directories(folder_ / "config" / "velmomac");
-        std::ofstream(folder_ / "config" / "velmomac" / "servers.conf")
-            << "local = " << server->base() << "\nlocal_ca = \"" << (*certificates_ / "cert.pem").string() << "\"\n";
-        AppSettings().set("useDevelopmentServer", int64_t{1});
-    }
-
-    void TearDown() override {
-        server.reset();
-        PrivateFolders::TearDown();
-    }
 
     // The program inherits this test's XDG folders and time zone.
     ProgramRun run(const std::string& arguments) {
@@ -72,8 +44,6 @@ protected:
         return result;
     }
 
-    static inline fs::path* certificates_ = nullptr;
-    std::unique_ptr<LoopbackServer> server;
 };
 
 std::string departure(const std::string& line, const std::string& minutes, bool live, bool favRoute) {

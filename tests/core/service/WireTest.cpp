@@ -3,7 +3,7 @@
 
 #include "core/service/TarvoRequest.h"
 
-#include "LoopbackServer.h"
+#include "LoopbackFixture.h"
 #include "ServiceFixture.h"
 #include "core/location/EasyLocation.h"
 #include "core/settings/AppSettings.h"
@@ -24,7 +24,6 @@
 
 using namespace velmo;
 using velmo::test::DeparturesReply;
-using velmo::test::LoopbackServer;
 using velmo::test::recordInto;
 using velmo::test::SeenRequest;
 
@@ -42,31 +41,13 @@ bool spinUntil(Done done, int limitMs = 10000) {
     return done();
 }
 
-class WireTest : public velmo::test::PrivateFolders {
+class WireTest : public velmo::test::LoopbackServiceTest {
 protected:
-    static void SetUpTestSuite() {
-        char pattern[] = "/tmp/velmo-service-tls-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        certificates_ = new fs::path(pattern);
-        ASSERT_TRUE(velmo::test::makeCertificate(*certificates_));
-    }
-    static void TearDownTestSuite() {
-        std::error_code ignored;
-        fs::remove_all(*certificates_, ignored);
-        delete certificates_;
-    }
+    // The development base is the same server without the extra trust.
+    std::string moreServers() const override { return "development = " + server->base() + "\n"; }
 
     void SetUp() override {
-        PrivateFolders::SetUp();
-        server = std::make_unique<LoopbackServer>(*certificates_);
-        ASSERT_TRUE(server->isValid());
-        // The local base is the loopback server, trusted through its certificate; the
-        // development base is the same server without the extra trust.
-        fs::create_directories(folder_ / "config" / "velmomac");
-        std::ofstream(folder_ / "config" / "velmomac" / "servers.conf")
-            << "# test servers\nlocal = \"" << server->base() << "\"\nlocal_ca = " << (*certificates_ / "cert.pem").string()
-            << "\ndevelopment = " << server->base() << "\n";
-        AppSettings().set("useDevelopmentServer", int64_t{1});
+        LoopbackServiceTest::SetUp();
 
         location = std::make_unique<FakeLocationService>(loop, AuthorizationStatus::authorizedWhenInUse);
         std::ostringstream err;
@@ -78,8 +59,7 @@ protected:
 
     void TearDown() override {
         client.reset();
-        server.reset();
-        PrivateFolders::TearDown();
+        LoopbackServiceTest::TearDown();
     }
 
     // One departures request for a fixed position; returns when its callback has run.
@@ -90,7 +70,6 @@ protected:
         return reply;
     }
 
-    static inline fs::path* certificates_ = nullptr;
     QtRunLoop loop;
     QtUrlSessionFactory sessions;
     Bundle bundle{{{kBundleExecutableKey, "velmomactoday"},
@@ -99,7 +78,6 @@ protected:
                    {kLocationUsageDescriptionKey, "A közeli megállókhoz."}}};
     std::ostringstream locationLog;
     std::unique_ptr<FakeLocationService> location;
-    std::unique_ptr<LoopbackServer> server;
     std::unique_ptr<TarvoRequest> client;
 };
 
