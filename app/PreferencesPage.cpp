@@ -2,6 +2,7 @@
 
 #include "core/service/ServerConfig.h"
 #include "platform/defaults/UserDefaults.h"
+#include "platform/location/FixedLocationService.h"
 #include "platform/location/LocationSource.h"
 
 #include <QCheckBox>
@@ -130,21 +131,6 @@ void PreferencesPage::fillFavouriteSection(const std::string& key)
     }
 }
 
-bool PreferencesPage::isValidFixedPosition(const QString& text)
-{
-    const QStringList parts = text.split(QLatin1Char(','));
-    if (parts.size() < 2 || parts.size() > 3)
-        return false;
-    double values[3] = {0, 0, 0};
-    for (qsizetype i = 0; i < parts.size(); ++i) {
-        bool ok = false;
-        values[i] = parts[i].trimmed().toDouble(&ok);
-        if (!ok || !std::isfinite(values[i]))
-            return false;
-    }
-    return values[0] >= -90 && values[0] <= 90 && values[1] >= -180 && values[1] <= 180 && values[2] >= 0;
-}
-
 QWidget* PreferencesPage::makeLocationSection()
 {
     auto* box = new QGroupBox(QStringLiteral("Helymeghatározás"), this);
@@ -181,7 +167,7 @@ void PreferencesPage::storeLocation()
     UserDefaults shared(AppSettings::kAppGroup);
     const QString position = fixedPositionEdit->text().trimmed();
     const QString source = locationSourceBox->currentData().toString();
-    if (!position.isEmpty() && !isValidFixedPosition(position)) {
+    if (!position.isEmpty() && !parseFixedPosition(position.toStdString())) {
         locationMessage->setText(QStringLiteral("Érvénytelen pozíció: szélesség,hosszúság[,pontosság] kell."));
         return;
     }

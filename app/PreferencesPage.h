@@ -39,9 +39,6 @@ public:
     QLabel* serverMessage = nullptr;
     std::map<std::string, QWidget*> favouriteSections;
 
-    // True for "LAT,LON" or "LAT,LON,ACC" with latitude in [-90,90], longitude in
-    // [-180,180] and a non-negative accuracy.
-    static bool isValidFixedPosition(const QString& text);
     // Stores the production address in servers.conf, keeping the file's other lines; false
     // (nothing written) for an address that is not an https base ending in "v2/".
     static bool storeProductionServer(const std::string& base, std::string& error);
