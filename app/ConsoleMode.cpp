@@ -1,5 +1,6 @@
 #include "app/ConsoleMode.h"
 
+#include "core/service/TarvoReply.h"
 #include "core/service/TarvoRequest.h"
 #include "core/settings/AppSettings.h"
 #include "core/settings/PlistJson.h"
@@ -36,15 +37,6 @@ std::string text(const PlistMap& item, const char* key) {
 bool flag(const PlistMap& item, const char* key) {
     const auto it = item.find(key);
     return it != item.end() && it->second.ifBool() != nullptr && *it->second.ifBool();
-}
-
-std::string vehicleName(const std::string& type) {
-    static const std::map<std::string, std::string> names{
-        {"BUS", "busz"},         {"FERRY", "hajó"},  {"NIGHTBUS", "éjszakai busz"}, {"RAIL", "vonat"},
-        {"SUBWAY", "metró"},     {"TRAM", "villamos"}, {"TROLLEYBUS", "trolibusz"},
-    };
-    const auto it = names.find(type);
-    return it == names.end() ? type : it->second;
 }
 
 // Columns are padded by characters, not bytes: the texts are UTF-8.
@@ -144,7 +136,7 @@ std::string formatDepartureTable(const PlistList& items) {
         if (item == nullptr) {
             continue;
         }
-        rows.push_back({vehicleName(text(*item, "type")),
+        rows.push_back({vehicleTypeName(text(*item, "type")).value_or(text(*item, "type")),
                         text(*item, "shortName") + (flag(*item, "favRoute") ? " ★" : ""),
                         (flag(*item, "favStop") ? "★ " : "") + text(*item, "name"), text(*item, "tripHeadsign"),
                         departureTimeText(*item)});

@@ -1,6 +1,7 @@
 #include "core/display/tarvoCellMac.h"
 
 #include "core/display/StarLabel.h"
+#include "core/service/TarvoReply.h"
 #include "ui_tarvoCellMac.h"
 
 #include <QFile>
@@ -98,14 +99,8 @@ void tarvoCellMac::setErrorText(std::function<std::string(std::string_view)> err
 
 QString tarvoCellMac::vehicleName(const std::string& type)
 {
-    static const std::map<std::string, QString> names{
-        {"BUS", QStringLiteral("busz")},          {"TRAM", QStringLiteral("villamos")},
-        {"TROLLEYBUS", QStringLiteral("trolibusz")}, {"SUBWAY", QStringLiteral("metró")},
-        {"RAIL", QStringLiteral("HÉV/vonat")},    {"FERRY", QStringLiteral("hajó")},
-        {"NIGHTBUS", QStringLiteral("éjszakai busz")},
-    };
-    const auto found = names.find(type);
-    return found == names.end() ? QStringLiteral("jármű") : found->second;
+    const std::optional<std::string> name = vehicleTypeName(type);
+    return name ? qs(*name) : QStringLiteral("jármű");
 }
 
 void tarvoCellMac::fillFromData()

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 #include <numeric>
 #include <string_view>
 
@@ -175,6 +176,24 @@ std::string errorMessageForCode(std::string_view code) {
     // The server's text: between the first "::" and the next one, or the end.
     const std::string_view rest = code.substr(first + separator.size());
     return std::string(rest.substr(0, rest.find(separator)));
+}
+
+std::optional<std::string> vehicleTypeName(std::string_view type) {
+    static constexpr std::array<std::pair<std::string_view, const char*>, 7> kNames{{
+        {"BUS", "busz"},
+        {"FERRY", "hajó"},
+        {"NIGHTBUS", "éjszakai busz"},
+        {"RAIL", "vonat"},
+        {"SUBWAY", "metró"},
+        {"TRAM", "villamos"},
+        {"TROLLEYBUS", "trolibusz"},
+    }};
+    for (const auto& [code, name] : kNames) {
+        if (code == type) {
+            return name;
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace velmo

@@ -44,4 +44,8 @@ DepartureConversion convertDeparture(const JSON& departure);
 // The message shown for an error code.
 std::string errorMessageForCode(std::string_view code);
 
+// The Hungarian name of a vehicle type code ("TRAM" → "villamos"); absent for "UNKNOWN",
+// "BLANK" and codes the client does not know, so each display chooses its own fallback.
+std::optional<std::string> vehicleTypeName(std::string_view type);
+
 } // namespace velmo

@@ -228,7 +228,7 @@ TEST(tarvoCellMacTest, VehicleNamesAreHungarian)
 {
     EXPECT_EQ(tarvoCellMac::vehicleName("TROLLEYBUS"), "trolibusz");
     EXPECT_EQ(tarvoCellMac::vehicleName("SUBWAY"), "metró");
-    EXPECT_EQ(tarvoCellMac::vehicleName("RAIL"), "HÉV/vonat");
+    EXPECT_EQ(tarvoCellMac::vehicleName("RAIL"), "vonat");
     EXPECT_EQ(tarvoCellMac::vehicleName("NIGHTBUS"), "éjszakai busz");
     EXPECT_EQ(tarvoCellMac::vehicleName("BLANK"), "jármű");
 }
