@@ -6,14 +6,12 @@
 
 namespace velmo {
 
-AppDelegate::AppDelegate(QApplication& app) : QObject(&app)
-{
+AppDelegate::AppDelegate(QApplication& app) : QObject(&app) {
     QApplication::setQuitOnLastWindowClosed(applicationShouldTerminateAfterLastWindowClosed());
 }
 
-void AppDelegate::onUbiquitousKeyValueStoreDidChangeExternally(const QString& description, std::ostream& out)
-{
+void AppDelegate::onUbiquitousKeyValueStoreDidChangeExternally(const QString& description, std::ostream& out) {
     out << description.toStdString() << '\n';
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -19,4 +19,4 @@ public:
     static void onUbiquitousKeyValueStoreDidChangeExternally(const QString& description, std::ostream& out);
 };
 
-} // namespace velmo
+}  // namespace velmo

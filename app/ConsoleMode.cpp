@@ -41,12 +41,11 @@ bool flag(const PlistMap& item, const char* key) {
 
 // Columns are padded by characters, not bytes: the texts are UTF-8.
 std::size_t width(const std::string& s) {
-    return static_cast<std::size_t>(std::count_if(s.begin(), s.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
+    return static_cast<std::size_t>(
+        std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
-} // namespace
+}  // namespace
 
 CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     CommandLine result;
@@ -59,7 +58,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     parser.add_flag("-h,--help", result.options.help);
     CLI::Option* positionOption = parser.add_option("--position", position);
     try {
-        std::vector<std::string> reversed(arguments.rbegin(), arguments.rend()); // CLI11 reads from the back
+        std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());  // CLI11 reads from the back
         parser.parse(reversed);
     } catch (const CLI::ArgumentMismatch&) {
         result.error = "a(z) --position kapcsolóhoz egy SZÉL,HOSSZ[,PONTOSSÁG] érték kell";
@@ -223,4 +222,4 @@ int runOnce(int& argc, char** argv, const ConsoleOptions& options) {
     return status;
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -14,21 +14,21 @@ namespace velmo {
 // Exit statuses of the program.
 enum ConsoleExit : int {
     kExitSuccess = 0,
-    kExitQueryFailed = 1, // the query ended with an error code; its message is on standard error
-    kExitUsage = 2,       // a bad command line
-    kExitNoAnswer = 3,    // the service declared an error without saying which
+    kExitQueryFailed = 1,  // the query ended with an error code; its message is on standard error
+    kExitUsage = 2,        // a bad command line
+    kExitNoAnswer = 3,     // the service declared an error without saying which
 };
 
 struct ConsoleOptions {
     bool once = false;
     bool json = false;
     bool help = false;
-    std::optional<std::string> position; // "LAT,LON[,ACC]", already checked
+    std::optional<std::string> position;  // "LAT,LON[,ACC]", already checked
 };
 
 struct CommandLine {
     ConsoleOptions options;
-    std::optional<std::string> error; // why the command line cannot be used (Hungarian)
+    std::optional<std::string> error;  // why the command line cannot be used (Hungarian)
 };
 
 // Reads the arguments after the program name.
@@ -52,4 +52,4 @@ std::string formatDepartureJsonLines(const PlistList& items);
 // arguments and settings, prints the outcome and returns the exit status.
 int runOnce(int& argc, char** argv, const ConsoleOptions& options);
 
-} // namespace velmo
+}  // namespace velmo

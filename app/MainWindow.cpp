@@ -18,8 +18,7 @@
 namespace velmo {
 
 MainWindow::MainWindow(std::unique_ptr<DeparturesClient> client, UserDefaults& standardDefaults, QWidget* parent)
-    : QMainWindow(parent), standardDefaults_(standardDefaults)
-{
+    : QMainWindow(parent), standardDefaults_(standardDefaults) {
     setWindowTitle(QStringLiteral("velmomac – induló járatok"));
     setWindowIcon(QIcon(QStringLiteral(":/app/velmomac.svg")));
     auto* central = new QWidget(this);
@@ -48,9 +47,9 @@ MainWindow::MainWindow(std::unique_ptr<DeparturesClient> client, UserDefaults& s
     resize(520, 640);
 }
 
-void MainWindow::showUpdate(const UpdateInfo& info)
-{
-    QString text = QStringLiteral("Elérhető az új verzió: %1").arg(QString::fromStdString(info.version).toHtmlEscaped());
+void MainWindow::showUpdate(const UpdateInfo& info) {
+    QString text =
+        QStringLiteral("Elérhető az új verzió: %1").arg(QString::fromStdString(info.version).toHtmlEscaped());
     if (!info.url.empty())
         text += QStringLiteral(" – <a href=\"%1\">letöltés</a>").arg(QString::fromStdString(info.url).toHtmlEscaped());
     updateLine_->setText(text);
@@ -58,8 +57,7 @@ void MainWindow::showUpdate(const UpdateInfo& info)
     updateLine_->show();
 }
 
-void MainWindow::openSettings()
-{
+void MainWindow::openSettings() {
     auto* dialog = new QDialog(this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowTitle(QStringLiteral("Beállítások"));
@@ -75,4 +73,4 @@ void MainWindow::openSettings()
     dialog->show();
 }
 
-} // namespace velmo
+}  // namespace velmo

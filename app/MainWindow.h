@@ -34,4 +34,4 @@ private:
     UserDefaults& standardDefaults_;
 };
 
-} // namespace velmo
+}  // namespace velmo

@@ -24,26 +24,23 @@
 namespace velmo {
 
 const std::vector<std::string> PreferencesPage::kChoiceKeys{
-    "settingRadius", "settingMinutes", "settingFavTrip", "settingFavStopRadius", "settingTodayStops",
-    "settingTodayNum",
+    "settingRadius", "settingMinutes", "settingFavTrip", "settingFavStopRadius", "settingTodayStops", "settingTodayNum",
 };
 
 namespace {
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
 
-QLabel* footerLabel(const QString& text, QWidget* parent)
-{
+QLabel* footerLabel(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setWordWrap(true);
     label->setStyleSheet(QStringLiteral("color: palette(mid); font-size: 9pt;"));
     return label;
 }
 
-} // namespace
+}  // namespace
 
-PreferencesPage::PreferencesPage(QWidget* parent) : QWidget(parent)
-{
+PreferencesPage::PreferencesPage(QWidget* parent) : QWidget(parent) {
     auto* layout = new QVBoxLayout(this);
     for (const std::string& key : kChoiceKeys)
         layout->addWidget(makeChoiceSection(key));
@@ -60,14 +57,12 @@ PreferencesPage::PreferencesPage(QWidget* parent) : QWidget(parent)
     layout->addStretch(1);
 }
 
-QComboBox* PreferencesPage::choiceBox(const std::string& key) const
-{
+QComboBox* PreferencesPage::choiceBox(const std::string& key) const {
     const auto found = choiceBoxes_.find(key);
     return found == choiceBoxes_.end() ? nullptr : found->second;
 }
 
-QWidget* PreferencesPage::makeChoiceSection(const std::string& key)
-{
+QWidget* PreferencesPage::makeChoiceSection(const std::string& key) {
     auto* box = new QGroupBox(qs(settings_.getTitleText(key)), this);
     auto* layout = new QVBoxLayout(box);
     auto* choices = new QComboBox(box);
@@ -93,14 +88,12 @@ QWidget* PreferencesPage::makeChoiceSection(const std::string& key)
     return box;
 }
 
-void PreferencesPage::reloadFavourites()
-{
+void PreferencesPage::reloadFavourites() {
     for (const auto& [key, section] : favouriteSections)
         fillFavouriteSection(key);
 }
 
-void PreferencesPage::fillFavouriteSection(const std::string& key)
-{
+void PreferencesPage::fillFavouriteSection(const std::string& key) {
     QWidget* section = favouriteSections.at(key);
     auto* layout = static_cast<QVBoxLayout*>(section->layout());
     while (QLayoutItem* item = layout->takeAt(0)) {
@@ -131,8 +124,7 @@ void PreferencesPage::fillFavouriteSection(const std::string& key)
     }
 }
 
-QWidget* PreferencesPage::makeLocationSection()
-{
+QWidget* PreferencesPage::makeLocationSection() {
     auto* box = new QGroupBox(QStringLiteral("Helymeghatározás"), this);
     auto* form = new QFormLayout(box);
     const UserDefaults shared(AppSettings::kAppGroup);
@@ -142,7 +134,7 @@ QWidget* PreferencesPage::makeLocationSection()
     locationSourceBox->setAccessibleName(QStringLiteral("Hely forrása"));
     locationSourceBox->addItem(QStringLiteral("A rendszer helymeghatározása"), QStringLiteral("system"));
     locationSourceBox->addItem(QStringLiteral("Rögzített pozíció"), QStringLiteral("fixed"));
-    if (source != "system" && source != "fixed") // e.g. an NMEA log set elsewhere: keep it choosable
+    if (source != "system" && source != "fixed")  // e.g. an NMEA log set elsewhere: keep it choosable
         locationSourceBox->addItem(qs(source), qs(source));
     locationSourceBox->setCurrentIndex(std::max(0, locationSourceBox->findData(qs(source))));
 
@@ -162,8 +154,7 @@ QWidget* PreferencesPage::makeLocationSection()
     return box;
 }
 
-void PreferencesPage::storeLocation()
-{
+void PreferencesPage::storeLocation() {
     UserDefaults shared(AppSettings::kAppGroup);
     const QString position = fixedPositionEdit->text().trimmed();
     const QString source = locationSourceBox->currentData().toString();
@@ -183,8 +174,7 @@ void PreferencesPage::storeLocation()
     shared.setObject(kLocationSourceKey, source.toStdString());
 }
 
-QWidget* PreferencesPage::makeServerSection()
-{
+QWidget* PreferencesPage::makeServerSection() {
     auto* box = new QGroupBox(QStringLiteral("Szerver"), this);
     auto* form = new QFormLayout(box);
     developmentServerBox = new QCheckBox(QStringLiteral("Helyi fejlesztői szerver használata"), box);
@@ -210,8 +200,7 @@ QWidget* PreferencesPage::makeServerSection()
     return box;
 }
 
-bool PreferencesPage::storeProductionServer(const std::string& base, std::string& error)
-{
+bool PreferencesPage::storeProductionServer(const std::string& base, std::string& error) {
     if (!isValidServerBase(base)) {
         error = "Érvénytelen cím: https://…/v2/ alakú kell.";
         return false;
@@ -249,4 +238,4 @@ bool PreferencesPage::storeProductionServer(const std::string& base, std::string
     return true;
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -54,4 +54,4 @@ private:
     std::map<std::string, QComboBox*> choiceBoxes_;
 };
 
-} // namespace velmo
+}  // namespace velmo

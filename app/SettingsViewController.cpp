@@ -9,13 +9,12 @@
 namespace velmo {
 
 SettingsViewController::SettingsViewController(UserDefaults& defaults, QWidget* parent)
-    : QWidget(parent), defaults_(defaults)
-{
+    : QWidget(parent), defaults_(defaults) {
     auto* layout = new QVBoxLayout(this);
     allowBetaCheckbox = new QCheckBox(QStringLiteral("Béta verziók fogadása"), this);
     allowBetaCheckbox->setAccessibleName(QStringLiteral("Béta verziók fogadása"));
-    auto* note = new QLabel(QStringLiteral("A béta verziók előbb kapják meg az újdonságokat, de hibásabbak lehetnek."),
-                            this);
+    auto* note =
+        new QLabel(QStringLiteral("A béta verziók előbb kapják meg az újdonságokat, de hibásabbak lehetnek."), this);
     note->setWordWrap(true);
     layout->addWidget(allowBetaCheckbox);
     layout->addWidget(note);
@@ -24,17 +23,15 @@ SettingsViewController::SettingsViewController(UserDefaults& defaults, QWidget* 
     viewDidLoad();
 }
 
-void SettingsViewController::viewDidLoad()
-{
+void SettingsViewController::viewDidLoad() {
     allowBetaCheckbox->setChecked(defaults_.stringForKey("SUFeedURL").has_value());
 }
 
-void SettingsViewController::allowBetaCheckboxClicked()
-{
+void SettingsViewController::allowBetaCheckboxClicked() {
     if (allowBetaCheckbox->isChecked())
         defaults_.setObject("SUFeedURL", kBetaUpdateFeed);
     else if (defaults_.objectForKey("SUFeedURL"))
         defaults_.removeObjectForKey("SUFeedURL");
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -30,4 +30,4 @@ private:
     UserDefaults& defaults_;
 };
 
-} // namespace velmo
+}  // namespace velmo

@@ -39,4 +39,4 @@ private:
     std::vector<PlistMap> itemsNearby_;
 };
 
-} // namespace velmo
+}  // namespace velmo

@@ -31,10 +31,9 @@ public:
         : window_(window), begun_(begun) {}
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint && watched->isWidgetType()
-            && static_cast<QWidget*>(watched)->window() == &window_) {
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && watched->isWidgetType() &&
+            static_cast<QWidget*>(watched)->window() == &window_) {
             if (!painted_) {
                 painted_ = true;
                 report("first-paint");
@@ -49,10 +48,10 @@ protected:
     }
 
 private:
-    void report(const char* what) const
-    {
-        const auto wall = std::chrono::duration_cast<std::chrono::microseconds>(
-            std::chrono::system_clock::now().time_since_epoch()).count();
+    void report(const char* what) const {
+        const auto wall =
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+                .count();
         const auto since = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun_).count();
         std::fprintf(stderr, "velmomac: %s wall=%lld.%06lld since-runWindow=%.6f\n", what,
                      static_cast<long long>(wall / 1000000), static_cast<long long>(wall % 1000000), since);
@@ -64,10 +63,9 @@ private:
     bool rows_ = false;
 };
 
-} // namespace
+}  // namespace
 
-int runWindow(int argc, char** argv, const std::vector<std::string>& arguments)
-{
+int runWindow(int argc, char** argv, const std::vector<std::string>& arguments) {
     const auto begun = std::chrono::steady_clock::now();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmomac"));
@@ -94,4 +92,4 @@ int runWindow(int argc, char** argv, const std::vector<std::string>& arguments)
     return QApplication::exec();
 }
 
-} // namespace velmo
+}  // namespace velmo

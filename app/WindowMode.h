@@ -9,4 +9,4 @@ namespace velmo {
 
 int runWindow(int argc, char** argv, const std::vector<std::string>& arguments);
 
-} // namespace velmo
+}  // namespace velmo

@@ -83,8 +83,8 @@ void readConfigFile(const std::string& path, Config& config) {
     if (config.server.threads < 1 || config.server.threads > 256) {
         fail("config " + path + ": threads must be 1..256");
     }
-    const auto keepAlive = t["keep_alive_max_requests"].value_or(
-        static_cast<std::int64_t>(config.server.keepAliveMaxRequests));
+    const auto keepAlive =
+        t["keep_alive_max_requests"].value_or(static_cast<std::int64_t>(config.server.keepAliveMaxRequests));
     if (keepAlive < 1 || keepAlive > 1000000) {
         fail("config " + path + ": keep_alive_max_requests must be 1..1000000");
     }
@@ -322,18 +322,20 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"tarvod - public-transport departures service on GTFS timetables.\n\n"
-                 "Answers the departures client over HTTPS: POST /v2/nearby/, /v2/more/,\n"
-                 "/v2/vehicle/; GET /healthz and /metrics.",
-                 "tarvod"};
-    app.footer("Signals: SIGHUP reloads every feed; SIGTERM and SIGINT stop the service.\n"
-               "A feed file whose modification time changes is reloaded too.\n\n"
-               "Exit status: 0 when stopped by SIGTERM or SIGINT; 1 if the service cannot\n"
-               "start (bad configuration, unreadable feed, address in use) or serving fails;\n"
-               "another non-zero value on a bad command line.\n\n"
-               "Examples:\n"
-               "  tarvod --config /etc/tarvod/tarvod.toml\n"
-               "  tarvod --feed mv=/srv/gtfs/mintavaros.zip --now 2025-03-14T08:00:00+01:00");
+    CLI::App app{
+        "tarvod - public-transport departures service on GTFS timetables.\n\n"
+        "Answers the departures client over HTTPS: POST /v2/nearby/, /v2/more/,\n"
+        "/v2/vehicle/; GET /healthz and /metrics.",
+        "tarvod"};
+    app.footer(
+        "Signals: SIGHUP reloads every feed; SIGTERM and SIGINT stop the service.\n"
+        "A feed file whose modification time changes is reloaded too.\n\n"
+        "Exit status: 0 when stopped by SIGTERM or SIGINT; 1 if the service cannot\n"
+        "start (bad configuration, unreadable feed, address in use) or serving fails;\n"
+        "another non-zero value on a bad command line.\n\n"
+        "Examples:\n"
+        "  tarvod --config /etc/tarvod/tarvod.toml\n"
+        "  tarvod --feed mv=/srv/gtfs/mintavaros.zip --now 2025-03-14T08:00:00+01:00");
     std::string configPath;
     std::vector<std::string> feeds;
     std::vector<std::string> live;
@@ -344,8 +346,7 @@ int main(int argc, char** argv) {
     bool verbose = false;
     app.add_option("-c,--config", configPath, "TOML configuration file")->check(CLI::ExistingFile);
     app.add_option("-f,--feed", feeds, "city feed as KEY=PATH (zip or folder); repeatable");
-    app.add_option("-r,--realtime", live,
-                   "live (GTFS-Realtime) source of a city as KEY=URL or KEY=PATH; repeatable");
+    app.add_option("-r,--realtime", live, "live (GTFS-Realtime) source of a city as KEY=URL or KEY=PATH; repeatable");
     app.add_option("-l,--listen", listen, "address and port to listen on (default 127.0.0.1:8443)");
     app.add_option("--tls-cert", tlsCert, "PEM certificate (default: a generated one for localhost)");
     app.add_option("--tls-key", tlsKey, "PEM private key belonging to --tls-cert");
@@ -441,15 +442,16 @@ int main(int argc, char** argv) {
         }
     }
     // Live sources are polled and parsed on their own thread, off the request path.
-    realtime::Poller poller(sources, config.realtime, [cities](const std::string& key) { return cities->target(key); },
-                            clock);
+    realtime::Poller poller(
+        sources, config.realtime, [cities](const std::string& key) { return cities->target(key); }, clock);
     if (!sources.empty()) {
         config.server.realtimeStatus = [&poller] { return poller.status(); };
     }
 
     std::unique_ptr<api::Server> server;
     try {
-        server = std::make_unique<api::Server>(config.server, [cities] { return cities->snapshot(); }, clock);
+        server = std::make_unique<api::Server>(
+            config.server, [cities] { return cities->snapshot(); }, clock);
     } catch (const std::exception& e) {
         fail(e.what());
     }

@@ -12,8 +12,7 @@
 namespace velmo {
 
 TodayViewController::TodayViewController(std::unique_ptr<DeparturesClient> tarvo, QWidget* parent)
-    : QWidget(parent), tarvo_(std::move(tarvo)), clock_([] { return QTime::currentTime(); })
-{
+    : QWidget(parent), tarvo_(std::move(tarvo)), clock_([] { return QTime::currentTime(); }) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 4);
     layout->setSpacing(2);
@@ -35,8 +34,7 @@ TodayViewController::~TodayViewController() = default;
 
 QSize TodayViewController::sizeHint() const { return {420, kPreferredHeight}; }
 
-void TodayViewController::showEvent(QShowEvent* event)
-{
+void TodayViewController::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!appeared_) {
         appeared_ = true;
@@ -44,8 +42,7 @@ void TodayViewController::showEvent(QShowEvent* event)
     }
 }
 
-void TodayViewController::hideEvent(QHideEvent* event)
-{
+void TodayViewController::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     if (appeared_) {
         appeared_ = false;
@@ -53,37 +50,34 @@ void TodayViewController::hideEvent(QHideEvent* event)
     }
 }
 
-void TodayViewController::viewWillAppear()
-{
+void TodayViewController::viewWillAppear() {
     updateEnabled_ = true;
     QPointer<TodayViewController> self(this);
-    tarvo_->getWithLocation(false, [self](std::optional<std::string> error, std::optional<JSON> first,
-                                          std::optional<JSON> second, std::optional<std::string>,
-                                          std::optional<std::string>, std::optional<std::string>,
-                                          std::optional<std::string>) {
-        // Everything the reply touches lives on the main thread; hand it over, and run it
-        // right here when this already is the main thread, so the hand-over never waits
-        // for itself.
-        auto apply = [self, error, first, second] {
-            if (self)
-                self->applyReply(error, first, second);
-        };
-        if (QThread::currentThread() == qApp->thread())
-            apply();
-        else
-            QMetaObject::invokeMethod(qApp, apply, Qt::BlockingQueuedConnection);
-    });
+    tarvo_->getWithLocation(
+        false, [self](std::optional<std::string> error, std::optional<JSON> first, std::optional<JSON> second,
+                      std::optional<std::string>, std::optional<std::string>, std::optional<std::string>,
+                      std::optional<std::string>) {
+            // Everything the reply touches lives on the main thread; hand it over, and run it
+            // right here when this already is the main thread, so the hand-over never waits
+            // for itself.
+            auto apply = [self, error, first, second] {
+                if (self)
+                    self->applyReply(error, first, second);
+            };
+            if (QThread::currentThread() == qApp->thread())
+                apply();
+            else
+                QMetaObject::invokeMethod(qApp, apply, Qt::BlockingQueuedConnection);
+        });
 }
 
-void TodayViewController::viewDidDisappear()
-{
+void TodayViewController::viewDidDisappear() {
     updateEnabled_ = false;
     tarvo_->cancel();
 }
 
 void TodayViewController::applyReply(const std::optional<std::string>& error, const std::optional<JSON>& first,
-                                     const std::optional<JSON>& second)
-{
+                                     const std::optional<JSON>& second) {
     if (!updateEnabled_)
         return;
     bool changed = false;
@@ -115,17 +109,15 @@ void TodayViewController::applyReply(const std::optional<std::string>& error, co
     emit rowsReplaced();
 }
 
-int TodayViewController::numberOfRowsInTableView(DepartureTable&)
-{
+int TodayViewController::numberOfRowsInTableView(DepartureTable&) {
     return static_cast<int>(std::min<size_t>(items_.size(), kRowCap));
 }
 
-tarvoCellMac* TodayViewController::rowViewForRow(DepartureTable& table, int row)
-{
+tarvoCellMac* TodayViewController::rowViewForRow(DepartureTable& table, int row) {
     tarvoCellMac* cell = table.makeRowView(row);
     cell->tarvoData = items_.at(static_cast<size_t>(row));
     cell->fillFromData();
     return cell;
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -70,4 +70,4 @@ private:
     std::function<QTime()> clock_;
 };
 
-} // namespace velmo
+}  // namespace velmo

@@ -18,8 +18,7 @@
 namespace velmo {
 
 TodayPopup::TodayPopup(std::unique_ptr<DeparturesClient> client, bool asPopup)
-    : QWidget(nullptr, asPopup ? Qt::Popup : Qt::Window)
-{
+    : QWidget(nullptr, asPopup ? Qt::Popup : Qt::Window) {
     setWindowTitle(QStringLiteral("velmomac – induló járatok"));
     setWindowIcon(QIcon(QStringLiteral(":/app/velmomactoday.svg")));
     setAccessibleName(QStringLiteral("Induló járatok"));
@@ -30,8 +29,7 @@ TodayPopup::TodayPopup(std::unique_ptr<DeparturesClient> client, bool asPopup)
     resize(controller_->sizeHint());
 }
 
-void TodayPopup::keyPressEvent(QKeyEvent* event)
-{
+void TodayPopup::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
         close();
         return;
@@ -39,15 +37,13 @@ void TodayPopup::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
-void TodayPopup::hideEvent(QHideEvent* event)
-{
+void TodayPopup::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     emit closed();
 }
 
 TrayController::TrayController(std::unique_ptr<DeparturesClient> client, bool trayAvailable, std::ostream& err)
-    : menu_(std::make_unique<QMenu>()), popup_(std::make_unique<TodayPopup>(std::move(client), trayAvailable))
-{
+    : menu_(std::make_unique<QMenu>()), popup_(std::make_unique<TodayPopup>(std::move(client), trayAvailable)) {
     QAction* open = menu_->addAction(QStringLiteral("velmomac megnyitása"));
     connect(open, &QAction::triggered, this, [] { QProcess::startDetached(QStringLiteral("velmomac"), {}); });
     QAction* departures = menu_->addAction(QStringLiteral("Induló járatok"));
@@ -73,8 +69,7 @@ TrayController::TrayController(std::unique_ptr<DeparturesClient> client, bool tr
 
 TrayController::~TrayController() = default;
 
-void TrayController::togglePopup()
-{
+void TrayController::togglePopup() {
     if (popup_->isVisible()) {
         popup_->close();
         return;
@@ -86,8 +81,7 @@ void TrayController::togglePopup()
     popup_->controller()->tarvoTableView->setFocus();
 }
 
-void TrayController::placePopup()
-{
+void TrayController::placePopup() {
     if (!icon_)
         return;
     const QRect anchor = icon_->geometry();
@@ -107,4 +101,4 @@ void TrayController::placePopup()
     popup_->move(at);
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -60,4 +60,4 @@ private:
     QSystemTrayIcon* icon_ = nullptr;
 };
 
-} // namespace velmo
+}  // namespace velmo

@@ -17,21 +17,20 @@ std::string departuresReply(int items) {
         const std::string n = std::to_string(i);
         if (i > 0)
             text += ',';
-        text += R"({"stopLat":47.49)" + n + R"(,"stopLon":19.04)" + n +
-                R"(,"stopName":"Kossuth Lajos tér )" + n + R"(","stopId":"F0)" + n +
-                R"(","stopDistance":)" + n + R"(,"stopIsFavorite":)" +
-                (i % 7 == 0 ? "true" : "false") + R"(,"routeShortName":")" +
-                std::to_string(i % 120) + R"(","routeType":)" + std::to_string(i % 4) +
+        text += R"({"stopLat":47.49)" + n + R"(,"stopLon":19.04)" + n + R"(,"stopName":"Kossuth Lajos tér )" + n +
+                R"(","stopId":"F0)" + n + R"(","stopDistance":)" + n + R"(,"stopIsFavorite":)" +
+                (i % 7 == 0 ? "true" : "false") + R"(,"routeShortName":")" + std::to_string(i % 120) +
+                R"(","routeType":)" + std::to_string(i % 4) +
                 R"(,"routeColor":"009EE3","routeTextColor":"FFFFFF","routeIsFavorite":false,)"
-                R"("tripId":"B7)" + n + R"(","tripHeadsign":"Újpest-Városkapu M",)"
-                R"("tripDirection":)" + std::to_string(i % 2) +
-                R"(,"tripDepartureMinutes":)" + std::to_string(i % 60) +
-                R"(,"tripDepartureMinutesText":")" + std::to_string(i % 60) +
-                R"( perc","tripDepartureTime":"12:)" + std::to_string(10 + i % 50) +
-                R"(","tripDepartureGPS":)" + (i % 3 == 0 ? "true" : "false") +
+                R"("tripId":"B7)" +
+                n +
+                R"(","tripHeadsign":"Újpest-Városkapu M",)"
+                R"("tripDirection":)" +
+                std::to_string(i % 2) + R"(,"tripDepartureMinutes":)" + std::to_string(i % 60) +
+                R"(,"tripDepartureMinutesText":")" + std::to_string(i % 60) + R"( perc","tripDepartureTime":"12:)" +
+                std::to_string(10 + i % 50) + R"(","tripDepartureGPS":)" + (i % 3 == 0 ? "true" : "false") +
                 R"(,"tripDelaySeconds":)" + std::to_string(i % 300 - 60) +
-                R"(,"tripWheelchair":true,"tripBikes":false,"vehicleLabel":"V)" + n +
-                R"(","warningText":[]})";
+                R"(,"tripWheelchair":true,"tripBikes":false,"vehicleLabel":"V)" + n + R"(","warningText":[]})";
     }
     text += "]}";
     return text;
@@ -42,21 +41,14 @@ std::size_t walkItem(const JSON& item) {
     std::size_t seen = 0;
     for (const auto& [key, value] : item) {
         switch (value.type()) {
-        case JSON::Type::string:
-            seen += value.string()->size();
-            break;
-        case JSON::Type::number:
-            seen += value.number()->isFloating() ? static_cast<std::size_t>(*value.double_() > 0)
-                                                 : static_cast<std::size_t>(*value.integer() & 1);
-            break;
-        case JSON::Type::boolean:
-            seen += *value.boolean() ? 1 : 0;
-            break;
-        case JSON::Type::array:
-            seen += value.count();
-            break;
-        default:
-            break;
+            case JSON::Type::string: seen += value.string()->size(); break;
+            case JSON::Type::number:
+                seen += value.number()->isFloating() ? static_cast<std::size_t>(*value.double_() > 0)
+                                                     : static_cast<std::size_t>(*value.integer() & 1);
+                break;
+            case JSON::Type::boolean: seen += *value.boolean() ? 1 : 0; break;
+            case JSON::Type::array: seen += value.count(); break;
+            default: break;
         }
         seen += key.size();
     }
@@ -79,8 +71,7 @@ void BM_ParseAndWalkReply(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(seen);
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                            static_cast<std::int64_t>(text.size()));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(text.size()));
 }
 BENCHMARK(BM_ParseAndWalkReply)->Unit(benchmark::kMicrosecond);
 
@@ -102,4 +93,4 @@ void BM_BuildAndSerialiseRequestBody(benchmark::State& state) {
 }
 BENCHMARK(BM_BuildAndSerialiseRequestBody)->Unit(benchmark::kMicrosecond);
 
-} // namespace
+}  // namespace

@@ -46,8 +46,8 @@ std::shared_ptr<const gtfs::Feed> buildFeed() {
     d.put("agency.txt", "agency_name,agency_url,agency_timezone\nBench,https://b.example,Europe/Budapest\n");
     std::string stops = "stop_id,stop_name,stop_lat,stop_lon\n";
     for (int s = 0; s < kStops; ++s) {
-        stops += "S" + std::to_string(s) + ",Stop " + std::to_string(s) + "," + std::to_string(47.45 + (s / 25) * 0.002) +
-                 "," + std::to_string(19.0 + (s % 25) * 0.003) + "\n";
+        stops += "S" + std::to_string(s) + ",Stop " + std::to_string(s) + "," +
+                 std::to_string(47.45 + (s / 25) * 0.002) + "," + std::to_string(19.0 + (s % 25) * 0.003) + "\n";
     }
     d.put("stops.txt", stops);
     std::string routes = "route_id,route_short_name,route_type\n";

@@ -21,19 +21,18 @@ std::string departuresReply(int items) {
             text += ',';
         }
         text += R"({"stopLat":47.49)" + n + R"(,"stopLon":19.04)" + n + R"(,"stopDistance":)" + n +
-                R"(.4,"stopFavoriteId":"F0)" + n + R"(","stopUniqueId":"F0)" + n +
-                R"(-a","stopNearest":)" + (i < 5 ? "true" : "false") + R"(,"stopFavorite":)" +
-                (i % 7 == 0 ? "true" : "false") + R"(,"stopName":"Kossuth Lajos tér )" + n +
-                R"(","routeName":")" + std::to_string(i % 120) + R"(","routeFavoriteId":"R)" +
-                std::to_string(i % 120) + R"(","routeUniqueId":"R)" + std::to_string(i % 120) + "|" +
-                std::to_string(i % 2) + R"(","routeFavorite":false,"routeType":"BUS",)"
-                R"("tripHeadsign":"Újpest-Városkapu M","tripId":"B7)" + n + R"(","tripUniqueId":"B7)" + n +
-                R"(@20250314","tripDepartureSeconds":)" + std::to_string(43200 + i * 30) +
-                R"(,"tripDepartureTimestamp":)" + std::to_string(1741950000 + i * 30) +
+                R"(.4,"stopFavoriteId":"F0)" + n + R"(","stopUniqueId":"F0)" + n + R"(-a","stopNearest":)" +
+                (i < 5 ? "true" : "false") + R"(,"stopFavorite":)" + (i % 7 == 0 ? "true" : "false") +
+                R"(,"stopName":"Kossuth Lajos tér )" + n + R"(","routeName":")" + std::to_string(i % 120) +
+                R"(","routeFavoriteId":"R)" + std::to_string(i % 120) + R"(","routeUniqueId":"R)" +
+                std::to_string(i % 120) + "|" + std::to_string(i % 2) +
+                R"(","routeFavorite":false,"routeType":"BUS",)"
+                R"("tripHeadsign":"Újpest-Városkapu M","tripId":"B7)" +
+                n + R"(","tripUniqueId":"B7)" + n + R"(@20250314","tripDepartureSeconds":)" +
+                std::to_string(43200 + i * 30) + R"(,"tripDepartureTimestamp":)" + std::to_string(1741950000 + i * 30) +
                 R"(,"tripDepartureMinutesText":")" + (i == 0 ? std::string("!!") : std::to_string(i % 60)) +
                 R"(","tripDepartureGPS":)" + (i % 3 == 0 ? "true" : "false") + R"(,"warning":)" +
-                (i % 10 == 0 ? R"(true,"warningText":["Pótlóbusz közlekedik"])" : "false") +
-                R"(,"hasDetails":true})";
+                (i % 10 == 0 ? R"(true,"warningText":["Pótlóbusz közlekedik"])" : "false") + R"(,"hasDetails":true})";
     }
     text += "]}";
     return text;
@@ -68,4 +67,4 @@ void BM_ItemMapsOnly(benchmark::State& state) {
 }
 BENCHMARK(BM_ItemMapsOnly)->Unit(benchmark::kMicrosecond);
 
-} // namespace
+}  // namespace

@@ -8,8 +8,7 @@
 
 namespace velmo {
 
-DepartureTable::DepartureTable(QWidget* parent) : QListWidget(parent)
-{
+DepartureTable::DepartureTable(QWidget* parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
     setFocusPolicy(Qt::StrongFocus);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
@@ -17,22 +16,19 @@ DepartureTable::DepartureTable(QWidget* parent) : QListWidget(parent)
     setAccessibleName(QStringLiteral("Induló járatok"));
 }
 
-void DepartureTable::setErrorText(std::function<std::string(std::string_view)> errorText)
-{
+void DepartureTable::setErrorText(std::function<std::string(std::string_view)> errorText) {
     errorText_ = std::move(errorText);
     for (int row = 0; row < count(); ++row)
         if (tarvoCellMac* cell = rowView(row))
             cell->setErrorText(errorText_);
 }
 
-tarvoCellMac* DepartureTable::rowView(int row) const
-{
+tarvoCellMac* DepartureTable::rowView(int row) const {
     QListWidgetItem* entry = item(row);
     return entry ? qobject_cast<tarvoCellMac*>(itemWidget(entry)) : nullptr;
 }
 
-tarvoCellMac* DepartureTable::makeRowView(int row)
-{
+tarvoCellMac* DepartureTable::makeRowView(int row) {
     if (tarvoCellMac* existing = rowView(row)) {
         existing->prepareForReuse();
         return existing;
@@ -44,8 +40,7 @@ tarvoCellMac* DepartureTable::makeRowView(int row)
     return cell;
 }
 
-void DepartureTable::reloadData()
-{
+void DepartureTable::reloadData() {
     ++reloads_;
     const int rows = source_ ? std::max(0, source_->numberOfRowsInTableView(*this)) : 0;
     while (count() > rows)
@@ -70,15 +65,13 @@ void DepartureTable::reloadData()
     emit reloaded();
 }
 
-void DepartureTable::resizeEvent(QResizeEvent* event)
-{
+void DepartureTable::resizeEvent(QResizeEvent* event) {
     QListWidget::resizeEvent(event);
     for (int row = 0; row < count(); ++row)
         item(row)->setSizeHint(QSize(viewport()->width(), item(row)->sizeHint().height()));
 }
 
-void DepartureTable::contextMenuEvent(QContextMenuEvent* event)
-{
+void DepartureTable::contextMenuEvent(QContextMenuEvent* event) {
     QListWidgetItem* entry = itemAt(viewport()->mapFrom(this, event->pos()));
     tarvoCellMac* cell = entry ? qobject_cast<tarvoCellMac*>(itemWidget(entry)) : nullptr;
     if (!favourites_ || !cell || !cell->tarvoData)
@@ -88,4 +81,4 @@ void DepartureTable::contextMenuEvent(QContextMenuEvent* event)
     menu.exec(event->globalPos());
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -58,4 +58,4 @@ private:
     int reloads_ = 0;
 };
 
-} // namespace velmo
+}  // namespace velmo

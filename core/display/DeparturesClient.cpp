@@ -2,8 +2,7 @@
 
 namespace velmo {
 
-PlistList itemsFromList(const DeparturesClient& client, const JSON& list)
-{
+PlistList itemsFromList(const DeparturesClient& client, const JSON& list) {
     PlistList items;
     for (const auto& [key, element] : list) {
         if (auto item = client.toDictionary(element))
@@ -12,4 +11,4 @@ PlistList itemsFromList(const DeparturesClient& client, const JSON& list)
     return items;
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -38,4 +38,4 @@ public:
 // cannot be converted are left out.
 PlistList itemsFromList(const DeparturesClient& client, const JSON& list);
 
-} // namespace velmo
+}  // namespace velmo

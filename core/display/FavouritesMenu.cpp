@@ -9,8 +9,7 @@ namespace velmo {
 
 namespace {
 
-std::string stringOf(const PlistMap& item, const char* key)
-{
+std::string stringOf(const PlistMap& item, const char* key) {
     const auto found = item.find(key);
     if (found == item.end())
         return {};
@@ -18,8 +17,7 @@ std::string stringOf(const PlistMap& item, const char* key)
 }
 
 void addToggle(QMenu& menu, const QString& title, const char* listKey, const std::string& raw,
-               const std::string& display, AppSettings& settings)
-{
+               const std::string& display, AppSettings& settings) {
     QAction* action = menu.addAction(title);
     action->setCheckable(true);
     if (raw.empty()) {
@@ -35,14 +33,13 @@ void addToggle(QMenu& menu, const QString& title, const char* listKey, const std
     });
 }
 
-} // namespace
+}  // namespace
 
-void addFavouriteActions(QMenu& menu, const PlistMap& item, AppSettings& settings)
-{
+void addFavouriteActions(QMenu& menu, const PlistMap& item, AppSettings& settings) {
     addToggle(menu, QStringLiteral("Kedvenc megálló"), "settingFavStopList", stringOf(item, "stopId"),
               stringOf(item, "name"), settings);
     addToggle(menu, QStringLiteral("Kedvenc járat"), "settingFavTripList", stringOf(item, "routeId"),
               stringOf(item, "shortName"), settings);
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -16,4 +16,4 @@ class AppSettings;
 // identifier the item lacks is shown disabled. `settings` must outlive the menu.
 void addFavouriteActions(QMenu& menu, const PlistMap& item, AppSettings& settings);
 
-} // namespace velmo
+}  // namespace velmo

@@ -9,14 +9,12 @@
 
 namespace velmo {
 
-StarLabel::StarLabel(QWidget* parent) : QWidget(parent)
-{
+StarLabel::StarLabel(QWidget* parent) : QWidget(parent) {
     document_.setDocumentMargin(0);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 
-void StarLabel::setDocumentContent(const QTextDocument& document)
-{
+void StarLabel::setDocumentContent(const QTextDocument& document) {
     document_.clear();
     QTextCursor cursor(&document_);
     cursor.insertFragment(QTextDocumentFragment(&document));
@@ -24,23 +22,20 @@ void StarLabel::setDocumentContent(const QTextDocument& document)
     update();
 }
 
-void StarLabel::clear()
-{
+void StarLabel::clear() {
     document_.clear();
     updateGeometry();
     update();
 }
 
-QSize StarLabel::sizeHint() const
-{
+QSize StarLabel::sizeHint() const {
     const QSizeF size = document_.size();
     return {static_cast<int>(std::ceil(size.width())) + 2, static_cast<int>(std::ceil(size.height()))};
 }
 
 QSize StarLabel::minimumSizeHint() const { return sizeHint(); }
 
-void StarLabel::paintEvent(QPaintEvent*)
-{
+void StarLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     QAbstractTextDocumentLayout::PaintContext context;
@@ -51,4 +46,4 @@ void StarLabel::paintEvent(QPaintEvent*)
     document_.documentLayout()->draw(&painter, context);
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -28,4 +28,4 @@ private:
     QTextDocument document_;
 };
 
-} // namespace velmo
+}  // namespace velmo

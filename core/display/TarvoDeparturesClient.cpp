@@ -12,8 +12,7 @@
 
 namespace velmo {
 
-TarvoDeparturesClient::TarvoDeparturesClient(const std::vector<std::string>& arguments, std::ostream& err)
-{
+TarvoDeparturesClient::TarvoDeparturesClient(const std::vector<std::string>& arguments, std::ostream& err) {
     const UserDefaults shared(AppSettings::kAppGroup);
     location_ = chooseLocationService(RunLoop::main(), Bundle::main(), shared, arguments, err).service;
     sessions_ = std::make_unique<QtUrlSessionFactory>();
@@ -22,21 +21,18 @@ TarvoDeparturesClient::TarvoDeparturesClient(const std::vector<std::string>& arg
 
 TarvoDeparturesClient::~TarvoDeparturesClient() = default;
 
-void TarvoDeparturesClient::getWithLocation(bool skip_nearby, Callback callback)
-{
+void TarvoDeparturesClient::getWithLocation(bool skip_nearby, Callback callback) {
     request_->getWithLocation(skip_nearby, std::move(callback));
 }
 
 void TarvoDeparturesClient::cancel() { request_->cancel(); }
 
-std::optional<PlistMap> TarvoDeparturesClient::toDictionary(const JSON& departure) const
-{
+std::optional<PlistMap> TarvoDeparturesClient::toDictionary(const JSON& departure) const {
     return TarvoRequest::toDictionary(departure);
 }
 
-std::string TarvoDeparturesClient::toErrorString(std::string_view code) const
-{
+std::string TarvoDeparturesClient::toErrorString(std::string_view code) const {
     return TarvoRequest::toErrorString(code);
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -32,4 +32,4 @@ private:
     std::unique_ptr<TarvoRequest> request_;
 };
 
-} // namespace velmo
+}  // namespace velmo

@@ -24,8 +24,7 @@ const QColor tarvoCellMac::kStarStroke(172, 76, 39);
 namespace {
 
 // A string value as text; whole numbers are shown as written, other kinds as "".
-std::string textOf(const PlistMap& item, const char* key)
-{
+std::string textOf(const PlistMap& item, const char* key) {
     const auto found = item.find(key);
     if (found == item.end())
         return {};
@@ -36,16 +35,14 @@ std::string textOf(const PlistMap& item, const char* key)
     return {};
 }
 
-bool flagOf(const PlistMap& item, const char* key)
-{
+bool flagOf(const PlistMap& item, const char* key) {
     const auto found = item.find(key);
     return found != item.end() && found->second.toBool();
 }
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
 
-QTextCharFormat plainFormat(int points)
-{
+QTextCharFormat plainFormat(int points) {
     QTextCharFormat format;
     QFont font;
     font.setPointSize(points);
@@ -54,8 +51,7 @@ QTextCharFormat plainFormat(int points)
 }
 
 // Filled gold with a brown outline, as wide as a thin stroke at that size.
-QTextCharFormat starFormat(int points)
-{
+QTextCharFormat starFormat(int points) {
     QTextCharFormat format = plainFormat(points);
     format.setForeground(tarvoCellMac::kStarFill);
     QPen outline(tarvoCellMac::kStarStroke);
@@ -64,10 +60,9 @@ QTextCharFormat starFormat(int points)
     return format;
 }
 
-} // namespace
+}  // namespace
 
-tarvoCellMac::tarvoCellMac(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::tarvoCellMac>())
-{
+tarvoCellMac::tarvoCellMac(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::tarvoCellMac>()) {
     initDisplayResources();
     ui_->setupUi(this);
     tarvoImage = ui_->tarvoImage;
@@ -91,20 +86,17 @@ tarvoCellMac::~tarvoCellMac() = default;
 
 void tarvoCellMac::prepareForReuse() {}
 
-void tarvoCellMac::setErrorText(std::function<std::string(std::string_view)> errorText)
-{
+void tarvoCellMac::setErrorText(std::function<std::string(std::string_view)> errorText) {
     if (errorText)
         errorText_ = std::move(errorText);
 }
 
-QString tarvoCellMac::vehicleName(const std::string& type)
-{
+QString tarvoCellMac::vehicleName(const std::string& type) {
     const std::optional<std::string> name = vehicleTypeName(type);
     return name ? qs(*name) : QStringLiteral("jármű");
 }
 
-void tarvoCellMac::fillFromData()
-{
+void tarvoCellMac::fillFromData() {
     const PlistMap empty;
     const PlistMap& item = tarvoData ? *tarvoData : empty;
     const auto error = item.find("error");
@@ -114,8 +106,7 @@ void tarvoCellMac::fillFromData()
         showDeparture(item);
 }
 
-void tarvoCellMac::setDepartureControlsVisible(bool visible)
-{
+void tarvoCellMac::setDepartureControlsVisible(bool visible) {
     tarvoImage->setVisible(visible);
     tarvoLineLabel->setVisible(visible);
     ui_->tarvoTextColumn->setVisible(visible);
@@ -123,8 +114,7 @@ void tarvoCellMac::setDepartureControlsVisible(bool visible)
     tarvoErrorLabel->setVisible(!visible);
 }
 
-void tarvoCellMac::showError(const std::string& code)
-{
+void tarvoCellMac::showError(const std::string& code) {
     const QString message = qs(errorText_(code));
     setDepartureControlsVisible(false);
     tarvoErrorLabel->setText(message);
@@ -132,8 +122,7 @@ void tarvoCellMac::showError(const std::string& code)
     setAccessibleName(accessibleSentence_);
 }
 
-void tarvoCellMac::showDeparture(const PlistMap& item)
-{
+void tarvoCellMac::showDeparture(const PlistMap& item) {
     setDepartureControlsVisible(true);
     tarvoErrorLabel->clear();
 
@@ -200,8 +189,8 @@ void tarvoCellMac::showDeparture(const PlistMap& item)
     // One sentence for screen readers, without the stars of the visible labels.
     QString vehicle = vehicleName(type);
     vehicle[0] = vehicle[0].toUpper();
-    QString sentence = QStringLiteral("%1 %2, %3 megálló").arg(vehicle, qs(textOf(item, "shortName")),
-                                                              qs(textOf(item, "name")));
+    QString sentence =
+        QStringLiteral("%1 %2, %3 megálló").arg(vehicle, qs(textOf(item, "shortName")), qs(textOf(item, "name")));
     const QString direction = qs(textOf(item, "tripHeadsign"));
     if (!direction.isEmpty())
         sentence += QStringLiteral(", %1 felé").arg(direction);
@@ -216,10 +205,10 @@ void tarvoCellMac::showDeparture(const PlistMap& item)
     if (flagOf(item, "favStop"))
         sentence += QStringLiteral(" Kedvenc megálló.");
     if (warning)
-        sentence += QStringLiteral(" Figyelmeztetés: %1").arg(warnings.isEmpty() ? QStringLiteral("van.")
-                                                                                : warnings.join(QStringLiteral("; ")));
+        sentence += QStringLiteral(" Figyelmeztetés: %1")
+                        .arg(warnings.isEmpty() ? QStringLiteral("van.") : warnings.join(QStringLiteral("; ")));
     accessibleSentence_ = sentence;
     setAccessibleName(sentence);
 }
 
-} // namespace velmo
+}  // namespace velmo

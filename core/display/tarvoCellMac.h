@@ -30,8 +30,8 @@ class tarvoCellMac : public QWidget {
 public:
     static constexpr int kStopFontPoints = 12;
     static constexpr int kLineFontPoints = 28;
-    static const QColor kStarFill;   // gold (238,195,50)
-    static const QColor kStarStroke; // brown (172,76,39)
+    static const QColor kStarFill;    // gold (238,195,50)
+    static const QColor kStarStroke;  // brown (172,76,39)
 
     explicit tarvoCellMac(QWidget* parent = nullptr);
     ~tarvoCellMac() override;
@@ -77,4 +77,4 @@ private:
     QString accessibleSentence_;
 };
 
-} // namespace velmo
+}  // namespace velmo

@@ -29,9 +29,7 @@ JSONError makeError(int code, std::string message) {
     return JSONError{std::string(kJSONErrorDomain), code, std::move(message)};
 }
 
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -39,14 +37,10 @@ char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' +
 
 JSONNumber numberOf(const json& node) {
     switch (node.type()) {
-    case json::value_t::number_integer:
-        return node.get<std::int64_t>();
-    case json::value_t::number_unsigned:
-        return node.get<std::uint64_t>();
-    case json::value_t::number_float:
-        return node.get<double>();
-    default:
-        return {};
+        case json::value_t::number_integer: return node.get<std::int64_t>();
+        case json::value_t::number_unsigned: return node.get<std::uint64_t>();
+        case json::value_t::number_float: return node.get<double>();
+        default: return {};
     }
 }
 
@@ -54,8 +48,7 @@ JSONNumber numberOf(const json& node) {
 template <class Node>
 Node* stepInto(Node& container, const JSONPathItem& step) {
     if (step.isIndex()) {
-        if (!container.is_array() || step.index() < 0 ||
-            static_cast<std::uint64_t>(step.index()) >= container.size())
+        if (!container.is_array() || step.index() < 0 || static_cast<std::uint64_t>(step.index()) >= container.size())
             return nullptr;
         return &container[static_cast<std::size_t>(step.index())];
     }
@@ -67,8 +60,7 @@ Node* stepInto(Node& container, const JSONPathItem& step) {
 
 bool canStore(const json& container, const JSONPathItem& step) {
     if (step.isIndex())
-        return container.is_array() && step.index() >= 0 &&
-               static_cast<std::uint64_t>(step.index()) < container.size();
+        return container.is_array() && step.index() >= 0 && static_cast<std::uint64_t>(step.index()) < container.size();
     return container.is_object();
 }
 
@@ -79,20 +71,18 @@ bool serialisable(const json& root) {
         const json* node = pending.back();
         pending.pop_back();
         switch (node->type()) {
-        case json::value_t::number_float:
-            if (!std::isfinite(node->get<double>()))
-                return false;
-            break;
-        case json::value_t::binary:
-        case json::value_t::discarded:
-            return false;
-        case json::value_t::array:
-        case json::value_t::object:
-            for (const json& child : *node)
-                pending.push_back(&child);
-            break;
-        default:
-            break;
+            case json::value_t::number_float:
+                if (!std::isfinite(node->get<double>()))
+                    return false;
+                break;
+            case json::value_t::binary:
+            case json::value_t::discarded: return false;
+            case json::value_t::array:
+            case json::value_t::object:
+                for (const json& child : *node)
+                    pending.push_back(&child);
+                break;
+            default: break;
         }
     }
     return true;
@@ -119,7 +109,7 @@ bool soleOwner(const std::shared_ptr<json>& root) {
     return true;
 }
 
-} // namespace
+}  // namespace
 
 // --- JSONError, JSONNumber ----------------------------------------------------------
 
@@ -137,11 +127,11 @@ std::int64_t JSONNumber::toInt64() const {
     const double d = std::get<double>(v_);
     if (std::isnan(d))
         return 0;
-    if (d >= 9223372036854775808.0) // 2^63, the first double beyond int64
+    if (d >= 9223372036854775808.0)  // 2^63, the first double beyond int64
         return kMax;
     if (d < -9223372036854775808.0)
         return kMin;
-    return static_cast<std::int64_t>(d); // truncates toward zero
+    return static_cast<std::int64_t>(d);  // truncates toward zero
 }
 
 double JSONNumber::toDouble() const {
@@ -199,8 +189,7 @@ std::optional<JSONNumber> JSONNumber::fromText(std::string_view text) {
             return JSONNumber(signedValue);
         std::uint64_t unsignedValue = 0;
         if (!minus) {
-            if (auto r = std::from_chars(first, last, unsignedValue);
-                r.ec == std::errc{} && r.ptr == last)
+            if (auto r = std::from_chars(first, last, unsignedValue); r.ec == std::errc{} && r.ptr == last)
                 return JSONNumber(unsignedValue);
         }
     }
@@ -211,16 +200,13 @@ std::optional<JSONNumber> JSONNumber::fromText(std::string_view text) {
     return JSONNumber(value);
 }
 
-std::ostream& operator<<(std::ostream& out, const JSONNumber& number) {
-    return out << number.text();
-}
+std::ostream& operator<<(std::ostream& out, const JSONNumber& number) { return out << number.text(); }
 
 // --- Construction -------------------------------------------------------------------
 
 JSON::JSON() : node_(&nullNode()) {}
 
-JSON::JSON(std::shared_ptr<nlohmann::json> root, const nlohmann::json* node)
-    : root_(std::move(root)), node_(node) {
+JSON::JSON(std::shared_ptr<nlohmann::json> root, const nlohmann::json* node) : root_(std::move(root)), node_(node) {
     classify();
 }
 
@@ -248,8 +234,7 @@ JSON::JSON(const Dictionary& members) : node_(&nullNode()) {
     setObject(std::move(plain));
 }
 
-JSON::JSON(std::initializer_list<std::pair<const std::string, JSON>> members)
-    : node_(&nullNode()) {
+JSON::JSON(std::initializer_list<std::pair<const std::string, JSON>> members) : node_(&nullNode()) {
     nlohmann::json plain = nlohmann::json::object();
     for (const auto& [key, value] : members)
         plain[key] = value.object();
@@ -265,13 +250,12 @@ JSON JSON::parse(std::string_view bytes, ReadingOptions options) {
         const nlohmann::json* node = root.get();
         return JSON(std::move(root), node);
     } catch (const std::exception&) {
-        return JSON(); // parsing never fails; not even out of memory on a huge body
+        return JSON();  // parsing never fails; not even out of memory on a huge body
     }
 }
 
 JSON JSON::parse(std::span<const std::uint8_t> bytes, ReadingOptions options) {
-    return parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-                 options);
+    return parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), options);
 }
 
 JSON JSON::failure(JSONError error) {
@@ -283,38 +267,24 @@ JSON JSON::failure(JSONError error) {
 void JSON::classify() {
     error_.reset();
     switch (node_->type()) {
-    case nlohmann::json::value_t::null:
-        type_ = Type::null;
-        break;
-    case nlohmann::json::value_t::object:
-        type_ = Type::dictionary;
-        break;
-    case nlohmann::json::value_t::array:
-        type_ = Type::array;
-        break;
-    case nlohmann::json::value_t::string:
-        type_ = Type::string;
-        break;
-    case nlohmann::json::value_t::boolean:
-        type_ = Type::boolean;
-        break;
-    case nlohmann::json::value_t::number_integer:
-    case nlohmann::json::value_t::number_unsigned:
-    case nlohmann::json::value_t::number_float:
-        type_ = Type::number;
-        break;
-    default: // binary, discarded
-        type_ = Type::unknown;
-        error_ = makeError(ErrorUnsupportedType, "It is a unsupported type");
-        break;
+        case nlohmann::json::value_t::null: type_ = Type::null; break;
+        case nlohmann::json::value_t::object: type_ = Type::dictionary; break;
+        case nlohmann::json::value_t::array: type_ = Type::array; break;
+        case nlohmann::json::value_t::string: type_ = Type::string; break;
+        case nlohmann::json::value_t::boolean: type_ = Type::boolean; break;
+        case nlohmann::json::value_t::number_integer:
+        case nlohmann::json::value_t::number_unsigned:
+        case nlohmann::json::value_t::number_float: type_ = Type::number; break;
+        default:  // binary, discarded
+            type_ = Type::unknown;
+            error_ = makeError(ErrorUnsupportedType, "It is a unsupported type");
+            break;
     }
 }
 
 // --- Reading ------------------------------------------------------------------------
 
-nlohmann::json JSON::object() const {
-    return type_ == Type::unknown ? nlohmann::json() : *node_;
-}
+nlohmann::json JSON::object() const { return type_ == Type::unknown ? nlohmann::json() : *node_; }
 
 void JSON::setObject(nlohmann::json plain) {
     root_ = std::make_shared<nlohmann::json>(std::move(plain));
@@ -346,13 +316,11 @@ JSON JSON::element(std::int64_t index) const {
     if (type_ == Type::array) {
         if (index >= 0 && static_cast<std::uint64_t>(index) < node_->size())
             return wrap((*node_)[static_cast<std::size_t>(index)]);
-        return failure(makeError(ErrorIndexOutOfBounds,
-                                 "Array[" + std::to_string(index) + "] is out of bounds"));
+        return failure(makeError(ErrorIndexOutOfBounds, "Array[" + std::to_string(index) + "] is out of bounds"));
     }
     if (error_)
         return failure(*error_);
-    return failure(makeError(ErrorWrongType,
-                             "Array[" + std::to_string(index) + "] failure, It is not an array"));
+    return failure(makeError(ErrorWrongType, "Array[" + std::to_string(index) + "] failure, It is not an array"));
 }
 
 JSON JSON::member(std::string_view key) const {
@@ -360,13 +328,12 @@ JSON JSON::member(std::string_view key) const {
         const auto it = node_->find(key);
         if (it != node_->end())
             return wrap(*it);
-        return failure(makeError(ErrorNotExist,
-                                 "Dictionary[\"" + std::string(key) + "\"] does not exist"));
+        return failure(makeError(ErrorNotExist, "Dictionary[\"" + std::string(key) + "\"] does not exist"));
     }
     if (error_)
         return failure(*error_);
-    return failure(makeError(ErrorWrongType, "Dictionary[\"" + std::string(key) +
-                                                 "\"] failure, It is not an dictionary"));
+    return failure(
+        makeError(ErrorWrongType, "Dictionary[\"" + std::string(key) + "\"] failure, It is not an dictionary"));
 }
 
 JSON JSON::operator[](std::initializer_list<JSONPathItem> path) const {
@@ -433,51 +400,37 @@ std::optional<JSON::Dictionary> JSON::dictionary() const {
 
 std::string JSON::stringValue() const {
     switch (type_) {
-    case Type::string:
-        return node_->get<std::string>();
-    case Type::number:
-        return numberOf(*node_).text();
-    case Type::boolean:
-        return node_->get<bool>() ? "true" : "false";
-    default:
-        return {};
+        case Type::string: return node_->get<std::string>();
+        case Type::number: return numberOf(*node_).text();
+        case Type::boolean: return node_->get<bool>() ? "true" : "false";
+        default: return {};
     }
 }
 
 bool JSON::boolValue() const {
     switch (type_) {
-    case Type::boolean:
-        return node_->get<bool>();
-    case Type::number:
-        return !(numberOf(*node_) == JSONNumber(0));
-    case Type::string: {
-        const auto& text = node_->get_ref<const std::string&>();
-        constexpr std::string_view kTrue = "true";
-        return text.size() == kTrue.size() &&
-               std::equal(text.begin(), text.end(), kTrue.begin(),
-                          [](char a, char b) { return lower(a) == b; });
-    }
-    default:
-        return false;
+        case Type::boolean: return node_->get<bool>();
+        case Type::number: return !(numberOf(*node_) == JSONNumber(0));
+        case Type::string: {
+            const auto& text = node_->get_ref<const std::string&>();
+            constexpr std::string_view kTrue = "true";
+            return text.size() == kTrue.size() &&
+                   std::equal(text.begin(), text.end(), kTrue.begin(), [](char a, char b) { return lower(a) == b; });
+        }
+        default: return false;
     }
 }
 
 JSONNumber JSON::numberValue() const {
     switch (type_) {
-    case Type::number:
-        return numberOf(*node_);
-    case Type::boolean:
-        return JSONNumber(node_->get<bool>() ? 1 : 0);
-    case Type::string:
-        return JSONNumber::fromText(node_->get_ref<const std::string&>()).value_or(JSONNumber(0));
-    default:
-        return JSONNumber(0.0);
+        case Type::number: return numberOf(*node_);
+        case Type::boolean: return JSONNumber(node_->get<bool>() ? 1 : 0);
+        case Type::string: return JSONNumber::fromText(node_->get_ref<const std::string&>()).value_or(JSONNumber(0));
+        default: return JSONNumber(0.0);
     }
 }
 
-std::size_t JSON::count() const {
-    return (type_ == Type::array || type_ == Type::dictionary) ? node_->size() : 0;
-}
+std::size_t JSON::count() const { return (type_ == Type::array || type_ == Type::dictionary) ? node_->size() : 0; }
 
 // --- Writing ------------------------------------------------------------------------
 
@@ -526,8 +479,7 @@ JSON::RawData JSON::rawData(WritingOptions options) const {
 
 // --- Iteration ----------------------------------------------------------------------
 
-JSON::const_iterator::const_iterator(std::shared_ptr<nlohmann::json> root,
-                                     const nlohmann::json* container,
+JSON::const_iterator::const_iterator(std::shared_ptr<nlohmann::json> root, const nlohmann::json* container,
                                      nlohmann::json::const_iterator it)
     : root_(std::move(root)), container_(container), it_(it) {}
 
@@ -569,22 +521,15 @@ JSON::const_iterator JSON::end() const {
 
 std::ostream& operator<<(std::ostream& out, JSON::Type type) {
     switch (type) {
-    case JSON::Type::number:
-        return out << "number";
-    case JSON::Type::string:
-        return out << "string";
-    case JSON::Type::boolean:
-        return out << "bool";
-    case JSON::Type::array:
-        return out << "array";
-    case JSON::Type::dictionary:
-        return out << "dictionary";
-    case JSON::Type::null:
-        return out << "null";
-    case JSON::Type::unknown:
-        return out << "unknown";
+        case JSON::Type::number: return out << "number";
+        case JSON::Type::string: return out << "string";
+        case JSON::Type::boolean: return out << "bool";
+        case JSON::Type::array: return out << "array";
+        case JSON::Type::dictionary: return out << "dictionary";
+        case JSON::Type::null: return out << "null";
+        case JSON::Type::unknown: return out << "unknown";
     }
     return out << static_cast<int>(type);
 }
 
-} // namespace velmo
+}  // namespace velmo

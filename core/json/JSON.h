@@ -55,11 +55,11 @@ namespace velmo {
 // The domain shared by every error record a JSON value carries.
 inline constexpr std::string_view kJSONErrorDomain = "velmomac.JSON";
 
-inline constexpr int ErrorUnsupportedType = 999;  // built from something that is not JSON
-inline constexpr int ErrorIndexOutOfBounds = 900; // index subscript outside the array
-inline constexpr int ErrorWrongType = 901;        // index on a non-array, key on a non-dictionary
-inline constexpr int ErrorNotExist = 500;         // key missing from the dictionary
-inline constexpr int ErrorInvalidJSON = 490;      // rawData(): the value is not valid JSON
+inline constexpr int ErrorUnsupportedType = 999;   // built from something that is not JSON
+inline constexpr int ErrorIndexOutOfBounds = 900;  // index subscript outside the array
+inline constexpr int ErrorWrongType = 901;         // index on a non-array, key on a non-dictionary
+inline constexpr int ErrorNotExist = 500;          // key missing from the dictionary
+inline constexpr int ErrorInvalidJSON = 490;       // rawData(): the value is not valid JSON
 
 struct JSONError {
     std::string domain;
@@ -73,12 +73,11 @@ std::ostream& operator<<(std::ostream& out, const JSONError& error);
 // A JSON number: a signed or unsigned 64-bit integer, or a double.
 class JSONNumber {
 public:
-    JSONNumber() = default; // integer 0
+    JSONNumber() = default;  // integer 0
     template <std::signed_integral I>
     JSONNumber(I value) : v_(static_cast<std::int64_t>(value)) {}
     template <std::unsigned_integral I>
-        requires(!std::same_as<I, bool>)
-    JSONNumber(I value) : v_(static_cast<std::uint64_t>(value)) {}
+    requires(!std::same_as<I, bool>) JSONNumber(I value) : v_(static_cast<std::uint64_t>(value)) {}
     template <std::floating_point F>
     JSONNumber(F value) : v_(static_cast<double>(value)) {}
 
@@ -110,8 +109,7 @@ std::ostream& operator<<(std::ostream& out, const JSONNumber& number);
 class JSONPathItem {
 public:
     template <std::integral I>
-        requires(!std::same_as<I, bool>)
-    JSONPathItem(I index) : step_(saturate(index)) {}
+    requires(!std::same_as<I, bool>) JSONPathItem(I index) : step_(saturate(index)) {}
     JSONPathItem(const char* key) : step_(std::string(key)) {}
     JSONPathItem(std::string_view key) : step_(std::string(key)) {}
     JSONPathItem(std::string key) : step_(std::move(key)) {}
@@ -170,7 +168,7 @@ public:
 
     // --- Construction ---------------------------------------------------------------
 
-    JSON(); // null, no error
+    JSON();  // null, no error
     static JSON null() { return JSON(); }
 
     // Parses bytes; bad bytes (or a bare scalar without allowFragments, or nesting deeper
@@ -190,8 +188,7 @@ public:
     JSON(std::string text);
     JSON(std::string_view text);
     template <std::integral I>
-        requires(!std::same_as<I, bool>)
-    JSON(I number) : JSON(JSONNumber(number)) {}
+    requires(!std::same_as<I, bool>) JSON(I number) : JSON(JSONNumber(number)) {}
     JSON(double number);
     // Stored as the double with the float's shortest decimal text (47.123f -> 47.123), so
     // that a 32-bit coordinate serialises as the number it was written as.
@@ -216,10 +213,7 @@ public:
     // Subscripts never fail; a failed step gives null with an error, and a step on a value
     // that already carries an error passes that error on.
     template <std::integral I>
-        requires(!std::same_as<I, bool>)
-    JSON operator[](I index) const {
-        return element(JSONPathItem::saturate(index));
-    }
+    requires(!std::same_as<I, bool>) JSON operator[](I index) const { return element(JSONPathItem::saturate(index)); }
     JSON operator[](const char* key) const { return member(key); }
     JSON operator[](std::string_view key) const { return member(key); }
     // A path applied step by step: json[{"a", "b", 1}]. An empty path gives the receiver.
@@ -297,7 +291,7 @@ public:
         const_iterator(std::shared_ptr<nlohmann::json> root, const nlohmann::json* container,
                        nlohmann::json::const_iterator it);
 
-        std::shared_ptr<nlohmann::json> root_;      // keeps the iterated tree alive
+        std::shared_ptr<nlohmann::json> root_;       // keeps the iterated tree alive
         const nlohmann::json* container_ = nullptr;  // null only when default-constructed
         nlohmann::json::const_iterator it_;
         std::size_t index_ = 0;
@@ -320,12 +314,12 @@ private:
     nlohmann::json takeObject() &&;
     const nlohmann::json& node() const { return *node_; }
 
-    std::shared_ptr<nlohmann::json> root_; // null for values that hold no tree
-    const nlohmann::json* node_;                 // never null: a shared null node when no tree
+    std::shared_ptr<nlohmann::json> root_;  // null for values that hold no tree
+    const nlohmann::json* node_;            // never null: a shared null node when no tree
     Type type_ = Type::null;
     std::optional<JSONError> error_;
 };
 
 std::ostream& operator<<(std::ostream& out, JSON::Type type);
 
-} // namespace velmo
+}  // namespace velmo

@@ -13,7 +13,7 @@ int nestingDepth(std::string_view bytes, int limit) {
         const char c = bytes[i];
         if (inString) {
             if (c == '\\')
-                ++i; // the escaped character cannot end the string
+                ++i;  // the escaped character cannot end the string
             else if (c == '"')
                 inString = false;
             continue;
@@ -30,7 +30,7 @@ int nestingDepth(std::string_view bytes, int limit) {
     return deepest;
 }
 
-} // namespace
+}  // namespace
 
 std::optional<nlohmann::json> parseJSONDocument(std::string_view bytes, int maxNesting) {
     if (nestingDepth(bytes, maxNesting) > maxNesting)
@@ -41,4 +41,4 @@ std::optional<nlohmann::json> parseJSONDocument(std::string_view bytes, int maxN
     return parsed;
 }
 
-} // namespace velmo
+}  // namespace velmo

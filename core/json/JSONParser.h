@@ -15,4 +15,4 @@ namespace velmo {
 // arrays and objects nested deeper than maxNesting.
 std::optional<nlohmann::json> parseJSONDocument(std::string_view bytes, int maxNesting);
 
-} // namespace velmo
+}  // namespace velmo

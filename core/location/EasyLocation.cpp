@@ -7,10 +7,10 @@ namespace velmo {
 
 std::optional<EasyLocationType> easyLocationTypeFromRawValue(int raw) {
     switch (raw) {
-    case 0: return EasyLocationType::locationTypeNone;
-    case 1: return EasyLocationType::locationTypeSingle;
-    case 2: return EasyLocationType::locationTypeContinuous;
-    default: return std::nullopt;
+        case 0: return EasyLocationType::locationTypeNone;
+        case 1: return EasyLocationType::locationTypeSingle;
+        case 2: return EasyLocationType::locationTypeContinuous;
+        default: return std::nullopt;
     }
 }
 
@@ -31,7 +31,7 @@ EasyLocation::~EasyLocation() {
 }
 
 void EasyLocation::getLocation(double accuracy, double accuracy_threshold, double timeout, Callback callback) {
-    (void)accuracy_threshold; // accepted with the request; filters nothing
+    (void)accuracy_threshold;  // accepted with the request; filters nothing
     locationType_ = EasyLocationType::locationTypeSingle;
     callback_ = std::move(callback);
     timeout_ = timeout;
@@ -58,18 +58,12 @@ void EasyLocation::cancelLocation() {}
 
 void EasyLocation::checkAuthorization(AuthorizationStatus status) {
     switch (status) {
-    case AuthorizationStatus::notDetermined:
-        requestPermission();
-        break;
-    case AuthorizationStatus::restricted:
-        locationReply(std::nullopt, makeError(EasyLocationError::restricted));
-        break;
-    case AuthorizationStatus::denied:
-        locationReply(std::nullopt, makeError(EasyLocationError::denied));
-        break;
-    default:
-        startLocation();
-        break;
+        case AuthorizationStatus::notDetermined: requestPermission(); break;
+        case AuthorizationStatus::restricted:
+            locationReply(std::nullopt, makeError(EasyLocationError::restricted));
+            break;
+        case AuthorizationStatus::denied: locationReply(std::nullopt, makeError(EasyLocationError::denied)); break;
+        default: startLocation(); break;
     }
 }
 
@@ -158,9 +152,7 @@ void EasyLocation::locationReply(std::optional<Location> location, std::optional
     }
 }
 
-EasyLocationError EasyLocation::makeError(int code) const {
-    return EasyLocationError{domain_, code};
-}
+EasyLocationError EasyLocation::makeError(int code) const { return EasyLocationError{domain_, code}; }
 
 void EasyLocation::dropTimers() {
     for (auto* timer : {&locationTimer_, &accessTimer_}) {
@@ -187,4 +179,4 @@ void EasyLocation::locationManagerDidUpdateLocations(LocationManager& /*manager*
     handleFix(locations.back());
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -32,19 +32,18 @@ struct EasyLocationError {
     int code = 0;
 
     enum Code : int {
-        restricted = 0,         // authorisation restricted, or no location service at all
-        denied = 1,             // authorisation denied
-        failed = 2,             // the platform failed, or the time-out passed without a fix
-        noUsageDescription = 3, // the bundle has no "NSLocationUsageDescription"
+        restricted = 0,          // authorisation restricted, or no location service at all
+        denied = 1,              // authorisation denied
+        failed = 2,              // the platform failed, or the time-out passed without a fix
+        noUsageDescription = 3,  // the bundle has no "NSLocationUsageDescription"
     };
 };
 
 class EasyLocation final : public LocationManagerDelegate {
 public:
     using Callback = std::function<void(std::optional<Location>, std::optional<EasyLocationError>)>;
-    using ContinuousCallback = std::function<void(std::optional<Location>,
-                                                  std::optional<std::map<std::string, std::string>>,
-                                                  std::optional<EasyLocationError>)>;
+    using ContinuousCallback = std::function<void(
+        std::optional<Location>, std::optional<std::map<std::string, std::string>>, std::optional<EasyLocationError>)>;
 
     // `service`, `runLoop` and `bundle` must outlive the provider. The status line of each
     // request goes to `out` (standard output in the programs).
@@ -110,4 +109,4 @@ private:
     EasyLocationType locationType_ = EasyLocationType::locationTypeNone;
 };
 
-} // namespace velmo
+}  // namespace velmo

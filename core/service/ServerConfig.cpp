@@ -77,7 +77,7 @@ std::optional<std::string> readValue(std::string_view rest, std::string& why) {
     return std::string(rest);
 }
 
-} // namespace
+}  // namespace
 
 ServerBases ServerBases::builtIn() {
     return ServerBases{VELMO_PRODUCTION_BASE, VELMO_DEVELOPMENT_BASE, VELMO_LOCAL_BASE,
@@ -168,11 +168,11 @@ ServerBases loadServerBases(std::ostream& err) {
     }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        return bases; // no file: the built-in bases
+        return bases;  // no file: the built-in bases
     }
     std::ostringstream text;
     text << file.rdbuf();
     return parseServerConfig(text.str(), std::move(bases), err, path);
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -49,4 +49,4 @@ std::string serverConfigPath();
 // The built-in bases with servers.conf applied when the file exists.
 ServerBases loadServerBases(std::ostream& err);
 
-} // namespace velmo
+}  // namespace velmo

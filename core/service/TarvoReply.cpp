@@ -30,7 +30,13 @@ Envelope judgeEnvelope(const std::optional<Bytes>& body, const std::optional<Url
 
 namespace {
 
-enum class Read { doubleNumber, integerNumber, integer, string, boolean };
+enum class Read {
+    doubleNumber,
+    integerNumber,
+    integer,
+    string,
+    boolean
+};
 
 struct Field {
     const char* member;
@@ -66,31 +72,31 @@ constexpr std::array<Field, 21> kFields{{
 
 std::optional<PlistValue> readField(const JSON& value, Read read) {
     switch (read) {
-    case Read::doubleNumber:
-        if (auto n = value.number()) {
-            return PlistValue(n->toDouble());
-        }
-        break;
-    case Read::integerNumber:
-        if (auto n = value.number()) {
-            return PlistValue(n->toInt64());
-        }
-        break;
-    case Read::integer:
-        if (auto n = value.integer()) {
-            return PlistValue(*n);
-        }
-        break;
-    case Read::string:
-        if (auto s = value.string()) {
-            return PlistValue(std::move(*s));
-        }
-        break;
-    case Read::boolean:
-        if (auto b = value.boolean()) {
-            return PlistValue(*b);
-        }
-        break;
+        case Read::doubleNumber:
+            if (auto n = value.number()) {
+                return PlistValue(n->toDouble());
+            }
+            break;
+        case Read::integerNumber:
+            if (auto n = value.number()) {
+                return PlistValue(n->toInt64());
+            }
+            break;
+        case Read::integer:
+            if (auto n = value.integer()) {
+                return PlistValue(*n);
+            }
+            break;
+        case Read::string:
+            if (auto s = value.string()) {
+                return PlistValue(std::move(*s));
+            }
+            break;
+        case Read::boolean:
+            if (auto b = value.boolean()) {
+                return PlistValue(*b);
+            }
+            break;
     }
     return std::nullopt;
 }
@@ -109,7 +115,7 @@ const std::array<std::size_t, kFields.size()>& fieldsInKeyOrder() {
     return order;
 }
 
-} // namespace
+}  // namespace
 
 DepartureConversion convertDeparture(const JSON& departure) {
     DepartureConversion result;
@@ -196,4 +202,4 @@ std::optional<std::string> vehicleTypeName(std::string_view type) {
     return std::nullopt;
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -48,4 +48,4 @@ std::string errorMessageForCode(std::string_view code);
 // "BLANK" and codes the client does not know, so each display chooses its own fallback.
 std::optional<std::string> vehicleTypeName(std::string_view type);
 
-} // namespace velmo
+}  // namespace velmo

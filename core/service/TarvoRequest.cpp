@@ -32,13 +32,17 @@ std::string endpointUrl(const std::string& base, std::string_view format) {
 // Metres as the server counts them: truncated toward zero (NaN 0, clamped to int64).
 std::int64_t wholeMetres(float metres) { return JSONNumber(metres).toInt64(); }
 
-} // namespace
+}  // namespace
 
 TarvoRequest::TarvoRequest(std::unique_ptr<EasyLocation> manager, std::unique_ptr<AppSettings> settings,
                            UrlSessionFactory& sessions, RunLoop& runLoop, const Bundle& bundle, ServerBases servers)
     : currentValidType{"BUS", "FERRY", "NIGHTBUS", "RAIL", "SUBWAY", "TRAM", "TROLLEYBUS", "UNKNOWN", "BLANK"},
-      manager_(std::move(manager)), settings_(std::move(settings)), sessions_(sessions), runLoop_(runLoop),
-      bundle_(bundle), servers_(std::move(servers)) {}
+      manager_(std::move(manager)),
+      settings_(std::move(settings)),
+      sessions_(sessions),
+      runLoop_(runLoop),
+      bundle_(bundle),
+      servers_(std::move(servers)) {}
 
 TarvoRequest::TarvoRequest(LocationService& location, UrlSessionFactory& sessions, std::ostream& locationLog)
     : TarvoRequest(std::make_unique<EasyLocation>(location, RunLoop::main(), Bundle::main(), locationLog),
@@ -53,9 +57,9 @@ std::string TarvoRequest::baseServerUrl() const {
         return servers_.production;
     }
     switch (choice->toInteger()) {
-    case 1: return servers_.local;
-    case 2: return servers_.development;
-    default: return servers_.production;
+        case 1: return servers_.local;
+        case 2: return servers_.development;
+        default: return servers_.production;
     }
 }
 
@@ -102,11 +106,10 @@ bool TarvoRequest::send(std::string_view format, const JSON& body, Completion co
     request.httpBody.assign(bytes.data->begin(), bytes.data->end());
 
     // The started task keeps itself and its session alive until its completion has run.
-    const std::shared_ptr<DataTask> task = session->dataTask(
-        request, [completion = std::move(completion)](std::optional<Bytes> replyBody, std::optional<UrlResponse>,
-                                                      std::optional<UrlError> error) {
-            completion(judgeEnvelope(replyBody, error));
-        });
+    const std::shared_ptr<DataTask> task =
+        session->dataTask(request, [completion = std::move(completion)](
+                                       std::optional<Bytes> replyBody, std::optional<UrlResponse>,
+                                       std::optional<UrlError> error) { completion(judgeEnvelope(replyBody, error)); });
     task->resume();
     return true;
 }
@@ -125,22 +128,22 @@ void TarvoRequest::getWithLocation(bool skip_nearby, Callback callback) {
     manager_->allowFailbackToLastLocation = true;
     manager_->failbackLocationAccuracy = kFailbackAccuracy;
     sendBroadcast("LOCATION");
-    manager_->getLocation(
-        kLocationAccuracyHundredMeters, kAccuracyThreshold, kLocationTimeout,
-        [this, radius, favouriteRadius, skip_nearby,
-         callback = std::move(callback)](std::optional<Location> location, std::optional<EasyLocationError> error) {
-            if (location) {
-                const auto lat = static_cast<float>(location->latitude);
-                const auto lon = static_cast<float>(location->longitude);
-                sendBroadcast("SERVER");
-                get(lat, lon, radius, favouriteRadius, skip_nearby, callback);
-            } else if (error) {
-                const char* code = error->code == EasyLocationError::restricted ? "NOLOCATIONDISABLED"
-                                   : error->code == EasyLocationError::denied   ? "NOLOCATIONACCESS"
-                                                                                : "NOLOCATION";
-                callback(code, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt);
-            }
-        });
+    manager_->getLocation(kLocationAccuracyHundredMeters, kAccuracyThreshold, kLocationTimeout,
+                          [this, radius, favouriteRadius, skip_nearby, callback = std::move(callback)](
+                              std::optional<Location> location, std::optional<EasyLocationError> error) {
+                              if (location) {
+                                  const auto lat = static_cast<float>(location->latitude);
+                                  const auto lon = static_cast<float>(location->longitude);
+                                  sendBroadcast("SERVER");
+                                  get(lat, lon, radius, favouriteRadius, skip_nearby, callback);
+                              } else if (error) {
+                                  const char* code = error->code == EasyLocationError::restricted ? "NOLOCATIONDISABLED"
+                                                     : error->code == EasyLocationError::denied   ? "NOLOCATIONACCESS"
+                                                                                                  : "NOLOCATION";
+                                  callback(code, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                                           std::nullopt);
+                              }
+                          });
 }
 
 std::vector<std::string> TarvoRequest::favouriteIds(const std::string& key) const {
@@ -163,7 +166,7 @@ std::vector<std::string> TarvoRequest::favouriteIds(const std::string& key) cons
 }
 
 void TarvoRequest::get(float lat, float lon, float rad, float radFav, bool skip_nearby, Callback callback) {
-    (void)skip_nearby; // accepted; the request is the same either way
+    (void)skip_nearby;  // accepted; the request is the same either way
     const auto strings = [](const std::vector<std::string>& ids) {
         JSON::Array array;
         array.reserve(ids.size());
@@ -233,7 +236,7 @@ void TarvoRequest::getVehicleInfo(const std::string& city, const std::string& tr
 void TarvoRequest::cancel() { manager_->cancelLocation(); }
 
 void TarvoRequest::sendBroadcast(const std::string& message) {
-    (void)message; // nothing listens for the stages
+    (void)message;  // nothing listens for the stages
 }
 
 std::optional<PlistMap> TarvoRequest::toDictionary(const JSON& json) { return convertDeparture(json).item; }
@@ -248,8 +251,8 @@ PlistList TarvoRequest::toDictionaries(const JSON& list, std::ostream& log) {
             continue;
         }
         for (const std::string& warning : converted.skippedWarnings) {
-            log << "velmo: indulás [" << position << "]: a warningText [" << warning
-                << "] eleme nem szöveg; kimarad" << std::endl;
+            log << "velmo: indulás [" << position << "]: a warningText [" << warning << "] eleme nem szöveg; kimarad"
+                << std::endl;
         }
         items.emplace_back(std::move(*converted.item));
     }
@@ -260,4 +263,4 @@ PlistList TarvoRequest::toDictionaries(const JSON& list) { return toDictionaries
 
 std::string TarvoRequest::toErrorString(std::string_view code) { return errorMessageForCode(code); }
 
-} // namespace velmo
+}  // namespace velmo

@@ -105,8 +105,8 @@ private:
     // Serialises `body` and POSTs it to `format` applied to the base on a new session;
     // false (nothing sent) when the body cannot be serialised.
     bool send(std::string_view format, const JSON& body, Completion completion);
-    void details(std::string_view format, const std::string& city, const std::string& tripId,
-                 const std::string& stopId, const std::string& routeId, DetailsCallback callback);
+    void details(std::string_view format, const std::string& city, const std::string& tripId, const std::string& stopId,
+                 const std::string& routeId, DetailsCallback callback);
     std::vector<std::string> favouriteIds(const std::string& key) const;
 
     std::unique_ptr<EasyLocation> manager_;
@@ -117,4 +117,4 @@ private:
     ServerBases servers_;
 };
 
-} // namespace velmo
+}  // namespace velmo

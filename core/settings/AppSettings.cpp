@@ -25,18 +25,11 @@ struct Catalogue {
     std::map<std::string, std::string> headers;
 };
 
-PlistList floats(std::initializer_list<float> values)
-{
-    return PlistList(values.begin(), values.end());
-}
+PlistList floats(std::initializer_list<float> values) { return PlistList(values.begin(), values.end()); }
 
-PlistList integers(std::initializer_list<int64_t> values)
-{
-    return PlistList(values.begin(), values.end());
-}
+PlistList integers(std::initializer_list<int64_t> values) { return PlistList(values.begin(), values.end()); }
 
-Catalogue buildCatalogue()
-{
+Catalogue buildCatalogue() {
     Catalogue c;
     auto add = [&c](const std::string& key, const std::string& type, PlistValue def) {
         c.keys.push_back(key);
@@ -63,13 +56,11 @@ Catalogue buildCatalogue()
     c.validValues["userLastUsedScreen"] = integers({1, 2});
     c.validValues["settingTodayStops"] = integers({1, 2});
     c.validValues["settingFavTrip"] = integers({1, 2, 4, 3});
-    c.validValues["settingFavStopRadius"] =
-        floats({-1, 500, 750, 1000, 1250, 1500, 1750, 2000, 2250, 2500});
+    c.validValues["settingFavStopRadius"] = floats({-1, 500, 750, 1000, 1250, 1500, 1750, 2000, 2250, 2500});
     // Presence only: these entries mark the lists as settings with rows.
     c.validValues["settingFavTripList"] = PlistList{"settingsFavTripList"};
     c.validValues["settingFavStopList"] = PlistList{"settingsFavStopList"};
-    c.validValues["settingMinutes"] =
-        integers({5, 10, 15, 20, 25, 30, 35, 40, 45, 50, 55, 60});
+    c.validValues["settingMinutes"] = integers({5, 10, 15, 20, 25, 30, 35, 40, 45, 50, 55, 60});
     c.validValues["useDevelopmentServer"] = integers({0, 1});
     c.validValues["settingFavSortMode"] = PlistList{false, true};
 
@@ -78,11 +69,10 @@ Catalogue buildCatalogue()
                                    "6 db", "7 db", "8 db", "9 db", "ami a csövön kifér"};
     c.labels["settingTodayStops"] = {"összes", "legközelebbi"};
     c.labels["settingFavTrip"] = {"mindig", "irányonként egy-egy", "csak megálló-járat", "soha"};
-    c.labels["settingFavStopRadius"] = {"nincs", "500 m",   "750 m", "1 km",    "1.25 km",
+    c.labels["settingFavStopRadius"] = {"nincs",  "500 m",   "750 m", "1 km",    "1.25 km",
                                         "1.5 km", "1.75 km", "2 km",  "2.25 km", "2.5 km"};
-    c.labels["settingMinutes"] = {"5 percben",  "10 percben", "15 percben", "20 percben",
-                                  "25 percben", "fél órában", "35 percben", "40 percben",
-                                  "45 percben", "50 percben", "55 percben", "1 óraban"};
+    c.labels["settingMinutes"] = {"5 percben",  "10 percben", "15 percben", "20 percben", "25 percben", "fél órában",
+                                  "35 percben", "40 percben", "45 percben", "50 percben", "55 percben", "1 óraban"};
 
     c.titles["settingRadius"] = "Megállók távolsága";
     c.titles["settingTodayNum"] = "Járatok száma a widgeten";
@@ -93,12 +83,11 @@ Catalogue buildCatalogue()
     c.titles["settingFavStopList"] = "Kedvenc megállók";
     c.titles["settingMinutes"] = "Járatok a következő";
 
-    c.footers["settingRadius"] = "Itt választhatod ki, hogy mekkora körön belül található "
-                                 "megállók járatindulásai látszódjanak a listában";
-    c.footers["settingMinutes"] =
-        "Beállíthatod, mennyi idővel előre listázzuk a járatok indulásait";
-    c.footers["settingTodayNum"] =
-        "Ha szűkös a helyed a widgetek között, így tudsz egy kicsit takarékoskodni";
+    c.footers["settingRadius"] =
+        "Itt választhatod ki, hogy mekkora körön belül található "
+        "megállók járatindulásai látszódjanak a listában";
+    c.footers["settingMinutes"] = "Beállíthatod, mennyi idővel előre listázzuk a járatok indulásait";
+    c.footers["settingTodayNum"] = "Ha szűkös a helyed a widgetek között, így tudsz egy kicsit takarékoskodni";
     c.footers["settingTodayStops"] =
         "Kiválaszthatod, hogy a körülötted lévő megállók indulásai közül az összes vagy csak a "
         "hozzád legközelebb lévő jelenjen meg a widgeten";
@@ -115,34 +104,28 @@ Catalogue buildCatalogue()
     return c;
 }
 
-const Catalogue& catalogue()
-{
+const Catalogue& catalogue() {
     static const Catalogue c = buildCatalogue();
     return c;
 }
 
 template <class Map>
-const typename Map::mapped_type* find(const Map& map, const std::string& key)
-{
+const typename Map::mapped_type* find(const Map& map, const std::string& key) {
     const auto it = map.find(key);
     return it == map.end() ? nullptr : &it->second;
 }
 
-std::string typeOf(const std::string& key)
-{
+std::string typeOf(const std::string& key) {
     const std::string* type = find(catalogue().types, key);
     return type == nullptr ? std::string("None") : *type;
 }
 
-bool isTypedNumber(const std::string& type)
-{
+bool isTypedNumber(const std::string& type) {
     return type == "Bool" || type == "Integer" || type == "Float" || type == "Double";
 }
 
 // The stored value read the way the key's type reads it; absent for an untyped read.
-std::optional<PlistValue> typedRead(const UserDefaults& defaults, const std::string& key,
-                                    const std::string& type)
-{
+std::optional<PlistValue> typedRead(const UserDefaults& defaults, const std::string& key, const std::string& type) {
     if (type == "Bool")
         return PlistValue(defaults.boolForKey(key));
     if (type == "Integer")
@@ -155,8 +138,7 @@ std::optional<PlistValue> typedRead(const UserDefaults& defaults, const std::str
 }
 
 // Whether `value` is of the kind that a key of `type` stores.
-bool kindFits(const std::string& type, const PlistValue& value)
-{
+bool kindFits(const std::string& type, const PlistValue& value) {
     using K = PlistValue::Kind;
     if (type == "Bool")
         return value.kind() == K::Bool;
@@ -168,25 +150,21 @@ bool kindFits(const std::string& type, const PlistValue& value)
         return value.kind() == K::Double;
     if (type == "String" || type == "UUID")
         return value.kind() == K::String;
-    return true; // "Any"
+    return true;  // "Any"
 }
 
-size_t utf8Length(const std::string& text)
-{
-    return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char ch) {
-        return (static_cast<unsigned char>(ch) & 0xC0U) != 0x80U;
-    }));
+size_t utf8Length(const std::string& text) {
+    return static_cast<size_t>(std::count_if(
+        text.begin(), text.end(), [](char ch) { return (static_cast<unsigned char>(ch) & 0xC0U) != 0x80U; }));
 }
 
-int64_t indexOf(const PlistList& values, const PlistValue& value)
-{
+int64_t indexOf(const PlistList& values, const PlistValue& value) {
     const auto it = std::find(values.begin(), values.end(), value);
     return it == values.end() ? -1 : static_cast<int64_t>(it - values.begin());
 }
 
 // A favourite entry's member as a string; absent when missing or not a string.
-std::optional<std::string> entryText(const PlistValue& entry, const char* member)
-{
+std::optional<std::string> entryText(const PlistValue& entry, const char* member) {
     const PlistMap* map = entry.ifMap();
     if (map == nullptr)
         return std::nullopt;
@@ -194,10 +172,9 @@ std::optional<std::string> entryText(const PlistValue& entry, const char* member
     return it == map->end() ? std::nullopt : it->second.toString();
 }
 
-} // namespace
+}  // namespace
 
-std::string makeUuidString()
-{
+std::string makeUuidString() {
     // Seeded per call: a process that forks must not hand out the same identifier twice.
     std::random_device device;
     std::seed_seq seed{device(), device(), device(), device()};
@@ -208,8 +185,8 @@ std::string makeUuidString()
         for (size_t j = 0; j < 8; ++j)
             bytes[i + j] = static_cast<uint8_t>(word >> (8 * j));
     }
-    bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0FU) | 0x40U); // version 4
-    bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3FU) | 0x80U); // RFC 4122 variant
+    bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0FU) | 0x40U);  // version 4
+    bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3FU) | 0x80U);  // RFC 4122 variant
     std::string text;
     static constexpr char kHex[] = "0123456789ABCDEF";
     for (size_t i = 0; i < bytes.size(); ++i) {
@@ -221,29 +198,23 @@ std::string makeUuidString()
     return text;
 }
 
-AppSettings::AppSettings()
-{
+AppSettings::AppSettings() {
     catalogue();
     runStartupCheck();
 }
 
-AppSettings::AppSettings(bool /*skipCheck*/)
-{
-    catalogue();
-}
+AppSettings::AppSettings(bool /*skipCheck*/) { catalogue(); }
 
 AppSettings::~AppSettings() = default;
 
-bool AppSettings::isCatalogueKey(const std::string& key) const
-{
+bool AppSettings::isCatalogueKey(const std::string& key) const {
     const auto& keys = catalogue().keys;
     return std::find(keys.begin(), keys.end(), key) != keys.end();
 }
 
 // --- Store ---
 
-std::optional<PlistValue> AppSettings::get(const std::string& key) const
-{
+std::optional<PlistValue> AppSettings::get(const std::string& key) const {
     UserDefaults defaults(kAppGroup);
     if (!isCatalogueKey(key))
         return defaults.objectForKey(key);
@@ -257,18 +228,15 @@ std::optional<PlistValue> AppSettings::get(const std::string& key) const
     return std::nullopt;
 }
 
-bool AppSettings::storeValue(UserDefaults& defaults, const std::string& key,
-                             const PlistValue& value)
-{
+bool AppSettings::storeValue(UserDefaults& defaults, const std::string& key, const PlistValue& value) {
     if (!isCatalogueKey(key)) {
         defaults.setObject(key, value);
         return true;
     }
     const std::string type = typeOf(key);
     if (!kindFits(type, value)) {
-        std::cerr << "velmo: settings: refused a value of kind "
-                  << PlistValue::kindName(value.kind()) << " for " << key << " (" << type
-                  << "); the stored value is kept\n";
+        std::cerr << "velmo: settings: refused a value of kind " << PlistValue::kindName(value.kind()) << " for " << key
+                  << " (" << type << "); the stored value is kept\n";
         return false;
     }
     if (type == "Bool")
@@ -286,8 +254,7 @@ bool AppSettings::storeValue(UserDefaults& defaults, const std::string& key,
     return true;
 }
 
-void AppSettings::set(const std::string& key, const PlistValue& value)
-{
+void AppSettings::set(const std::string& key, const PlistValue& value) {
     UserDefaults defaults(kAppGroup);
     if (!storeValue(defaults, key, value))
         return;
@@ -296,18 +263,11 @@ void AppSettings::set(const std::string& key, const PlistValue& value)
     updateCloud();
 }
 
-std::string AppSettings::getKeyType(const std::string& key) const
-{
-    return typeOf(key);
-}
+std::string AppSettings::getKeyType(const std::string& key) const { return typeOf(key); }
 
-std::vector<std::string> AppSettings::getValidConfigKeys() const
-{
-    return catalogue().keys;
-}
+std::vector<std::string> AppSettings::getValidConfigKeys() const { return catalogue().keys; }
 
-void AppSettings::updateVersion()
-{
+void AppSettings::updateVersion() {
     UserDefaults defaults(kAppGroup);
     defaults.setInteger("configVersion", kConfigVersion);
     defaults.synchronize();
@@ -317,13 +277,9 @@ void AppSettings::updateWatch() {}
 void AppSettings::updateCloud() {}
 void AppSettings::watchSyncronized() {}
 void AppSettings::resetWatchSyncronized() {}
-bool AppSettings::isWatchSyncronized() const
-{
-    return false;
-}
+bool AppSettings::isWatchSyncronized() const { return false; }
 
-void AppSettings::runStartupCheck()
-{
+void AppSettings::runStartupCheck() {
     UserDefaults defaults(kAppGroup);
     // An unwritable suite has already said so, and reads give the typed defaults.
     if (!defaults.isWritable() || defaults.integerForKey("configVersion") >= kConfigVersion)
@@ -347,8 +303,7 @@ void AppSettings::runStartupCheck()
     }
 }
 
-void AppSettings::checkInside(UserDefaults& defaults)
-{
+void AppSettings::checkInside(UserDefaults& defaults) {
     const Catalogue& c = catalogue();
     std::map<std::string, PlistValue> kept;
     for (const std::string& key : c.keys) {
@@ -382,16 +337,13 @@ void AppSettings::checkInside(UserDefaults& defaults)
     defaults.setInteger("configVersion", kConfigVersion);
 }
 
-void AppSettings::storeCheckedValue(UserDefaults& defaults, const std::string& key,
-                                    const PlistValue& value)
-{
+void AppSettings::storeCheckedValue(UserDefaults& defaults, const std::string& key, const PlistValue& value) {
     storeValue(defaults, key, value);
 }
 
 // --- Catalogue ---
 
-int64_t AppSettings::getSelectedIndex(const std::string& key) const
-{
+int64_t AppSettings::getSelectedIndex(const std::string& key) const {
     if (!isCatalogueKey(key))
         return -1;
     const std::string type = getKeyType(key);
@@ -402,8 +354,7 @@ int64_t AppSettings::getSelectedIndex(const std::string& key) const
     return current ? indexOf(*allowed, *current) : -1;
 }
 
-std::string AppSettings::getVisible(const std::string& key) const
-{
+std::string AppSettings::getVisible(const std::string& key) const {
     if (!isCatalogueKey(key))
         return "";
     const std::string type = getKeyType(key);
@@ -416,28 +367,24 @@ std::string AppSettings::getVisible(const std::string& key) const
     return (*labels)[static_cast<size_t>(index)];
 }
 
-std::string AppSettings::getTitleText(const std::string& key) const
-{
+std::string AppSettings::getTitleText(const std::string& key) const {
     if (!isCatalogueKey(key))
         return "";
     const std::string* title = find(catalogue().titles, key);
     return title == nullptr ? std::string() : *title;
 }
 
-std::optional<std::string> AppSettings::getHeaderForKey(const std::string& key) const
-{
+std::optional<std::string> AppSettings::getHeaderForKey(const std::string& key) const {
     const std::string* header = find(catalogue().headers, key);
     return header == nullptr ? std::nullopt : std::optional<std::string>(*header);
 }
 
-std::optional<std::string> AppSettings::getFooterForKey(const std::string& key) const
-{
+std::optional<std::string> AppSettings::getFooterForKey(const std::string& key) const {
     const std::string* footer = find(catalogue().footers, key);
     return footer == nullptr ? std::nullopt : std::optional<std::string>(*footer);
 }
 
-std::vector<PlistMap> AppSettings::getSettingsForTableView(const std::string& key) const
-{
+std::vector<PlistMap> AppSettings::getSettingsForTableView(const std::string& key) const {
     std::vector<PlistMap> rows;
     if (key.empty())
         return rows;
@@ -465,47 +412,39 @@ std::vector<PlistMap> AppSettings::getSettingsForTableView(const std::string& ke
         return rows;
     const int64_t selected = getSelectedIndex(key);
     for (size_t i = 0; i < allowed->size(); ++i) {
-        rows.push_back(PlistMap{{"text", (*labels)[i]},
-                                {"value", (*allowed)[i]},
-                                {"selected", static_cast<int64_t>(i) == selected}});
+        rows.push_back(PlistMap{
+            {"text", (*labels)[i]}, {"value", (*allowed)[i]}, {"selected", static_cast<int64_t>(i) == selected}});
     }
     return rows;
 }
 
-void AppSettings::setIndex(const std::string& key, int64_t index)
-{
+void AppSettings::setIndex(const std::string& key, int64_t index) {
     const PlistList* allowed = find(catalogue().validValues, key);
     if (allowed == nullptr || index < 0 || static_cast<uint64_t>(index) >= allowed->size()) {
-        std::cerr << "velmo: settings: no allowed value at index " << index << " for " << key
-                  << "; nothing stored\n";
+        std::cerr << "velmo: settings: no allowed value at index " << index << " for " << key << "; nothing stored\n";
         return;
     }
     set(key, (*allowed)[static_cast<size_t>(index)]);
 }
 
-std::optional<PlistList> AppSettings::getValidValues(const std::string& key) const
-{
+std::optional<PlistList> AppSettings::getValidValues(const std::string& key) const {
     const PlistList* allowed = find(catalogue().validValues, key);
     return allowed == nullptr ? std::nullopt : std::optional<PlistList>(*allowed);
 }
 
-std::optional<std::vector<std::string>> AppSettings::getValidValuesText(
-    const std::string& key) const
-{
+std::optional<std::vector<std::string>> AppSettings::getValidValuesText(const std::string& key) const {
     const std::vector<std::string>* labels = find(catalogue().labels, key);
     return labels == nullptr ? std::nullopt : std::optional<std::vector<std::string>>(*labels);
 }
 
-std::optional<PlistValue> AppSettings::getDefaultValue(const std::string& key) const
-{
+std::optional<PlistValue> AppSettings::getDefaultValue(const std::string& key) const {
     const PlistValue* def = find(catalogue().defaults, key);
     return def == nullptr ? std::nullopt : std::optional<PlistValue>(*def);
 }
 
 // --- Favourite lists ---
 
-int64_t AppSettings::getStringListIndex(const std::string& key, const std::string& raw) const
-{
+int64_t AppSettings::getStringListIndex(const std::string& key, const std::string& raw) const {
     const std::optional<PlistValue> stored = get(key);
     const PlistList* list = stored ? stored->ifList() : nullptr;
     if (list == nullptr)
@@ -517,14 +456,11 @@ int64_t AppSettings::getStringListIndex(const std::string& key, const std::strin
     return -1;
 }
 
-bool AppSettings::getStringList(const std::string& key, const std::string& raw) const
-{
+bool AppSettings::getStringList(const std::string& key, const std::string& raw) const {
     return getStringListIndex(key, raw) >= 0;
 }
 
-void AppSettings::setStringList(const std::string& key, const std::string& raw,
-                                const std::string& display)
-{
+void AppSettings::setStringList(const std::string& key, const std::string& raw, const std::string& display) {
     if (getStringList(key, raw))
         return;
     std::optional<PlistValue> stored = get(key);
@@ -534,23 +470,19 @@ void AppSettings::setStringList(const std::string& key, const std::string& raw,
     list.push_back(PlistMap{{"raw", raw}, {"display", display}});
 
     const LocaleCollator collator;
-    std::stable_sort(list.begin(), list.end(), [&collator](const PlistValue& a,
-                                                           const PlistValue& b) {
-        return collator.compare(entryText(a, "display").value_or(""),
-                                entryText(b, "display").value_or("")) < 0;
+    std::stable_sort(list.begin(), list.end(), [&collator](const PlistValue& a, const PlistValue& b) {
+        return collator.compare(entryText(a, "display").value_or(""), entryText(b, "display").value_or("")) < 0;
     });
     set(key, list);
 }
 
-void AppSettings::delStringList(const std::string& key, const std::string& raw)
-{
+void AppSettings::delStringList(const std::string& key, const std::string& raw) {
     if (!getStringList(key, raw))
         return;
     delStringListByIndex(key, getStringListIndex(key, raw));
 }
 
-void AppSettings::delStringListByIndex(const std::string& key, int64_t index)
-{
+void AppSettings::delStringListByIndex(const std::string& key, int64_t index) {
     std::optional<PlistValue> stored = get(key);
     PlistList* list = stored ? stored->ifList() : nullptr;
     if (list == nullptr || index < 0 || static_cast<uint64_t>(index) >= list->size())
@@ -559,4 +491,4 @@ void AppSettings::delStringListByIndex(const std::string& key, int64_t index)
     set(key, *stored);
 }
 
-} // namespace velmo
+}  // namespace velmo

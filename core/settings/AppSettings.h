@@ -98,8 +98,7 @@ public:
     // Adds {"raw","display"} unless the raw identifier is present, then sorts the list by
     // display text with the user's locale collation, ignoring case, keeping the order of
     // equal texts. A stored value that is not a list is replaced.
-    virtual void setStringList(const std::string& key, const std::string& raw,
-                               const std::string& display);
+    virtual void setStringList(const std::string& key, const std::string& raw, const std::string& display);
     // Removes the entry with this raw identifier; writes nothing when there is none.
     virtual void delStringList(const std::string& key, const std::string& raw);
     // Removes the entry at `index`; a missing list or an index out of range changes nothing.
@@ -107,8 +106,7 @@ public:
 
 protected:
     // One kept value written back by the start-up check, inside its transaction.
-    virtual void storeCheckedValue(UserDefaults& defaults, const std::string& key,
-                                   const PlistValue& value);
+    virtual void storeCheckedValue(UserDefaults& defaults, const std::string& key, const PlistValue& value);
 
 private:
     // The write of `set` on an open suite; false when the value is refused.
@@ -120,4 +118,4 @@ private:
 // A fresh random (version 4) UUID in canonical upper-case 8-4-4-4-12 form.
 std::string makeUuidString();
 
-} // namespace velmo
+}  // namespace velmo

@@ -10,8 +10,7 @@
 
 namespace velmo {
 
-std::string collationLocaleFromEnvironment()
-{
+std::string collationLocaleFromEnvironment() {
     std::string name;
     for (const char* variable : {"LC_ALL", "LC_COLLATE", "LANG"}) {
         const char* value = std::getenv(variable);
@@ -31,11 +30,10 @@ struct LocaleCollator::Impl {
     std::unique_ptr<icu::Collator> collator;
 };
 
-LocaleCollator::LocaleCollator(const std::string& locale) : impl_(std::make_unique<Impl>())
-{
+LocaleCollator::LocaleCollator(const std::string& locale) : impl_(std::make_unique<Impl>()) {
     UErrorCode status = U_ZERO_ERROR;
-    const icu::Locale icuLocale = locale.empty() ? icu::Locale::getRoot()
-                                                 : icu::Locale::createCanonical(locale.c_str());
+    const icu::Locale icuLocale =
+        locale.empty() ? icu::Locale::getRoot() : icu::Locale::createCanonical(locale.c_str());
     impl_->collator.reset(icu::Collator::createInstance(icuLocale, status));
     if (U_FAILURE(status)) {
         status = U_ZERO_ERROR;
@@ -50,13 +48,12 @@ LocaleCollator::LocaleCollator(const std::string& locale) : impl_(std::make_uniq
 
 LocaleCollator::~LocaleCollator() = default;
 
-int LocaleCollator::compare(std::string_view a, std::string_view b) const
-{
+int LocaleCollator::compare(std::string_view a, std::string_view b) const {
     if (impl_->collator) {
         UErrorCode status = U_ZERO_ERROR;
-        const UCollationResult result = impl_->collator->compareUTF8(
-            icu::StringPiece(a.data(), static_cast<int32_t>(a.size())),
-            icu::StringPiece(b.data(), static_cast<int32_t>(b.size())), status);
+        const UCollationResult result =
+            impl_->collator->compareUTF8(icu::StringPiece(a.data(), static_cast<int32_t>(a.size())),
+                                         icu::StringPiece(b.data(), static_cast<int32_t>(b.size())), status);
         if (U_SUCCESS(status))
             return result;
     }
@@ -64,4 +61,4 @@ int LocaleCollator::compare(std::string_view a, std::string_view b) const
     return a.compare(b) < 0 ? -1 : (a == b ? 0 : 1);
 }
 
-} // namespace velmo
+}  // namespace velmo

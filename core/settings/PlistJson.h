@@ -21,4 +21,4 @@ PlistValue jsonToPlist(const nlohmann::json& json);
 // Parses JSON text (a bare scalar is allowed); absent when the text is not valid JSON.
 std::optional<PlistValue> parsePlistJson(const std::string& text);
 
-} // namespace velmo
+}  // namespace velmo

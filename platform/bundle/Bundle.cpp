@@ -1,6 +1,6 @@
 #include "platform/bundle/Bundle.h"
 
-#include <cerrno> // program_invocation_short_name
+#include <cerrno>  // program_invocation_short_name
 #include <memory>
 #include <mutex>
 
@@ -26,7 +26,7 @@ Bundle::Dictionary fallbackDictionary() {
     };
 }
 
-} // namespace
+}  // namespace
 
 Bundle::Bundle(Dictionary info) : info_(std::move(info)) {}
 
@@ -52,4 +52,4 @@ bool Bundle::registerMainDictionary(Dictionary info) {
     return true;
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -37,4 +37,4 @@ inline constexpr const char* kBundleShortVersionKey = "CFBundleShortVersionStrin
 inline constexpr const char* kBundleVersionKey = "CFBundleVersion";
 inline constexpr const char* kLocationUsageDescriptionKey = "NSLocationUsageDescription";
 
-} // namespace velmo
+}  // namespace velmo

@@ -124,42 +124,37 @@ std::optional<double> decodeReal(const Json& j) {
 
 Json encode(const PlistValue& value) {
     switch (value.kind()) {
-    case PlistValue::Kind::Null:
-        return nullptr;
-    case PlistValue::Kind::Bool:
-        return Json{{"bool", *value.ifBool()}};
-    case PlistValue::Kind::Integer:
-        return Json{{"int", *value.ifInteger()}};
-    case PlistValue::Kind::Float:
-        return Json{{"float", encodeReal(static_cast<double>(*value.ifFloat()))}};
-    case PlistValue::Kind::Double:
-        return Json{{"double", encodeReal(*value.ifDouble())}};
-    case PlistValue::Kind::String: {
-        const std::string& s = *value.ifString();
-        if (isValidUtf8(s)) {
-            return Json{{"string", s}};
+        case PlistValue::Kind::Null: return nullptr;
+        case PlistValue::Kind::Bool: return Json{{"bool", *value.ifBool()}};
+        case PlistValue::Kind::Integer: return Json{{"int", *value.ifInteger()}};
+        case PlistValue::Kind::Float: return Json{{"float", encodeReal(static_cast<double>(*value.ifFloat()))}};
+        case PlistValue::Kind::Double: return Json{{"double", encodeReal(*value.ifDouble())}};
+        case PlistValue::Kind::String: {
+            const std::string& s = *value.ifString();
+            if (isValidUtf8(s)) {
+                return Json{{"string", s}};
+            }
+            return Json{{"bytes", toHex(s)}};
         }
-        return Json{{"bytes", toHex(s)}};
-    }
-    case PlistValue::Kind::List: {
-        Json items = Json::array();
-        for (const PlistValue& item : *value.ifList()) {
-            items.push_back(encode(item));
+        case PlistValue::Kind::List: {
+            Json items = Json::array();
+            for (const PlistValue& item : *value.ifList()) {
+                items.push_back(encode(item));
+            }
+            return Json{{"list", std::move(items)}};
         }
-        return Json{{"list", std::move(items)}};
-    }
-    case PlistValue::Kind::Map: {
-        const PlistMap& map = *value.ifMap();
-        bool keysAreText = true;
-        for (const auto& [key, item] : map) {
-            keysAreText = keysAreText && isValidUtf8(key);
+        case PlistValue::Kind::Map: {
+            const PlistMap& map = *value.ifMap();
+            bool keysAreText = true;
+            for (const auto& [key, item] : map) {
+                keysAreText = keysAreText && isValidUtf8(key);
+            }
+            Json entries = Json::object();
+            for (const auto& [key, item] : map) {
+                entries[keysAreText ? key : toHex(key)] = encode(item);
+            }
+            return Json{{keysAreText ? "map" : "maphex", std::move(entries)}};
         }
-        Json entries = Json::object();
-        for (const auto& [key, item] : map) {
-            entries[keysAreText ? key : toHex(key)] = encode(item);
-        }
-        return Json{{keysAreText ? "map" : "maphex", std::move(entries)}};
-    }
     }
     return nullptr;
 }
@@ -235,7 +230,7 @@ std::optional<PlistValue> decode(const Json& j) {
     return std::nullopt;
 }
 
-} // namespace
+}  // namespace
 
 std::string encodeStoredValue(const PlistValue& value) {
     // Text that is not UTF-8 was hex-encoded above; `replace` only keeps dump() from throwing.
@@ -250,4 +245,4 @@ std::optional<PlistValue> decodeStoredValue(std::string_view text) {
     return decode(j);
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -19,4 +19,4 @@ std::string encodeStoredValue(const PlistValue& value);
 // The value, or absent when the text is not a stored value of this format.
 std::optional<PlistValue> decodeStoredValue(std::string_view text);
 
-} // namespace velmo
+}  // namespace velmo

@@ -11,9 +11,7 @@ namespace velmo {
 
 namespace {
 
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -118,73 +116,58 @@ std::optional<NumericString> parseNumericString(std::string_view text) {
     return result;
 }
 
-} // namespace
+}  // namespace
 
 bool PlistValue::toBool() const {
     switch (kind()) {
-    case Kind::Bool:
-        return *ifBool();
-    case Kind::Integer:
-        return *ifInteger() != 0;
-    case Kind::Float:
-        return *ifFloat() != 0.0F;
-    case Kind::Double:
-        return *ifDouble() != 0.0;
-    case Kind::String:
-        if (const auto number = parseNumericString(*ifString())) {
-            return number->integer ? *number->integer != 0 : number->value != 0.0;
-        }
-        return false;
-    case Kind::Null:
-    case Kind::List:
-    case Kind::Map:
-        break;
+        case Kind::Bool: return *ifBool();
+        case Kind::Integer: return *ifInteger() != 0;
+        case Kind::Float: return *ifFloat() != 0.0F;
+        case Kind::Double: return *ifDouble() != 0.0;
+        case Kind::String:
+            if (const auto number = parseNumericString(*ifString())) {
+                return number->integer ? *number->integer != 0 : number->value != 0.0;
+            }
+            return false;
+        case Kind::Null:
+        case Kind::List:
+        case Kind::Map: break;
     }
     return false;
 }
 
 int64_t PlistValue::toInteger() const {
     switch (kind()) {
-    case Kind::Bool:
-        return *ifBool() ? 1 : 0;
-    case Kind::Integer:
-        return *ifInteger();
-    case Kind::Float:
-        return truncateToInteger(static_cast<double>(*ifFloat()));
-    case Kind::Double:
-        return truncateToInteger(*ifDouble());
-    case Kind::String:
-        if (const auto number = parseNumericString(*ifString())) {
-            return number->integer ? *number->integer : truncateToInteger(number->value);
-        }
-        return 0;
-    case Kind::Null:
-    case Kind::List:
-    case Kind::Map:
-        break;
+        case Kind::Bool: return *ifBool() ? 1 : 0;
+        case Kind::Integer: return *ifInteger();
+        case Kind::Float: return truncateToInteger(static_cast<double>(*ifFloat()));
+        case Kind::Double: return truncateToInteger(*ifDouble());
+        case Kind::String:
+            if (const auto number = parseNumericString(*ifString())) {
+                return number->integer ? *number->integer : truncateToInteger(number->value);
+            }
+            return 0;
+        case Kind::Null:
+        case Kind::List:
+        case Kind::Map: break;
     }
     return 0;
 }
 
 double PlistValue::toDouble() const {
     switch (kind()) {
-    case Kind::Bool:
-        return *ifBool() ? 1.0 : 0.0;
-    case Kind::Integer:
-        return static_cast<double>(*ifInteger());
-    case Kind::Float:
-        return static_cast<double>(*ifFloat());
-    case Kind::Double:
-        return *ifDouble();
-    case Kind::String:
-        if (const auto number = parseNumericString(*ifString())) {
-            return number->value;
-        }
-        return 0.0;
-    case Kind::Null:
-    case Kind::List:
-    case Kind::Map:
-        break;
+        case Kind::Bool: return *ifBool() ? 1.0 : 0.0;
+        case Kind::Integer: return static_cast<double>(*ifInteger());
+        case Kind::Float: return static_cast<double>(*ifFloat());
+        case Kind::Double: return *ifDouble();
+        case Kind::String:
+            if (const auto number = parseNumericString(*ifString())) {
+                return number->value;
+            }
+            return 0.0;
+        case Kind::Null:
+        case Kind::List:
+        case Kind::Map: break;
     }
     return 0.0;
 }
@@ -194,7 +177,7 @@ float PlistValue::toFloat() const {
         return *f;
     }
     if (const int64_t* i = ifInteger()) {
-        return static_cast<float>(*i); // one rounding, not two through double
+        return static_cast<float>(*i);  // one rounding, not two through double
     }
     // IEEE 754 narrowing (Annex F): out-of-range values become ±infinity, NaN stays NaN.
     return static_cast<float>(toDouble());
@@ -209,24 +192,16 @@ std::optional<std::string> PlistValue::toString() const {
 
 const char* PlistValue::kindName(Kind kind) {
     switch (kind) {
-    case Kind::Null:
-        return "null";
-    case Kind::Bool:
-        return "bool";
-    case Kind::Integer:
-        return "int";
-    case Kind::Float:
-        return "float";
-    case Kind::Double:
-        return "double";
-    case Kind::String:
-        return "string";
-    case Kind::List:
-        return "list";
-    case Kind::Map:
-        return "map";
+        case Kind::Null: return "null";
+        case Kind::Bool: return "bool";
+        case Kind::Integer: return "int";
+        case Kind::Float: return "float";
+        case Kind::Double: return "double";
+        case Kind::String: return "string";
+        case Kind::List: return "list";
+        case Kind::Map: return "map";
     }
     return "null";
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -34,7 +34,16 @@ using PlistMap = std::map<std::string, PlistValue>;
 
 class PlistValue {
 public:
-    enum class Kind { Null, Bool, Integer, Float, Double, String, List, Map };
+    enum class Kind {
+        Null,
+        Bool,
+        Integer,
+        Float,
+        Double,
+        String,
+        List,
+        Map
+    };
 
     PlistValue() = default;
     PlistValue(std::nullptr_t) {}
@@ -50,9 +59,7 @@ public:
 
     Kind kind() const { return static_cast<Kind>(v_.index()); }
     bool isNull() const { return kind() == Kind::Null; }
-    bool isNumber() const {
-        return kind() == Kind::Integer || kind() == Kind::Float || kind() == Kind::Double;
-    }
+    bool isNumber() const { return kind() == Kind::Integer || kind() == Kind::Float || kind() == Kind::Double; }
 
     // Exact-kind access: the stored value when the kind matches, else nullptr.
     const bool* ifBool() const { return std::get_if<bool>(&v_); }
@@ -84,4 +91,4 @@ private:
     std::variant<std::monostate, bool, int64_t, float, double, std::string, PlistList, PlistMap> v_;
 };
 
-} // namespace velmo
+}  // namespace velmo

@@ -73,7 +73,7 @@ bool pathExists(const std::string& path) {
 
 // Creates the folder and its missing parents with mode 0700.
 bool makeFolders(const std::string& folder, std::string& error) {
-    for (size_t slash = folder.find('/', 1); ; slash = folder.find('/', slash + 1)) {
+    for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
         const std::string prefix = folder.substr(0, slash);
         if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
             error = std::strerror(errno);
@@ -97,7 +97,7 @@ bool makeFolders(const std::string& folder, std::string& error) {
 
 std::string utcTimestamp() {
     const std::time_t now = std::time(nullptr);
-    std::tm utc {};
+    std::tm utc{};
     ::gmtime_r(&now, &utc);
     char text[32];
     std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &utc);
@@ -116,8 +116,8 @@ std::string homeFolder() {
 
 // A suite name becomes a file name; path separators and dot names would leave the folder.
 bool isValidSuiteName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
 }
 
 std::string executableName() {
@@ -137,9 +137,7 @@ std::string executableName() {
 
 class Statement {
 public:
-    Statement(sqlite3* db, const char* sql) {
-        rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
-    }
+    Statement(sqlite3* db, const char* sql) { rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
     ~Statement() { sqlite3_finalize(stmt_); }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
@@ -162,7 +160,7 @@ private:
     int rc_ = SQLITE_OK;
 };
 
-} // namespace
+}  // namespace
 
 struct UserDefaults::Impl {
     std::string name;
@@ -291,8 +289,7 @@ struct UserDefaults::Impl {
 
     void applyFormat(bool newerFormat) {
         if (newerFormat && writable) {
-            reportOnce(path, "a beállítások fájlját újabb változat írta: " + path +
-                                 "; a beállítások nem menthetők");
+            reportOnce(path, "a beállítások fájlját újabb változat írta: " + path + "; a beállítások nem menthetők");
             writable = false;
         }
     }
@@ -345,8 +342,7 @@ struct UserDefaults::Impl {
             "BEGIN IMMEDIATE;"
             "CREATE TABLE IF NOT EXISTS defaults(key TEXT PRIMARY KEY NOT NULL, value TEXT NOT NULL)"
             " WITHOUT ROWID;" +
-            (version < formatVersion ? "PRAGMA user_version=" + std::to_string(formatVersion) + ";"
-                                     : std::string()) +
+            (version < formatVersion ? "PRAGMA user_version=" + std::to_string(formatVersion) + ";" : std::string()) +
             "COMMIT;";
         const int rc = exec(create.c_str());
         if (rc != SQLITE_OK) {
@@ -374,8 +370,8 @@ struct UserDefaults::Impl {
         }
         if (::rename(path.c_str(), target.c_str()) != 0) {
             const std::string why = std::strerror(errno);
-            reportOnce(path, "a beállítások fájlja sérült, és nem tehető félre: " + path + ": " +
-                                 why + "; a beállítások nem menthetők");
+            reportOnce(path, "a beállítások fájlja sérült, és nem tehető félre: " + path + ": " + why +
+                                 "; a beállítások nem menthetők");
             return false;
         }
         for (const char* suffix : {"-wal", "-shm"}) {
@@ -456,8 +452,9 @@ struct UserDefaults::Impl {
     }
 
     int put(const std::string& key, const PlistValue& value) {
-        Statement upsert(db, "INSERT INTO defaults(key, value) VALUES(?1, ?2)"
-                             " ON CONFLICT(key) DO UPDATE SET value = excluded.value");
+        Statement upsert(db,
+                         "INSERT INTO defaults(key, value) VALUES(?1, ?2)"
+                         " ON CONFLICT(key) DO UPDATE SET value = excluded.value");
         if (upsert.prepared() != SQLITE_OK) {
             return upsert.prepared();
         }
@@ -547,9 +544,7 @@ const std::string& UserDefaults::path() const { return impl_->path; }
 
 bool UserDefaults::isWritable() const { return impl_->db != nullptr && impl_->writable; }
 
-std::optional<PlistValue> UserDefaults::objectForKey(const std::string& key) const {
-    return impl_->get(key);
-}
+std::optional<PlistValue> UserDefaults::objectForKey(const std::string& key) const { return impl_->get(key); }
 
 std::optional<std::string> UserDefaults::stringForKey(const std::string& key) const {
     if (const auto value = impl_->get(key)) {
@@ -558,9 +553,7 @@ std::optional<std::string> UserDefaults::stringForKey(const std::string& key) co
     return std::nullopt;
 }
 
-bool UserDefaults::boolForKey(const std::string& key) const {
-    return impl_->get(key).value_or(PlistValue()).toBool();
-}
+bool UserDefaults::boolForKey(const std::string& key) const { return impl_->get(key).value_or(PlistValue()).toBool(); }
 
 int64_t UserDefaults::integerForKey(const std::string& key) const {
     return impl_->get(key).value_or(PlistValue()).toInteger();
@@ -657,4 +650,4 @@ bool UserDefaults::transaction(const std::function<void()>& body) {
     return true;
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -74,4 +74,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-} // namespace velmo
+}  // namespace velmo

@@ -90,4 +90,4 @@ void FakeUrlSessionFactory::pair() {
     }
 }
 
-} // namespace velmo
+}  // namespace velmo

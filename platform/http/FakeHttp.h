@@ -23,7 +23,7 @@ struct FakeReply {
 };
 
 struct RecordedRequest {
-    int session = 0; // index into FakeUrlSessionFactory::sessions()
+    int session = 0;  // index into FakeUrlSessionFactory::sessions()
     UrlSessionConfiguration configuration;
     UrlRequest request;
 
@@ -59,4 +59,4 @@ private:
     std::deque<std::shared_ptr<Task>> waiting_;
 };
 
-} // namespace velmo
+}  // namespace velmo

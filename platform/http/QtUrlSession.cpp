@@ -38,7 +38,7 @@ private:
     UrlRequest request_;
     DataTaskCompletion completion_;
     bool resumed_ = false;
-    std::shared_ptr<QtDataTask> self_; // held from resume() until the completion has run
+    std::shared_ptr<QtDataTask> self_;  // held from resume() until the completion has run
 };
 
 class QtUrlSession final : public UrlSession, public std::enable_shared_from_this<QtUrlSession> {
@@ -53,7 +53,8 @@ public:
             const QString path = QString::fromStdString(*configuration_.extraTrustedCertificateFile);
             const QList<QSslCertificate> extra = QSslCertificate::fromPath(path, QSsl::Pem);
             if (extra.isEmpty()) {
-                std::cerr << "velmo: no certificate could be read from \"" << *configuration_.extraTrustedCertificateFile
+                std::cerr << "velmo: no certificate could be read from \""
+                          << *configuration_.extraTrustedCertificateFile
                           << "\"; only the system's certificates are trusted" << std::endl;
             } else {
                 tls_.addCaCertificates(extra);
@@ -82,7 +83,7 @@ private:
 
 int transferTimeoutMs(double seconds) {
     if (!(seconds > 0)) {
-        return 0; // no time-out
+        return 0;  // no time-out
     }
     const double ms = std::ceil(seconds * 1000.0);
     return ms >= std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(ms);
@@ -91,22 +92,15 @@ int transferTimeoutMs(double seconds) {
 UrlError transportError(const QNetworkReply& reply) {
     const std::string message = reply.errorString().toStdString();
     switch (reply.error()) {
-    case QNetworkReply::OperationCanceledError: // what the transfer time-out reports
-    case QNetworkReply::TimeoutError:
-        return {UrlError::timedOut, message};
-    case QNetworkReply::HostNotFoundError:
-        return {UrlError::cannotFindHost, message};
-    case QNetworkReply::ConnectionRefusedError:
-        return {UrlError::cannotConnectToHost, message};
-    case QNetworkReply::RemoteHostClosedError:
-        return {UrlError::networkConnectionLost, message};
-    case QNetworkReply::SslHandshakeFailedError:
-        return {UrlError::serverCertificateUntrusted, message};
-    case QNetworkReply::ProtocolUnknownError:
-    case QNetworkReply::ProtocolInvalidOperationError:
-        return {UrlError::badURL, message};
-    default:
-        return {UrlError::unknown, message};
+        case QNetworkReply::OperationCanceledError:  // what the transfer time-out reports
+        case QNetworkReply::TimeoutError: return {UrlError::timedOut, message};
+        case QNetworkReply::HostNotFoundError: return {UrlError::cannotFindHost, message};
+        case QNetworkReply::ConnectionRefusedError: return {UrlError::cannotConnectToHost, message};
+        case QNetworkReply::RemoteHostClosedError: return {UrlError::networkConnectionLost, message};
+        case QNetworkReply::SslHandshakeFailedError: return {UrlError::serverCertificateUntrusted, message};
+        case QNetworkReply::ProtocolUnknownError:
+        case QNetworkReply::ProtocolInvalidOperationError: return {UrlError::badURL, message};
+        default: return {UrlError::unknown, message};
     }
 }
 
@@ -170,7 +164,7 @@ void QtDataTask::finish(QNetworkReply* reply) {
 
 void QtDataTask::complete(std::optional<Bytes> body, std::optional<UrlResponse> response,
                           std::optional<UrlError> error) {
-    auto keepAlive = std::move(self_); // released when this call returns
+    auto keepAlive = std::move(self_);  // released when this call returns
     auto completion = std::move(completion_);
     completion_ = nullptr;
     if (completion) {
@@ -178,10 +172,10 @@ void QtDataTask::complete(std::optional<Bytes> body, std::optional<UrlResponse> 
     }
 }
 
-} // namespace
+}  // namespace
 
 std::shared_ptr<UrlSession> QtUrlSessionFactory::makeSession(const UrlSessionConfiguration& configuration) {
     return std::make_shared<QtUrlSession>(configuration);
 }
 
-} // namespace velmo
+}  // namespace velmo

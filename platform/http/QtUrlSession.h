@@ -12,4 +12,4 @@ public:
     std::shared_ptr<UrlSession> makeSession(const UrlSessionConfiguration& configuration) override;
 };
 
-} // namespace velmo
+}  // namespace velmo

@@ -30,10 +30,10 @@ using HeaderMap = std::map<std::string, std::string>;
 struct UrlRequest {
     std::string url;
     UrlRequestCachePolicy cachePolicy = UrlRequestCachePolicy::useProtocolCachePolicy;
-    double timeoutInterval = 60.0; // seconds without progress before the transfer fails
+    double timeoutInterval = 60.0;  // seconds without progress before the transfer fails
     std::string httpMethod = "GET";
     Bytes httpBody;
-    HeaderMap headers; // on top of the session's additional headers
+    HeaderMap headers;  // on top of the session's additional headers
 };
 
 struct UrlResponse {
@@ -91,4 +91,4 @@ public:
     virtual std::shared_ptr<UrlSession> makeSession(const UrlSessionConfiguration& configuration) = 0;
 };
 
-} // namespace velmo
+}  // namespace velmo

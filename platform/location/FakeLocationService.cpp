@@ -5,8 +5,7 @@
 namespace velmo {
 
 FakeLocationManager::FakeLocationManager(FakeLocationService& service, RunLoop& runLoop)
-    : RunLoopLocationManager(runLoop, [&service] { return service.authorizationStatus(); }),
-      service_(&service) {}
+    : RunLoopLocationManager(runLoop, [&service] { return service.authorizationStatus(); }), service_(&service) {}
 
 FakeLocationManager::~FakeLocationManager() {
     if (service_) {
@@ -44,7 +43,8 @@ std::unique_ptr<LocationManager> FakeLocationService::makeManager() {
     return manager;
 }
 
-template <typename F> void FakeLocationService::forEachManager(F f) {
+template <typename F>
+void FakeLocationService::forEachManager(F f) {
     for (FakeLocationManager* manager : managers_) {
         f(*manager);
     }
@@ -63,4 +63,4 @@ void FakeLocationService::fail(LocationError error) {
     forEachManager([&error](FakeLocationManager& m) { m.deliverFailure(error); });
 }
 
-} // namespace velmo
+}  // namespace velmo

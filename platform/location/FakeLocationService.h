@@ -34,8 +34,7 @@ private:
 
 class FakeLocationService final : public LocationService {
 public:
-    explicit FakeLocationService(RunLoop& runLoop,
-                                 AuthorizationStatus status = AuthorizationStatus::notDetermined,
+    explicit FakeLocationService(RunLoop& runLoop, AuthorizationStatus status = AuthorizationStatus::notDetermined,
                                  bool enabled = true);
     ~FakeLocationService() override;
 
@@ -61,7 +60,8 @@ public:
 
 private:
     friend class FakeLocationManager;
-    template <typename F> void forEachManager(F f);
+    template <typename F>
+    void forEachManager(F f);
 
     RunLoop& runLoop_;
     AuthorizationStatus status_;
@@ -71,4 +71,4 @@ private:
     int created_ = 0;
 };
 
-} // namespace velmo
+}  // namespace velmo

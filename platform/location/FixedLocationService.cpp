@@ -37,8 +37,8 @@ public:
         : RunLoopLocationManager(runLoop, [] { return AuthorizationStatus::authorizedWhenInUse; }),
           position_(position) {}
     void startUpdatingLocation() override {
-        deliverLocations({Location{position_.latitude, position_.longitude, position_.horizontalAccuracy,
-                                   runLoop().now()}});
+        deliverLocations(
+            {Location{position_.latitude, position_.longitude, position_.horizontalAccuracy, runLoop().now()}});
     }
     void stopUpdatingLocation() override {}
 
@@ -68,7 +68,7 @@ public:
     void stopUpdatingLocation() override {}
 };
 
-} // namespace
+}  // namespace
 
 std::optional<FixedPosition> parseFixedPosition(std::string_view text) {
     std::vector<std::string_view> parts;
@@ -118,4 +118,4 @@ std::unique_ptr<LocationManager> UnavailableLocationService::makeManager() {
     return std::make_unique<UnavailableManager>(runLoop_);
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -14,7 +14,7 @@ namespace velmo {
 struct FixedPosition {
     double latitude = 0.0;
     double longitude = 0.0;
-    double horizontalAccuracy = 50.0; // metres, when the text gives none
+    double horizontalAccuracy = 50.0;  // metres, when the text gives none
 };
 
 // Parses "LAT,LON" or "LAT,LON,ACCURACY" (decimal degrees and metres, spaces around the parts
@@ -63,4 +63,4 @@ private:
     RunLoop& runLoop_;
 };
 
-} // namespace velmo
+}  // namespace velmo

@@ -24,17 +24,17 @@ enum class AuthorizationStatus : int {
 struct Location {
     double latitude = 0.0;
     double longitude = 0.0;
-    double horizontalAccuracy = -1.0; // radius of uncertainty in metres; negative: unknown
+    double horizontalAccuracy = -1.0;  // radius of uncertainty in metres; negative: unknown
     std::chrono::system_clock::time_point timestamp{};
 };
 
 // A failure reported by the platform.
 struct LocationError {
     enum Code : int {
-        locationUnknown = 0, // no fix could be obtained (yet)
-        denied = 1,          // access refused
+        locationUnknown = 0,  // no fix could be obtained (yet)
+        denied = 1,           // access refused
         network = 2,
-        invalidSource = 3,   // the configured source cannot be used
+        invalidSource = 3,  // the configured source cannot be used
     };
     int code = locationUnknown;
     std::string message;
@@ -56,7 +56,8 @@ public:
     virtual void locationManagerDidChangeAuthorization(LocationManager& manager, AuthorizationStatus status) = 0;
     virtual void locationManagerDidFailWithError(LocationManager& manager, const LocationError& error) = 0;
     // `locations` is ordered oldest first; it may be empty.
-    virtual void locationManagerDidUpdateLocations(LocationManager& manager, const std::vector<Location>& locations) = 0;
+    virtual void locationManagerDidUpdateLocations(LocationManager& manager,
+                                                   const std::vector<Location>& locations) = 0;
 };
 
 class LocationManager {
@@ -80,4 +81,4 @@ public:
     virtual bool locationServicesEnabled() const = 0;
 };
 
-} // namespace velmo
+}  // namespace velmo

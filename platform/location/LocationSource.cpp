@@ -33,7 +33,7 @@ LocationServiceChoice fixedOrInvalid(RunLoop& runLoop, const std::string& text, 
     return {std::make_unique<FailingLocationService>(runLoop, "invalid position " + text), "invalid"};
 }
 
-} // namespace
+}  // namespace
 
 LocationServiceChoice chooseLocationService(RunLoop& runLoop, const Bundle& bundle, const UserDefaults& sharedSuite,
                                             const std::vector<std::string>& arguments, std::ostream& err,
@@ -67,4 +67,4 @@ LocationServiceChoice chooseLocationService(RunLoop& runLoop, const Bundle& bund
     return {std::make_unique<FailingLocationService>(runLoop, "unknown location source " + source), "invalid"};
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -33,7 +33,7 @@ std::optional<std::string> positionArgument(const std::vector<std::string>& argu
 
 struct LocationServiceChoice {
     std::unique_ptr<LocationService> service;
-    std::string description; // "system", "fixed", "nmea:PATH", "unavailable" or "invalid"
+    std::string description;  // "system", "fixed", "nmea:PATH", "unavailable" or "invalid"
 };
 
 // `systemService` stands for the system's location service (nullptr: none); by default
@@ -42,4 +42,4 @@ LocationServiceChoice chooseLocationService(
     RunLoop& runLoop, const Bundle& bundle, const UserDefaults& sharedSuite, const std::vector<std::string>& arguments,
     std::ostream& err, const std::function<std::unique_ptr<LocationService>()>& systemService = {});
 
-} // namespace velmo
+}  // namespace velmo

@@ -31,10 +31,10 @@ using SourceFactory = std::function<QGeoPositionInfoSource*(QObject* parent)>;
 // What all managers of one service share: how sources are made and what access is known.
 struct QtServiceState {
     SourceFactory makeSource;
-    std::string label;          // names the source in messages
-    bool stampWithNow = false;  // log replays carry old times
-    bool reportSilence = false; // write a line when a run ends without a fix
-    bool tracksAccess = false;  // the system source: access known from its answers
+    std::string label;           // names the source in messages
+    bool stampWithNow = false;   // log replays carry old times
+    bool reportSilence = false;  // write a line when a run ends without a fix
+    bool tracksAccess = false;   // the system source: access known from its answers
     AuthorizationStatus status = AuthorizationStatus::notDetermined;
     std::ostream* err = &std::cerr;
 };
@@ -116,14 +116,14 @@ private:
         }
         *state_->err << "velmo: location source " << state_->label << " failed (error " << static_cast<int>(error)
                      << ")" << std::endl;
-        gotFixThisRun_ = true; // already reported
-        deliverFailure({error == QGeoPositionInfoSource::AccessError ? LocationError::denied
-                                                                     : LocationError::locationUnknown,
-                        "positioning error " + std::to_string(static_cast<int>(error))});
+        gotFixThisRun_ = true;  // already reported
+        deliverFailure(
+            {error == QGeoPositionInfoSource::AccessError ? LocationError::denied : LocationError::locationUnknown,
+             "positioning error " + std::to_string(static_cast<int>(error))});
     }
 
     std::shared_ptr<QtServiceState> state_;
-    QObject context_; // owns the source; its connections die with the manager
+    QObject context_;  // owns the source; its connections die with the manager
     std::unique_ptr<QGeoPositionInfoSource> source_;
     bool updating_ = false;
     bool gotFixThisRun_ = false;
@@ -158,7 +158,7 @@ bool geoClueReachable() {
     return activatable.isValid() && activatable.value().contains(service);
 }
 
-} // namespace
+}  // namespace
 
 std::unique_ptr<LocationService> makeSystemLocationService(RunLoop& runLoop, const Bundle& bundle) {
     if (QGeoPositionInfoSource::availableSources().isEmpty() || !geoClueReachable()) {
@@ -197,7 +197,8 @@ std::unique_ptr<LocationService> makeNmeaLocationService(RunLoop& runLoop, const
     const QString path = QString::fromStdString(source);
     state->makeSource = [path](QObject* parent) -> QGeoPositionInfoSource* {
         const QVariantMap parameters{{QStringLiteral("nmea.source"), path}};
-        QGeoPositionInfoSource* created = QGeoPositionInfoSource::createSource(QStringLiteral("nmea"), parameters, parent);
+        QGeoPositionInfoSource* created =
+            QGeoPositionInfoSource::createSource(QStringLiteral("nmea"), parameters, parent);
         if (auto* nmea = qobject_cast<QNmeaPositionInfoSource*>(created)) {
             nmea->setUserEquivalentRangeError(kNmeaRangeError);
         }
@@ -206,4 +207,4 @@ std::unique_ptr<LocationService> makeNmeaLocationService(RunLoop& runLoop, const
     return std::make_unique<QtLocationService>(runLoop, std::move(state));
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -30,6 +30,7 @@ std::unique_ptr<LocationService> makeSystemLocationService(
 // A log file that does not exist, or a source the plugin cannot open, gives a service whose
 // every start fails; the reason is written as one line to `err`. Log replays are stamped
 // with the time they are delivered.
-std::unique_ptr<LocationService> makeNmeaLocationService(RunLoop& runLoop, const std::string& source, std::ostream& err);
+std::unique_ptr<LocationService> makeNmeaLocationService(RunLoop& runLoop, const std::string& source,
+                                                         std::ostream& err);
 
-} // namespace velmo
+}  // namespace velmo

@@ -2,15 +2,12 @@
 
 namespace velmo {
 
-RunLoopLocationManager::RunLoopLocationManager(RunLoop& runLoop,
-                                               std::function<AuthorizationStatus()> currentStatus)
+RunLoopLocationManager::RunLoopLocationManager(RunLoop& runLoop, std::function<AuthorizationStatus()> currentStatus)
     : runLoop_(runLoop),
       currentStatus_(std::move(currentStatus)),
       alive_(std::make_shared<RunLoopLocationManager*>(this)) {}
 
-RunLoopLocationManager::~RunLoopLocationManager() {
-    *alive_ = nullptr;
-}
+RunLoopLocationManager::~RunLoopLocationManager() { *alive_ = nullptr; }
 
 void RunLoopLocationManager::setDelegate(LocationManagerDelegate* delegate) {
     delegate_ = delegate;
@@ -53,4 +50,4 @@ void RunLoopLocationManager::postToDelegate(std::function<void(LocationManagerDe
     });
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -39,7 +39,7 @@ private:
     LocationManagerDelegate* delegate_ = nullptr;
     double desiredAccuracy_ = kLocationAccuracyBest;
     double distanceFilter_ = kDistanceFilterNone;
-    std::shared_ptr<RunLoopLocationManager*> alive_; // reset in the destructor
+    std::shared_ptr<RunLoopLocationManager*> alive_;  // reset in the destructor
 };
 
-} // namespace velmo
+}  // namespace velmo

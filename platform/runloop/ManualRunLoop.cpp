@@ -15,8 +15,7 @@ struct ManualRunLoop::TimerState {
 
 class ManualRunLoop::Handle final : public Timer {
 public:
-    Handle(ManualRunLoop& loop, std::shared_ptr<TimerState> state)
-        : loop_(loop), state_(std::move(state)) {}
+    Handle(ManualRunLoop& loop, std::shared_ptr<TimerState> state) : loop_(loop), state_(std::move(state)) {}
 
     void invalidate() override {
         std::function<void()> dropped;
@@ -141,4 +140,4 @@ std::size_t ManualRunLoop::activeTimerCount() const {
     return timers_.size();
 }
 
-} // namespace velmo
+}  // namespace velmo

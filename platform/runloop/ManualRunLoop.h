@@ -46,4 +46,4 @@ private:
     std::thread::id owner_;
 };
 
-} // namespace velmo
+}  // namespace velmo

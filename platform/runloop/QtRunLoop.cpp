@@ -18,14 +18,13 @@ namespace {
 
 struct QtTimerState {
     std::atomic<bool> valid{true};
-    std::function<void()> fire; // touched on the main thread only
-    QPointer<QTimer> timer;     // likewise
+    std::function<void()> fire;  // touched on the main thread only
+    QPointer<QTimer> timer;      // likewise
 };
 
 class QtTimer final : public Timer {
 public:
-    QtTimer(QObject* context, std::shared_ptr<QtTimerState> state)
-        : context_(context), state_(std::move(state)) {}
+    QtTimer(QObject* context, std::shared_ptr<QtTimerState> state) : context_(context), state_(std::move(state)) {}
 
     void invalidate() override {
         if (!state_->valid.exchange(false)) {
@@ -60,7 +59,7 @@ int toMilliseconds(RunLoop::Seconds interval) {
     return ms >= std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(ms);
 }
 
-} // namespace
+}  // namespace
 
 QtRunLoop::QtRunLoop() : context_(std::make_unique<QObject>()) {
     if (auto* app = QCoreApplication::instance(); app && app->thread() != context_->thread()) {
@@ -70,9 +69,7 @@ QtRunLoop::QtRunLoop() : context_(std::make_unique<QObject>()) {
 
 QtRunLoop::~QtRunLoop() = default;
 
-bool QtRunLoop::isMainThread() const {
-    return QThread::currentThread() == context_->thread();
-}
+bool QtRunLoop::isMainThread() const { return QThread::currentThread() == context_->thread(); }
 
 std::shared_ptr<Timer> QtRunLoop::scheduleTimer(Seconds interval, std::function<void()> fire) {
     auto state = std::make_shared<QtTimerState>();
@@ -120,8 +117,6 @@ void QtRunLoop::runOnMainAndWait(std::function<void()> work) {
     QMetaObject::invokeMethod(context_.get(), std::move(work), Qt::BlockingQueuedConnection);
 }
 
-RunLoop::TimePoint QtRunLoop::now() const {
-    return Clock::now();
-}
+RunLoop::TimePoint QtRunLoop::now() const { return Clock::now(); }
 
-} // namespace velmo
+}  // namespace velmo

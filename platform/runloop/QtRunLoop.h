@@ -27,4 +27,4 @@ private:
     std::unique_ptr<QObject> context_;
 };
 
-} // namespace velmo
+}  // namespace velmo

@@ -19,8 +19,6 @@ RunLoop& RunLoop::main() {
     return defaultLoop;
 }
 
-void RunLoop::setMain(RunLoop* loop) {
-    g_main.store(loop);
-}
+void RunLoop::setMain(RunLoop* loop) { g_main.store(loop); }
 
-} // namespace velmo
+}  // namespace velmo

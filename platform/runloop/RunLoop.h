@@ -46,4 +46,4 @@ public:
     static void setMain(RunLoop* loop);
 };
 
-} // namespace velmo
+}  // namespace velmo

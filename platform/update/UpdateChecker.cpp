@@ -12,8 +12,7 @@ namespace velmo {
 namespace {
 
 // "1.10.2" → {1, 10, 2}; absent when a part is not a number.
-std::optional<std::vector<long long>> versionParts(const std::string& version)
-{
+std::optional<std::vector<long long>> versionParts(const std::string& version) {
     std::vector<long long> parts;
     std::stringstream stream(version);
     std::string part;
@@ -29,21 +28,17 @@ std::optional<std::vector<long long>> versionParts(const std::string& version)
     return parts;
 }
 
-} // namespace
+}  // namespace
 
 UpdateChecker::UpdateChecker(UrlSessionFactory& sessions, std::string currentVersion, long long currentBuild)
-    : sessions_(sessions), currentVersion_(std::move(currentVersion)), currentBuild_(currentBuild)
-{
-}
+    : sessions_(sessions), currentVersion_(std::move(currentVersion)), currentBuild_(currentBuild) {}
 
-std::string UpdateChecker::feedUrl(const UserDefaults& defaults)
-{
+std::string UpdateChecker::feedUrl(const UserDefaults& defaults) {
     const auto stored = defaults.stringForKey("SUFeedURL");
     return stored && !stored->empty() ? *stored : std::string(kDefaultUpdateFeed);
 }
 
-std::optional<UpdateInfo> UpdateChecker::parseFeed(const std::string& text)
-{
+std::optional<UpdateInfo> UpdateChecker::parseFeed(const std::string& text) {
     const nlohmann::json feed = nlohmann::json::parse(text, nullptr, false);
     if (!feed.is_object() || !feed.contains("version") || !feed["version"].is_string())
         return std::nullopt;
@@ -67,8 +62,7 @@ std::optional<UpdateInfo> UpdateChecker::parseFeed(const std::string& text)
     return info;
 }
 
-bool UpdateChecker::isNewer(const UpdateInfo& info) const
-{
+bool UpdateChecker::isNewer(const UpdateInfo& info) const {
     const auto offered = versionParts(info.version);
     const auto running = versionParts(currentVersion_);
     if (!offered || !running)
@@ -78,24 +72,23 @@ bool UpdateChecker::isNewer(const UpdateInfo& info) const
     return info.build > currentBuild_;
 }
 
-void UpdateChecker::check(const std::string& feed, std::function<void(const UpdateInfo&)> onNewer)
-{
+void UpdateChecker::check(const std::string& feed, std::function<void(const UpdateInfo&)> onNewer) {
     UrlRequest request;
     request.url = feed;
     request.timeoutInterval = 20.0;
     request.cachePolicy = UrlRequestCachePolicy::reloadIgnoringLocalCacheData;
     auto session = sessions_.makeSession({});
     // The answer may come after this checker is gone: it keeps a copy of what it needs.
-    auto task = session->dataTask(request, [current = *this, onNewer = std::move(onNewer)](std::optional<Bytes> body,
-                                                                               std::optional<UrlResponse> response,
-                                                                               std::optional<UrlError> error) {
-        if (error || !body || !response || response->statusCode != 200)
-            return;
-        const auto info = parseFeed(std::string(body->begin(), body->end()));
-        if (info && current.isNewer(*info))
-            onNewer(*info);
-    });
+    auto task = session->dataTask(
+        request, [current = *this, onNewer = std::move(onNewer)](
+                     std::optional<Bytes> body, std::optional<UrlResponse> response, std::optional<UrlError> error) {
+            if (error || !body || !response || response->statusCode != 200)
+                return;
+            const auto info = parseFeed(std::string(body->begin(), body->end()));
+            if (info && current.isNewer(*info))
+                onNewer(*info);
+        });
     task->resume();
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -45,4 +45,4 @@ private:
     long long currentBuild_;
 };
 
-} // namespace velmo
+}  // namespace velmo

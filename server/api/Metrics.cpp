@@ -6,8 +6,7 @@
 
 namespace velmo::api {
 
-void Metrics::request(const std::string& endpoint, const std::string& result,
-                      std::chrono::duration<double> latency) {
+void Metrics::request(const std::string& endpoint, const std::string& result, std::chrono::duration<double> latency) {
     const std::lock_guard lock(mutex_);
     ++requests_[{endpoint, result}];
     std::size_t b = 0;
@@ -64,8 +63,7 @@ std::string Metrics::renderRealtime(const std::vector<realtime::SourceStatus>& s
            });
     family("tarvod_realtime_polls_total", "counter", "Polls of the source.",
            [](const realtime::SourceStatus& s) { return V(static_cast<std::int64_t>(s.polls)); });
-    family("tarvod_realtime_failures_total", "counter",
-           "Failed polls: no answer, HTTP errors, unreadable messages.",
+    family("tarvod_realtime_failures_total", "counter", "Failed polls: no answer, HTTP errors, unreadable messages.",
            [](const realtime::SourceStatus& s) { return V(static_cast<std::int64_t>(s.failures)); });
     family("tarvod_realtime_future_stamps_total", "counter", "Messages stamped ahead of the clock.",
            [](const realtime::SourceStatus& s) { return V(static_cast<std::int64_t>(s.futureStamps)); });
@@ -73,8 +71,9 @@ std::string Metrics::renderRealtime(const std::vector<realtime::SourceStatus>& s
            [](const realtime::SourceStatus& s) { return V(static_cast<std::int64_t>(s.build.matchedTrips)); });
     family("tarvod_realtime_unknown_trips", "gauge", "Trip updates of the city naming no known trip.",
            [](const realtime::SourceStatus& s) { return V(static_cast<std::int64_t>(s.build.unknownTrips)); });
-    out += "# HELP tarvod_realtime_last_error_info The source's last error, while it lasts.\n"
-           "# TYPE tarvod_realtime_last_error_info gauge\n";
+    out +=
+        "# HELP tarvod_realtime_last_error_info The source's last error, while it lasts.\n"
+        "# TYPE tarvod_realtime_last_error_info gauge\n";
     for (const auto& s : sources) {
         if (!s.lastError.empty()) {
             out += fmt::format("tarvod_realtime_last_error_info{{city=\"{}\",source=\"{}\",error=\"{}\"}} 1\n",

@@ -20,8 +20,7 @@ public:
     void feedLoaded(const std::string& city, std::chrono::duration<double> took);
     [[nodiscard]] std::string render() const;
     // The live sources: last success, age of the data held, polls and failures, last error.
-    static std::string renderRealtime(const std::vector<realtime::SourceStatus>& sources,
-                                      std::chrono::sys_seconds now);
+    static std::string renderRealtime(const std::vector<realtime::SourceStatus>& sources, std::chrono::sys_seconds now);
 
 private:
     static constexpr std::array<double, 9> kBuckets{0.001, 0.0025, 0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 1.0};

@@ -129,8 +129,8 @@ std::variant<query::NearbyParams, ApiError> parseNearby(std::string_view body) {
     const auto mode = integer(j, "favSortMode");
     auto routes = strings(j, "favRoutes");
     auto stops = strings(j, "favStops");
-    if (method != "TRIPSFORLOCATION" || !lat || !lon || !fetch || !real || !minutes || !mode || !routes ||
-        !stops || std::abs(*lat) > 90 || std::abs(*lon) > 180) {
+    if (method != "TRIPSFORLOCATION" || !lat || !lon || !fetch || !real || !minutes || !mode || !routes || !stops ||
+        std::abs(*lat) > 90 || std::abs(*lon) > 180) {
         return badRequest();
     }
     query::NearbyParams p;
@@ -161,8 +161,7 @@ std::optional<std::string> decodeBase64(std::string_view text) {
         }
     }
     const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                  reinterpret_cast<const unsigned char*>(text.data()),
-                                  static_cast<int>(text.size()));
+                                  reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
     if (n < 0) {
         return std::nullopt;
     }

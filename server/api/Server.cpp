@@ -51,8 +51,7 @@ Server::Server(ServerOptions options, SnapshotSource snapshots, Clock clock)
     : options_(std::move(options)), snapshots_(std::move(snapshots)), clock_(std::move(clock)) {
     http_ = std::make_unique<httplib::SSLServer>(options_.certPath.c_str(), options_.keyPath.c_str());
     if (!http_->is_valid()) {
-        throw std::runtime_error("cannot use TLS certificate " + options_.certPath + " with key " +
-                                 options_.keyPath);
+        throw std::runtime_error("cannot use TLS certificate " + options_.certPath + " with key " + options_.keyPath);
     }
     const int threads = std::max(1, options_.threads);
     http_->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
@@ -130,7 +129,8 @@ void Server::routes() {
         trace = {};
     });
 
-    auto api = [this](const std::string& path, std::function<std::pair<Reply, std::string>(const httplib::Request&)> answer) {
+    auto api = [this](const std::string& path,
+                      std::function<std::pair<Reply, std::string>(const httplib::Request&)> answer) {
         http_->Post(path, [this, answer](const httplib::Request& req, httplib::Response& res) {
             const HeaderLookup header = [&req](std::string_view name) {
                 return req.get_header_value(std::string(name));
@@ -149,8 +149,7 @@ void Server::routes() {
             return failure(*error);
         }
         const auto snapshot = snapshots_();
-        const auto result =
-            query::nearby(*snapshot, std::get<query::NearbyParams>(parsed), clock_(), options_.engine);
+        const auto result = query::nearby(*snapshot, std::get<query::NearbyParams>(parsed), clock_(), options_.engine);
         return std::pair{renderNearby(result), result.error.empty() ? std::string("OK") : result.error};
     });
     api("/v2/more/", [this](const httplib::Request& req) {
@@ -185,7 +184,8 @@ void Server::routes() {
     http_->Get("/healthz", [this](const httplib::Request&, httplib::Response& res) {
         const auto snapshot = snapshots_();
         const auto now = clock_();
-        const auto sources = options_.realtimeStatus ? options_.realtimeStatus() : std::vector<realtime::SourceStatus>{};
+        const auto sources =
+            options_.realtimeStatus ? options_.realtimeStatus() : std::vector<realtime::SourceStatus>{};
         nlohmann::json cities = nlohmann::json::array();
         for (const auto& c : snapshot->cities) {
             const auto& f = *c->feed;
@@ -195,8 +195,8 @@ void Server::routes() {
                 if (s.city != c->key) {
                     continue;
                 }
-                const auto sourceAge = s.dataTime ? std::optional(now.time_since_epoch().count() - *s.dataTime)
-                                                  : std::nullopt;
+                const auto sourceAge =
+                    s.dataTime ? std::optional(now.time_since_epoch().count() - *s.dataTime) : std::nullopt;
                 if (sourceAge && (!age || *sourceAge < *age)) {
                     age = sourceAge;
                 }
@@ -215,9 +215,7 @@ void Server::routes() {
                               {"realtimeAgeSeconds", age ? nlohmann::json(*age) : nlohmann::json()},
                               {"realtime", live}});
         }
-        const nlohmann::json j{{"error", false},
-                               {"now", now.time_since_epoch().count()},
-                               {"cities", cities}};
+        const nlohmann::json j{{"error", false}, {"now", now.time_since_epoch().count()}, {"cities", cities}};
         res.set_content(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), kJson);
     });
     http_->Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {

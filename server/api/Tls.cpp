@@ -60,8 +60,8 @@ void writeSelfSignedCertificate(const std::string& certPath, const std::string& 
     X509_gmtime_adj(X509_getm_notAfter(cert.get()), 60L * 60 * 24 * 825);
     X509_set_pubkey(cert.get(), key.get());
     X509_NAME* name = X509_get_subject_name(cert.get());
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("localhost"), -1,
-                               -1, 0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("localhost"), -1, -1,
+                               0);
     X509_set_issuer_name(cert.get(), name);
     X509V3_CTX ctx;
     X509V3_set_ctx_nodb(&ctx);

@@ -55,8 +55,8 @@ bool CsvReader::readRecord(std::vector<std::string>& out) {
     }
     rowLine_ = line_;
     std::string fieldText;
-    bool quoted = false;      // the current field started with a quote
-    bool inQuotes = false;    // inside the quoted part
+    bool quoted = false;    // the current field started with a quote
+    bool inQuotes = false;  // inside the quoted part
     std::size_t rawStart = pos_;
     auto finishField = [&](std::size_t end) {
         if (quoted) {
@@ -87,8 +87,8 @@ bool CsvReader::readRecord(std::vector<std::string>& out) {
             ++pos_;
             continue;
         }
-        if (c == '"' && !quoted && data_.substr(rawStart, pos_ - rawStart).find_first_not_of(" \t") ==
-                                       std::string_view::npos) {
+        if (c == '"' && !quoted &&
+            data_.substr(rawStart, pos_ - rawStart).find_first_not_of(" \t") == std::string_view::npos) {
             quoted = true;
             inQuotes = true;
             ++pos_;

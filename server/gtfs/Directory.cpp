@@ -66,14 +66,12 @@ std::optional<std::string> ZipDirectory::read(std::string_view name) const {
     }
     zip_stat_t st;
     zip_stat_init(&st);
-    if (zip_stat_index(archive_, static_cast<zip_uint64_t>(index), 0, &st) != 0 ||
-        (st.valid & ZIP_STAT_SIZE) == 0) {
+    if (zip_stat_index(archive_, static_cast<zip_uint64_t>(index), 0, &st) != 0 || (st.valid & ZIP_STAT_SIZE) == 0) {
         throw std::runtime_error("cannot read " + std::string(name) + " in " + path_);
     }
     zip_file_t* file = zip_fopen_index(archive_, static_cast<zip_uint64_t>(index), 0);
     if (file == nullptr) {
-        throw std::runtime_error("cannot open " + std::string(name) + " in " + path_ + ": " +
-                                 zip_strerror(archive_));
+        throw std::runtime_error("cannot open " + std::string(name) + " in " + path_ + ": " + zip_strerror(archive_));
     }
     std::string content(static_cast<std::size_t>(st.size), '\0');
     std::size_t done = 0;
@@ -87,8 +85,7 @@ std::optional<std::string> ZipDirectory::read(std::string_view name) const {
     const bool complete = done == content.size();
     zip_fclose(file);
     if (!complete) {
-        throw std::runtime_error("cannot read " + std::string(name) + " in " + path_ +
-                                 ": archive member is damaged");
+        throw std::runtime_error("cannot read " + std::string(name) + " in " + path_ + ": archive member is damaged");
     }
     return content;
 }

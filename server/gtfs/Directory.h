@@ -50,8 +50,7 @@ private:
 class MemoryDirectory final : public Directory {
 public:
     MemoryDirectory() = default;
-    explicit MemoryDirectory(std::map<std::string, std::string, std::less<>> files)
-        : files_(std::move(files)) {}
+    explicit MemoryDirectory(std::map<std::string, std::string, std::less<>> files) : files_(std::move(files)) {}
     void put(std::string name, std::string content) { files_[std::move(name)] = std::move(content); }
     [[nodiscard]] std::optional<std::string> read(std::string_view name) const override;
     [[nodiscard]] std::string describe() const override { return "memory"; }

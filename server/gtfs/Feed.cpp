@@ -45,9 +45,8 @@ bool ServiceCalendar::active(ServiceIdx service, date::sys_days day) const {
 }
 
 bool ServiceCalendar::anyActive() const {
-    return std::any_of(services_.begin(), services_.end(), [](const Days& d) {
-        return std::find(d.on.begin(), d.on.end(), true) != d.on.end();
-    });
+    return std::any_of(services_.begin(), services_.end(),
+                       [](const Days& d) { return std::find(d.on.begin(), d.on.end(), true) != d.on.end(); });
 }
 
 bool ServiceCalendar::runs(ServiceIdx service) const {

@@ -19,7 +19,13 @@ struct Agency {
     std::string timezone;
 };
 
-enum class LocationType : std::uint8_t { Stop = 0, Station = 1, Entrance = 2, Node = 3, Boarding = 4 };
+enum class LocationType : std::uint8_t {
+    Stop = 0,
+    Station = 1,
+    Entrance = 2,
+    Node = 3,
+    Boarding = 4
+};
 
 struct Stop {
     std::string id;
@@ -46,7 +52,7 @@ struct Trip {
     std::uint8_t direction = 0;
     std::uint32_t firstStopTime = 0;  // into Feed::stopTimes
     std::uint32_t stopTimeCount = 0;
-    bool frequencyBased = false;      // its times are a template; runs come from frequencies.txt
+    bool frequencyBased = false;  // its times are a template; runs come from frequencies.txt
 };
 
 struct StopTime {
@@ -125,8 +131,7 @@ struct Feed {
     std::vector<StopDeparture> departures;
 
     [[nodiscard]] std::span<const StopDeparture> departuresAt(StopIdx stop) const {
-        return {departures.data() + departureOffsets[stop.get()],
-                departures.data() + departureOffsets[stop.get() + 1]};
+        return {departures.data() + departureOffsets[stop.get()], departures.data() + departureOffsets[stop.get() + 1]};
     }
     [[nodiscard]] std::span<const StopTime> stopTimesOf(TripIdx trip) const {
         const Trip& t = trips[trip.get()];

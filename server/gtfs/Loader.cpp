@@ -65,8 +65,7 @@ private:
     std::size_t skipped_ = 0;
 };
 
-std::optional<Table> open(const Directory& dir, const std::string& name, bool required,
-                          std::string& storage) {
+std::optional<Table> open(const Directory& dir, const std::string& name, bool required, std::string& storage) {
     std::optional<std::string> content;
     try {
         content = dir.read(name);
@@ -91,8 +90,7 @@ void loadAgencies(const Directory& dir, Feed& feed) {
     const int url = t->optional("agency_url");
     const int tz = t->required("agency_timezone");
     while (t->next()) {
-        Agency a{std::string((*t)[id]), std::string((*t)[name]), std::string((*t)[url]),
-                 std::string((*t)[tz])};
+        Agency a{std::string((*t)[id]), std::string((*t)[name]), std::string((*t)[url]), std::string((*t)[tz])};
         if (a.timezone.empty()) {
             t->bad("empty agency_timezone");
             continue;
@@ -144,8 +142,7 @@ void loadStops(const Directory& dir, Feed& feed) {
         const auto la = parseNumber<double>((*t)[lat]);
         const auto lo = parseNumber<double>((*t)[lon]);
         const bool needsPosition = kind <= 2;
-        if (la && lo && std::isfinite(*la) && std::isfinite(*lo) && std::abs(*la) <= 90 &&
-            std::abs(*lo) <= 180) {
+        if (la && lo && std::isfinite(*la) && std::isfinite(*lo) && std::abs(*la) <= 90 && std::abs(*lo) <= 180) {
             s.lat = *la;
             s.lon = *lo;
         } else if (needsPosition) {
@@ -164,8 +161,8 @@ void loadStops(const Directory& dir, Feed& feed) {
         }
         const auto it = feed.stopById.find(parents[i]);
         if (it == feed.stopById.end()) {
-            spdlog::warn("[gtfs] stops.txt: stop {} names unknown parent_station {}, ignored",
-                         feed.stops[i].id, parents[i]);
+            spdlog::warn("[gtfs] stops.txt: stop {} names unknown parent_station {}, ignored", feed.stops[i].id,
+                         parents[i]);
             continue;
         }
         feed.stops[i].parent = it->second;
@@ -207,8 +204,7 @@ void loadRoutes(const Directory& dir, Feed& feed) {
     }
 }
 
-ServiceIdx serviceIndex(Feed& feed, std::unordered_map<std::string, ServiceIdx>& byId,
-                        std::string_view id) {
+ServiceIdx serviceIndex(Feed& feed, std::unordered_map<std::string, ServiceIdx>& byId, std::string_view id) {
     const auto [it, added] = byId.try_emplace(std::string(id), ServiceIdx(feed.serviceIds.size()));
     if (added) {
         feed.serviceIds.emplace_back(id);
@@ -217,8 +213,7 @@ ServiceIdx serviceIndex(Feed& feed, std::unordered_map<std::string, ServiceIdx>&
     return it->second;
 }
 
-void loadCalendar(const Directory& dir, Feed& feed,
-                  std::unordered_map<std::string, ServiceIdx>& services) {
+void loadCalendar(const Directory& dir, Feed& feed, std::unordered_map<std::string, ServiceIdx>& services) {
     std::string calendarContent;
     std::string datesContent;
     auto calendar = open(dir, "calendar.txt", false, calendarContent);
@@ -276,8 +271,7 @@ void loadCalendar(const Directory& dir, Feed& feed,
     }
 }
 
-void loadTrips(const Directory& dir, Feed& feed,
-               std::unordered_map<std::string, ServiceIdx>& services) {
+void loadTrips(const Directory& dir, Feed& feed, std::unordered_map<std::string, ServiceIdx>& services) {
     std::string content;
     auto t = open(dir, "trips.txt", true, content);
     const int route = t->required("route_id");
@@ -354,10 +348,9 @@ bool interpolate(std::span<RawStopTime> times) {
         const auto from = times[previous].departure->count();
         const auto to = times[i].arrival->count();
         for (std::size_t k = previous + 1; k < i; ++k) {
-            const auto t = from + static_cast<std::int32_t>(
-                                      static_cast<std::int64_t>(to - from) *
-                                      static_cast<std::int64_t>(k - previous) /
-                                      static_cast<std::int64_t>(gap));
+            const auto t = from + static_cast<std::int32_t>(static_cast<std::int64_t>(to - from) *
+                                                            static_cast<std::int64_t>(k - previous) /
+                                                            static_cast<std::int64_t>(gap));
             times[k].arrival = times[k].departure = Seconds(t);
         }
         previous = i;
@@ -422,8 +415,8 @@ void loadStopTimes(const Directory& dir, Feed& feed) {
         }
         const std::string_view h = (*t)[headsign];
         if (!h.empty()) {
-            const auto [it, added] = headsigns.try_emplace(
-                std::string(h), static_cast<std::uint32_t>(feed.stopHeadsigns.size()));
+            const auto [it, added] =
+                headsigns.try_emplace(std::string(h), static_cast<std::uint32_t>(feed.stopHeadsigns.size()));
             if (added) {
                 feed.stopHeadsigns.emplace_back(h);
             }
@@ -449,8 +442,7 @@ void loadStopTimes(const Directory& dir, Feed& feed) {
         Trip& current = feed.trips[tripNo];
         bool ordered = interpolate(times);
         for (std::size_t i = 1; ordered && i < times.size(); ++i) {
-            if (times[i].sequence == times[i - 1].sequence ||
-                *times[i].arrival < *times[i - 1].departure) {
+            if (times[i].sequence == times[i - 1].sequence || *times[i].arrival < *times[i - 1].departure) {
                 ordered = false;
             }
         }
@@ -564,8 +556,7 @@ void indexDepartures(Feed& feed) {
         std::sort(feed.departures.begin() + feed.departureOffsets[s],
                   feed.departures.begin() + feed.departureOffsets[s + 1],
                   [](const StopDeparture& x, const StopDeparture& y) {
-                      return x.departure != y.departure ? x.departure < y.departure
-                                                        : x.trip < y.trip;
+                      return x.departure != y.departure ? x.departure < y.departure : x.trip < y.trip;
                   });
     }
 }

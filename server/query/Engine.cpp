@@ -27,7 +27,7 @@ struct Candidate {
 struct Found {
     std::uint32_t candidate = 0;
     const gtfs::StopDeparture* departure = nullptr;
-    date::sys_days day{};  // its service day
+    date::sys_days day{};        // its service day
     std::int64_t timestamp = 0;  // Unix time, predicted where a prediction exists
     std::int64_t seconds = 0;    // the same in GTFS seconds of the service day
     std::uint64_t line = 0;      // lineKey of its trip
@@ -39,9 +39,7 @@ const std::string& favouriteId(const gtfs::Feed& feed, StopIdx stop) {
     return s.parent.valid() ? feed.stop(s.parent).id : s.id;
 }
 
-const std::string& routeName(const gtfs::Route& r) {
-    return r.shortName.empty() ? r.longName : r.shortName;
-}
+const std::string& routeName(const gtfs::Route& r) { return r.shortName.empty() ? r.longName : r.shortName; }
 
 // "Noon minus 12 h" of a local service day: the zero of its GTFS times, which
 // differs from midnight on the days the clocks change.
@@ -75,10 +73,10 @@ std::string runId(const std::string& tripId, date::sys_days day) {
     }
     const auto m = static_cast<unsigned>(ymd.month());
     const auto d = static_cast<unsigned>(ymd.day());
-    const char digits[8] = {static_cast<char>('0' + y / 1000),     static_cast<char>('0' + y / 100 % 10),
-                            static_cast<char>('0' + y / 10 % 10),  static_cast<char>('0' + y % 10),
-                            static_cast<char>('0' + m / 10),       static_cast<char>('0' + m % 10),
-                            static_cast<char>('0' + d / 10),       static_cast<char>('0' + d % 10)};
+    const char digits[8] = {static_cast<char>('0' + y / 1000),    static_cast<char>('0' + y / 100 % 10),
+                            static_cast<char>('0' + y / 10 % 10), static_cast<char>('0' + y % 10),
+                            static_cast<char>('0' + m / 10),      static_cast<char>('0' + m % 10),
+                            static_cast<char>('0' + d / 10),      static_cast<char>('0' + d % 10)};
     std::string out;
     out.reserve(tripId.size() + 9);
     out += tripId;
@@ -88,9 +86,7 @@ std::string runId(const std::string& tripId, date::sys_days day) {
 }
 
 // A (route, direction) pair as one number.
-std::uint64_t lineKey(const gtfs::Trip& t) {
-    return (static_cast<std::uint64_t>(t.route.value) << 1) | t.direction;
-}
+std::uint64_t lineKey(const gtfs::Trip& t) { return (static_cast<std::uint64_t>(t.route.value) << 1) | t.direction; }
 
 class Query {
 public:
@@ -121,13 +117,12 @@ private:
     void collectCandidates() {
         const double fetch = static_cast<double>(params_.fetchRadius);
         const double real = static_cast<double>(params_.realRadius);
-        city_.index.forEachWithin(feed_, params_.lat, params_.lon, std::max(fetch, real),
-                                  [&](StopIdx stop, double d) {
-                                      const bool fav = d <= fetch && favStops_.contains(favouriteId(feed_, stop));
-                                      if (d <= real || fav) {
-                                          candidates_.push_back({stop, city_.group[stop.get()], d, d, fav});
-                                      }
-                                  });
+        city_.index.forEachWithin(feed_, params_.lat, params_.lon, std::max(fetch, real), [&](StopIdx stop, double d) {
+            const bool fav = d <= fetch && favStops_.contains(favouriteId(feed_, stop));
+            if (d <= real || fav) {
+                candidates_.push_back({stop, city_.group[stop.get()], d, d, fav});
+            }
+        });
         std::unordered_map<std::uint32_t, double> groupDistance;
         groupDistance.reserve(candidates_.size());
         for (const auto& c : candidates_) {
@@ -142,8 +137,7 @@ private:
     }
 
     void collectDepartures() {
-        const date::local_days today =
-            date::floor<date::days>(city_.zone->to_local(now_));
+        const date::local_days today = date::floor<date::days>(city_.zone->to_local(now_));
         const TimePoint from = now_ - kPast;
         const TimePoint to = now_ + std::chrono::minutes(params_.minutes);
         // A late departure scheduled before the window may fall into it, an
@@ -163,16 +157,19 @@ private:
             const date::sys_days day{local.time_since_epoch()};
             for (std::uint32_t c = 0; c < candidates_.size(); ++c) {
                 const auto deps = feed_.departuresAt(candidates_[c].stop);
-                auto it = std::lower_bound(deps.begin(), deps.end(), lo,
-                                           [](const gtfs::StopDeparture& d, std::int64_t v) {
-                                               return d.departure.count() < v;
-                                           });
+                auto it = std::lower_bound(
+                    deps.begin(), deps.end(), lo,
+                    [](const gtfs::StopDeparture& d, std::int64_t v) { return d.departure.count() < v; });
                 for (; it != deps.end() && it->departure.count() <= hi; ++it) {
                     const gtfs::Trip& trip = feed_.trip(it->trip);
                     if (!feed_.calendar.active(trip.service, day)) {
                         continue;
                     }
-                    Found f{c, &*it, day, (zero + it->departure).time_since_epoch().count(), it->departure.count(),
+                    Found f{c,
+                            &*it,
+                            day,
+                            (zero + it->departure).time_since_epoch().count(),
+                            it->departure.count(),
                             lineKey(trip)};
                     if (!live(f, zero, from, to)) {
                         continue;
@@ -289,17 +286,12 @@ private:
         for (std::size_t i = 0; i < list.size(); ++i) {
             const Found& f = *list[i];
             switch (params_.favSortMode) {
-                case 1:
-                    up[i] = favouriteRoute(f);
-                    break;
-                case 2:
-                    up[i] = favouriteRoute(f) && firstOfLine.insert(f.line).second;
-                    break;
+                case 1: up[i] = favouriteRoute(f); break;
+                case 2: up[i] = favouriteRoute(f) && firstOfLine.insert(f.line).second; break;
                 case 4:
                     up[i] = favouriteRoute(f) && favStops_.contains(favouriteId(feed_, candidates_[f.candidate].stop));
                     break;
-                default:
-                    break;
+                default: break;
             }
         }
         std::vector<const Found*> promoted;
@@ -350,8 +342,7 @@ private:
         d.routeFavoriteId = route.id;
         d.routeUniqueId = route.id + "|" + std::to_string(trip.direction);
         d.routeFavorite = favRoutes_.contains(route.id);
-        d.routeType = routeTypeCode(route.type, route.shortName,
-                                    city_.nightPattern ? &*city_.nightPattern : nullptr);
+        d.routeType = routeTypeCode(route.type, route.shortName, city_.nightPattern ? &*city_.nightPattern : nullptr);
         d.tripHeadsign = headsignOf(feed_, *f.departure);
         d.tripId = trip.id;
         d.tripUniqueId = runId(trip.id, f.day);
@@ -398,8 +389,7 @@ void NearbyParams::clamp() {
     }
 }
 
-NearbyResult nearby(const Snapshot& snapshot, NearbyParams params, TimePoint now,
-                    const EngineOptions& options) {
+NearbyResult nearby(const Snapshot& snapshot, NearbyParams params, TimePoint now, const EngineOptions& options) {
     params.clamp();
     const City* best = nullptr;
     double bestDistance = 0;
@@ -481,8 +471,8 @@ TripResult tripDetails(const Snapshot& snapshot, std::string_view cityKey, std::
         const date::local_days local = date::floor<date::days>(city->zone->to_local(chosen->first + 12h));
         run = overlay->run(it->second, date::sys_days{local.time_since_epoch()});
         const gtfs::Route& rt = route;
-        r.warningText = overlay->warnings({feed->agencies[rt.agency.valid() ? rt.agency.get() : 0].id, rt.id,
-                                           rt.type, trip.id, trip.direction, "", ""},
+        r.warningText = overlay->warnings({feed->agencies[rt.agency.valid() ? rt.agency.get() : 0].id, rt.id, rt.type,
+                                           trip.id, trip.direction, "", ""},
                                           now);
     }
     for (std::size_t i = 0; i < times.size(); ++i) {

@@ -70,8 +70,7 @@ struct NearbyResult {
 };
 
 // Departures around a position at `now` (params are clamped first).
-NearbyResult nearby(const Snapshot& snapshot, NearbyParams params, TimePoint now,
-                    const EngineOptions& options = {});
+NearbyResult nearby(const Snapshot& snapshot, NearbyParams params, TimePoint now, const EngineOptions& options = {});
 
 struct TripStop {
     std::string stopId;

@@ -45,8 +45,7 @@ private:
 
     std::pair<std::int64_t, std::int64_t> cell(double lat, double lon) const;
     static std::uint64_t key(std::int64_t y, std::int64_t x) {
-        return (static_cast<std::uint64_t>(y + (1 << 20)) << 32) |
-               static_cast<std::uint64_t>(x + (1 << 20));
+        return (static_cast<std::uint64_t>(y + (1 << 20)) << 32) | static_cast<std::uint64_t>(x + (1 << 20));
     }
     std::vector<std::pair<std::uint64_t, gtfs::StopIdx>>::const_iterator lowerBound(std::uint64_t k) const;
 

@@ -359,8 +359,9 @@ std::vector<std::string> Overlay::warnings(const Subject& subject, TimePoint now
         const bool active = a.periods.empty() || std::any_of(a.periods.begin(), a.periods.end(), [t](const auto& p) {
                                 return p.first <= t && t <= p.second;
                             });
-        if (active && std::any_of(a.selectors.begin(), a.selectors.end(),
-                                  [&](const Selector& s) { return matches(s, subject); }) &&
+        if (active &&
+            std::any_of(a.selectors.begin(), a.selectors.end(),
+                        [&](const Selector& s) { return matches(s, subject); }) &&
             std::find(out.begin(), out.end(), a.text) == out.end()) {
             out.push_back(a.text);
         }
@@ -369,8 +370,8 @@ std::vector<std::string> Overlay::warnings(const Subject& subject, TimePoint now
 }
 
 std::shared_ptr<const Overlay> buildOverlay(std::shared_ptr<const gtfs::Feed> feed, const date::time_zone* zone,
-                                            std::span<const Input> inputs, TimePoint now,
-                                            std::chrono::seconds maxAge, BuildStats* stats) {
+                                            std::span<const Input> inputs, TimePoint now, std::chrono::seconds maxAge,
+                                            BuildStats* stats) {
     BuildStats local;
     BuildStats& s = stats != nullptr ? *stats : local;
     Builder builder(std::move(feed), zone, now, s);

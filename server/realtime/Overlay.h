@@ -70,8 +70,8 @@ struct Subject {
     int routeType = -1;
     std::string_view tripId;
     int directionId = -1;
-    std::string_view stopId;       // empty: the trip as a whole
-    std::string_view stationId;    // the stop's parent station, if any
+    std::string_view stopId;     // empty: the trip as a whole
+    std::string_view stationId;  // the stop's parent station, if any
 };
 
 // Live data laid over one city's timetable, built against one feed and never
@@ -127,8 +127,8 @@ inline constexpr std::int64_t kMaxShift = 6 * 3600;
 // (an overlay with no input expires at once). Never throws on bad content:
 // what cannot be matched is counted and left out.
 std::shared_ptr<const Overlay> buildOverlay(std::shared_ptr<const gtfs::Feed> feed, const date::time_zone* zone,
-                                            std::span<const Input> inputs, TimePoint now,
-                                            std::chrono::seconds maxAge, BuildStats* stats = nullptr);
+                                            std::span<const Input> inputs, TimePoint now, std::chrono::seconds maxAge,
+                                            BuildStats* stats = nullptr);
 
 // The zero of a local service day's GTFS times ("noon minus 12 h").
 TimePoint serviceDayZero(const date::time_zone* zone, date::local_days day);

@@ -108,8 +108,8 @@ Fetched fetchHttp(std::string url, const std::string& validator, std::chrono::se
 }  // namespace
 
 Fetched fetch(const std::string& location, const std::string& validator, std::chrono::seconds timeout) {
-    const bool http = location.size() > 7 && (location.compare(0, 7, "http://") == 0 ||
-                                              location.compare(0, 8, "https://") == 0);
+    const bool http =
+        location.size() > 7 && (location.compare(0, 7, "http://") == 0 || location.compare(0, 8, "https://") == 0);
     return http ? fetchHttp(location, validator, timeout) : fetchFile(location, validator);
 }
 
@@ -182,8 +182,8 @@ void Poller::poll(std::size_t i) {
         const auto retry = std::min<std::chrono::seconds>(
             options_.maxRetry, options_.firstRetry * (1LL << std::min(s.failuresInRow - 1, 16)));
         s.due = steady + retry;
-        spdlog::warn("realtime {} {}: {} (keeping the last good data; retry in {} s)", s.config.city,
-                     s.config.location, f.error, retry.count());
+        spdlog::warn("realtime {} {}: {} (keeping the last good data; retry in {} s)", s.config.city, s.config.location,
+                     f.error, retry.count());
         return;
     }
     s.failuresInRow = 0;

@@ -22,8 +22,8 @@ struct SourceConfig {
 
 struct PollerOptions {
     std::chrono::seconds interval{20};
-    std::chrono::seconds maxAge{300};  // older data is dropped, times fall back to the timetable
-    std::chrono::seconds timeout{10};  // per request
+    std::chrono::seconds maxAge{300};    // older data is dropped, times fall back to the timetable
+    std::chrono::seconds timeout{10};    // per request
     std::chrono::seconds firstRetry{5};  // after a failure; doubles up to maxRetry
     std::chrono::seconds maxRetry{300};
 };
@@ -42,7 +42,11 @@ struct SourceStatus {
     BuildStats build;                // the city's last overlay, all its sources together
 };
 
-enum class FetchOutcome { Fresh, NotModified, Failed };
+enum class FetchOutcome {
+    Fresh,
+    NotModified,
+    Failed
+};
 
 struct Fetched {
     FetchOutcome outcome = FetchOutcome::Failed;

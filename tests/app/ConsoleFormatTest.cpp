@@ -8,20 +8,24 @@ namespace {
 
 PlistMap item(const char* type, const char* line, const char* stop, const char* direction, const char* minutes,
               bool live = false, bool favRoute = false, bool favStop = false) {
-    return {{"type", type},         {"shortName", line},      {"name", stop},         {"tripHeadsign", direction},
-            {"departureMinutes", minutes}, {"departureGPS", live}, {"favRoute", favRoute}, {"favStop", favStop},
-            {"stopLat", 47.5},      {"departure", int64_t{1741935600}}};
+    return {{"type", type},
+            {"shortName", line},
+            {"name", stop},
+            {"tripHeadsign", direction},
+            {"departureMinutes", minutes},
+            {"departureGPS", live},
+            {"favRoute", favRoute},
+            {"favStop", favStop},
+            {"stopLat", 47.5},
+            {"departure", int64_t{1741935600}}};
 }
 
-} // namespace
+}  // namespace
 
 TEST(ConsoleFormat, TimeTextAsTheRowViewWritesIt) {
     const std::vector<std::tuple<const char*, bool, std::string>> cases{
-        {"!!", false, "MOST"},
-        {"!!", true, "MOST ●"},
-        {"3", false, "3 perc"},
-        {"12", true, "12 perc ●"},
-        {"", false, " perc"},
+        {"!!", false, "MOST"},     {"!!", true, "MOST ●"}, {"3", false, "3 perc"},
+        {"12", true, "12 perc ●"}, {"", false, " perc"},
     };
     for (const auto& [minutes, live, expected] : cases) {
         EXPECT_EQ(departureTimeText(item("BUS", "7", "S", "D", minutes, live)), expected) << minutes << " " << live;

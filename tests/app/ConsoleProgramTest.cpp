@@ -29,7 +29,6 @@ std::string readFile(const fs::path& path) {
 
 class ConsoleProgramTest : public velmo::test::LoopbackServiceTest {
 protected:
-
     // The program inherits this test's XDG folders and time zone.
     ProgramRun run(const std::string& arguments) {
         const fs::path out = folder_ / "out.txt";
@@ -43,7 +42,6 @@ protected:
         result.err = readFile(err);
         return result;
     }
-
 };
 
 std::string departure(const std::string& line, const std::string& minutes, bool live, bool favRoute) {
@@ -55,7 +53,7 @@ std::string departure(const std::string& line, const std::string& minutes, bool 
     return item.dump();
 }
 
-} // namespace
+}  // namespace
 
 TEST_F(ConsoleProgramTest, JsonLinesOfTheStopDatesItems) {
     nlohmann::json broken = velmo::test::sampleDeparture();
@@ -94,7 +92,7 @@ TEST_F(ConsoleProgramTest, EndingsAndTheirExitStatuses) {
         const char* name;
         std::string reply;
         int status;
-        std::string message; // on standard error
+        std::string message;  // on standard error
     };
     const std::vector<Case> cases{
         {"empty list", R"({"error":false,"stopDates":[]})", 0, ""},

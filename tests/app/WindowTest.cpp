@@ -29,10 +29,9 @@ namespace {
 
 class ViewControllerTest : public DisplayFixture {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         DisplayFixture::SetUp();
-        AppSettings settings; // first-run values
+        AppSettings settings;  // first-run values
         auto fake = std::make_unique<FakeDeparturesClient>();
         client_ = fake.get();
         controller_ = std::make_unique<ViewController>(std::move(fake));
@@ -43,8 +42,7 @@ protected:
     std::unique_ptr<ViewController> controller_;
 };
 
-TEST_F(ViewControllerTest, OneQueryAtLoadAndEveryDepartureShown)
-{
+TEST_F(ViewControllerTest, OneQueryAtLoadAndEveryDepartureShown) {
     ASSERT_EQ(client_->pending.size(), 1U);
     client_->answer(std::nullopt, departureList(25), departureList(3, 40));
     EXPECT_EQ(controller_->tarvoTableView->count(), 0) << "installed later, on the main loop";
@@ -56,16 +54,14 @@ TEST_F(ViewControllerTest, OneQueryAtLoadAndEveryDepartureShown)
     EXPECT_EQ(client_->pending.size(), 0U) << "no further query";
 }
 
-TEST_F(ViewControllerTest, FailuresLeaveTheListAsItWas)
-{
+TEST_F(ViewControllerTest, FailuresLeaveTheListAsItWas) {
     client_->answer("NOLOCATION", std::nullopt, std::nullopt);
     settle();
     EXPECT_EQ(controller_->tarvoTableView->count(), 0);
     EXPECT_EQ(controller_->tarvoTableView->reloadCount(), 0);
 }
 
-TEST_F(ViewControllerTest, NearbyListIsNeverShownAndObjectListsGiveOneRowPerMember)
-{
+TEST_F(ViewControllerTest, NearbyListIsNeverShownAndObjectListsGiveOneRowPerMember) {
     JSON::Dictionary members{{"a", departureJson(7)}, {"b", departureJson(8)}};
     client_->answer(std::nullopt, JSON(members), departureList(9, 60));
     settle();
@@ -75,8 +71,7 @@ TEST_F(ViewControllerTest, NearbyListIsNeverShownAndObjectListsGiveOneRowPerMemb
     EXPECT_EQ(controller_->itemsNearby().size(), 9U);
 }
 
-TEST_F(ViewControllerTest, MissingFirstListMemberGivesAnEmptyList)
-{
+TEST_F(ViewControllerTest, MissingFirstListMemberGivesAnEmptyList) {
     client_->answer(std::nullopt, JSON::null(), JSON::null());
     settle();
     EXPECT_EQ(controller_->tarvoTableView->count(), 0);
@@ -85,8 +80,7 @@ TEST_F(ViewControllerTest, MissingFirstListMemberGivesAnEmptyList)
 
 class SettingsViewControllerTest : public DisplayFixture {};
 
-TEST_F(SettingsViewControllerTest, CheckboxShowsAndStoresTheBetaFeed)
-{
+TEST_F(SettingsViewControllerTest, CheckboxShowsAndStoresTheBetaFeed) {
     UserDefaults defaults("velmomac");
     {
         SettingsViewController view(defaults);
@@ -96,7 +90,7 @@ TEST_F(SettingsViewControllerTest, CheckboxShowsAndStoresTheBetaFeed)
         view.allowBetaCheckbox->click();
         EXPECT_FALSE(defaults.objectForKey("SUFeedURL"));
         view.allowBetaCheckbox->setChecked(false);
-        view.allowBetaCheckboxClicked(); // already absent: stays absent
+        view.allowBetaCheckboxClicked();  // already absent: stays absent
         EXPECT_FALSE(defaults.objectForKey("SUFeedURL"));
     }
     defaults.setObject("SUFeedURL", "https://elsewhere.example/feed");
@@ -107,8 +101,7 @@ TEST_F(SettingsViewControllerTest, CheckboxShowsAndStoresTheBetaFeed)
 
 class PreferencesPageTest : public DisplayFixture {};
 
-TEST_F(PreferencesPageTest, ChoicesComeFromTheCatalogueAndStoreThroughIt)
-{
+TEST_F(PreferencesPageTest, ChoicesComeFromTheCatalogueAndStoreThroughIt) {
     AppSettings settings;
     PreferencesPage page;
     QComboBox* minutes = page.choiceBox("settingMinutes");
@@ -127,8 +120,7 @@ TEST_F(PreferencesPageTest, ChoicesComeFromTheCatalogueAndStoreThroughIt)
     EXPECT_EQ(settings.get("settingFavStopRadius"), PlistValue(-1.0F));
 }
 
-TEST_F(PreferencesPageTest, FavouritesCanBeRemovedOneByOne)
-{
+TEST_F(PreferencesPageTest, FavouritesCanBeRemovedOneByOne) {
     AppSettings settings;
     settings.setStringList("settingFavStopList", "S1", "Astoria");
     settings.setStringList("settingFavStopList", "S2", "Blaha Lujza tér");
@@ -141,8 +133,7 @@ TEST_F(PreferencesPageTest, FavouritesCanBeRemovedOneByOne)
     EXPECT_TRUE(settings.getStringList("settingFavStopList", "S2"));
 }
 
-TEST_F(PreferencesPageTest, FixedPositionIsCheckedBeforeItIsStored)
-{
+TEST_F(PreferencesPageTest, FixedPositionIsCheckedBeforeItIsStored) {
     AppSettings settings;
     PreferencesPage page;
     UserDefaults shared(AppSettings::kAppGroup);
@@ -159,8 +150,7 @@ TEST_F(PreferencesPageTest, FixedPositionIsCheckedBeforeItIsStored)
     EXPECT_TRUE(page.locationMessage->text().isEmpty());
 }
 
-TEST_F(PreferencesPageTest, ServerChoiceAndProductionAddress)
-{
+TEST_F(PreferencesPageTest, ServerChoiceAndProductionAddress) {
     AppSettings settings;
     {
         std::ofstream conf(serverConfigPath());
@@ -182,8 +172,7 @@ TEST_F(PreferencesPageTest, ServerChoiceAndProductionAddress)
 
 class MainWindowTest : public DisplayFixture {};
 
-TEST_F(MainWindowTest, NewerVersionShowsOneLineWithItsLink)
-{
+TEST_F(MainWindowTest, NewerVersionShowsOneLineWithItsLink) {
     AppSettings settings;
     UserDefaults defaults("velmomac");
     MainWindow window(std::make_unique<FakeDeparturesClient>(), defaults);
@@ -194,8 +183,7 @@ TEST_F(MainWindowTest, NewerVersionShowsOneLineWithItsLink)
     EXPECT_TRUE(window.updateLine()->text().contains("href=\"https://velmomac.example/dl\""));
 }
 
-TEST(AppDelegateTest, LastWindowClosedQuitsAndCloudNoticeIsOneLine)
-{
+TEST(AppDelegateTest, LastWindowClosedQuitsAndCloudNoticeIsOneLine) {
     QApplication::setQuitOnLastWindowClosed(false);
     AppDelegate delegate(*qApp);
     EXPECT_TRUE(QApplication::quitOnLastWindowClosed());
@@ -204,5 +192,5 @@ TEST(AppDelegateTest, LastWindowClosedQuitsAndCloudNoticeIsOneLine)
     EXPECT_EQ(out.str(), "change\n");
 }
 
-} // namespace
-} // namespace velmo::test
+}  // namespace
+}  // namespace velmo::test

@@ -26,8 +26,8 @@ protected:
         dir_ = tmpl;
         const auto feed = velmo::test::smallFeed();
         fs::create_directories(dir_ / "feed");
-        for (const char* name : {"agency.txt", "stops.txt", "routes.txt", "calendar.txt", "trips.txt",
-                                 "stop_times.txt"}) {
+        for (const char* name :
+             {"agency.txt", "stops.txt", "routes.txt", "calendar.txt", "trips.txt", "stop_times.txt"}) {
             std::ofstream(dir_ / "feed" / name) << *feed.read(name);
         }
     }
@@ -101,9 +101,9 @@ TEST_F(TarvodTest, ServesWithGeneratedCertificateAndStopsOnSigterm) {
             client.set_ca_cert_path(cert.c_str());
             client.enable_server_certificate_verification(true);
             auto reply = client.Post("/v2/nearby/", {{"X-APILEVEL", "2"}},
-                              R"({"method":"TRIPSFORLOCATION","lat":47.497,"lon":19.054,"fetchRadius":300,)"
-                              R"("realRadius":300,"favRoutes":[],"favStops":[],"favSortMode":3,"minutes":30})",
-                              "application/json");
+                                     R"({"method":"TRIPSFORLOCATION","lat":47.497,"lon":19.054,"fetchRadius":300,)"
+                                     R"("realRadius":300,"favRoutes":[],"favStops":[],"favSortMode":3,"minutes":30})",
+                                     "application/json");
             if (reply) {
                 res = *reply;
             }

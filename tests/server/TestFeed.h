@@ -38,9 +38,7 @@ inline gtfs::MemoryDirectory smallFeed() {
     return d;
 }
 
-inline std::shared_ptr<const gtfs::Feed> load(const gtfs::MemoryDirectory& d) {
-    return gtfs::loadFeed(d);
-}
+inline std::shared_ptr<const gtfs::Feed> load(const gtfs::MemoryDirectory& d) { return gtfs::loadFeed(d); }
 
 }  // namespace velmo::test
 
@@ -53,8 +51,7 @@ struct FeedBuilder {
     std::string stops = "stop_id,stop_name,stop_lat,stop_lon,location_type,parent_station\n";
     std::string routes = "route_id,route_short_name,route_long_name,route_type\n";
     std::string trips = "route_id,service_id,trip_id,trip_headsign,direction_id\n";
-    std::string stopTimes =
-        "trip_id,arrival_time,departure_time,stop_id,stop_sequence,stop_headsign,pickup_type\n";
+    std::string stopTimes = "trip_id,arrival_time,departure_time,stop_id,stop_sequence,stop_headsign,pickup_type\n";
     std::string calendar =
         "service_id,monday,tuesday,wednesday,thursday,friday,saturday,sunday,start_date,end_date\n"
         "ALL,1,1,1,1,1,1,1,20250101,20251231\n";
@@ -80,8 +77,7 @@ struct FeedBuilder {
         return *this;
     }
     FeedBuilder& trip(const std::string& id, const std::string& route, const std::vector<Call>& calls,
-                      int direction = 0, const std::string& headsign = "",
-                      const std::string& service = "ALL") {
+                      int direction = 0, const std::string& headsign = "", const std::string& service = "ALL") {
         trips += route + "," + service + "," + id + "," + headsign + "," + std::to_string(direction) + "\n";
         int seq = 1;
         for (const auto& c : calls) {
@@ -93,8 +89,8 @@ struct FeedBuilder {
 
     gtfs::MemoryDirectory directory() const {
         gtfs::MemoryDirectory d;
-        d.put("agency.txt", "agency_name,agency_url,agency_timezone\nTeszt Közlekedés,https://teszt.example," +
-                                timezone + "\n");
+        d.put("agency.txt",
+              "agency_name,agency_url,agency_timezone\nTeszt Közlekedés,https://teszt.example," + timezone + "\n");
         d.put("stops.txt", stops);
         d.put("routes.txt", routes);
         d.put("trips.txt", trips);

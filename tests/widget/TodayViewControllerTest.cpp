@@ -21,18 +21,16 @@ namespace {
 
 class TodayViewControllerTest : public DisplayFixture {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         DisplayFixture::SetUp();
-        settings_ = std::make_unique<AppSettings>(); // first-run values: all nearby stops
+        settings_ = std::make_unique<AppSettings>();  // first-run values: all nearby stops
         auto fake = std::make_unique<FakeDeparturesClient>();
         client_ = fake.get();
         controller_ = std::make_unique<TodayViewController>(std::move(fake));
         controller_->setClock([] { return QTime(14, 7); });
     }
 
-    std::vector<std::string> lines() const
-    {
+    std::vector<std::string> lines() const {
         std::vector<std::string> shown;
         for (int row = 0; row < controller_->tarvoTableView->count(); ++row)
             shown.push_back(controller_->tarvoTableView->rowView(row)->tarvoLineLabel->text().toStdString());
@@ -44,8 +42,7 @@ protected:
     std::unique_ptr<TodayViewController> controller_;
 };
 
-TEST_F(TodayViewControllerTest, ShowsSixRowsAndStoresAllTen)
-{
+TEST_F(TodayViewControllerTest, ShowsSixRowsAndStoresAllTen) {
     controller_->viewWillAppear();
     ASSERT_EQ(client_->pending.size(), 1U);
     EXPECT_FALSE(client_->skipNearby.at(0));
@@ -60,8 +57,7 @@ TEST_F(TodayViewControllerTest, ShowsSixRowsAndStoresAllTen)
     EXPECT_EQ(controller_->updatedLabel->text(), "Frissítve 14:07");
 }
 
-TEST_F(TodayViewControllerTest, ReplyAfterDisappearingChangesNothing)
-{
+TEST_F(TodayViewControllerTest, ReplyAfterDisappearingChangesNothing) {
     controller_->viewWillAppear();
     client_->answer(std::nullopt, departureList(2), departureList(1));
     const int reloads = controller_->tarvoTableView->reloadCount();
@@ -76,8 +72,7 @@ TEST_F(TodayViewControllerTest, ReplyAfterDisappearingChangesNothing)
     EXPECT_EQ(settings_->get("previousReply1")->ifList()->size(), 2U);
 }
 
-TEST_F(TodayViewControllerTest, ErrorReplyGivesOneErrorRow)
-{
+TEST_F(TodayViewControllerTest, ErrorReplyGivesOneErrorRow) {
     controller_->viewWillAppear();
     client_->answer(std::nullopt, departureList(4), departureList(1));
     controller_->viewWillAppear();
@@ -89,8 +84,7 @@ TEST_F(TodayViewControllerTest, ErrorReplyGivesOneErrorRow)
     EXPECT_EQ(controller_->items().at(0), (PlistMap{{"error", "NOLOCATIONACCESS"}}));
 }
 
-TEST_F(TodayViewControllerTest, SettingChoosesTheList)
-{
+TEST_F(TodayViewControllerTest, SettingChoosesTheList) {
     struct Case {
         int64_t choice;
         std::optional<JSON> second;
@@ -99,7 +93,7 @@ TEST_F(TodayViewControllerTest, SettingChoosesTheList)
     const std::vector<Case> cases{
         {1, departureList(8, 20), {"L0", "L1"}},
         {2, departureList(3, 20), {"L20", "L21", "L22"}},
-        {2, JSON::null(), {}}, // reply without "stopDatesNearby": empty table
+        {2, JSON::null(), {}},  // reply without "stopDatesNearby": empty table
     };
     for (const Case& c : cases) {
         settings_->set("settingTodayStops", c.choice);
@@ -109,8 +103,7 @@ TEST_F(TodayViewControllerTest, SettingChoosesTheList)
     }
 }
 
-TEST_F(TodayViewControllerTest, ReplyWithoutListsKeepsTheRows)
-{
+TEST_F(TodayViewControllerTest, ReplyWithoutListsKeepsTheRows) {
     controller_->viewWillAppear();
     client_->answer(std::nullopt, departureList(3), departureList(1));
     const int reloads = controller_->tarvoTableView->reloadCount();
@@ -120,8 +113,7 @@ TEST_F(TodayViewControllerTest, ReplyWithoutListsKeepsTheRows)
     EXPECT_EQ(controller_->tarvoTableView->reloadCount(), reloads);
 }
 
-TEST_F(TodayViewControllerTest, ReplyFromAnotherThreadIsAppliedOnTheMainThread)
-{
+TEST_F(TodayViewControllerTest, ReplyFromAnotherThreadIsAppliedOnTheMainThread) {
     controller_->viewWillAppear();
     std::thread worker([this] { client_->answer(std::nullopt, departureList(2), departureList(1)); });
     // The worker waits for the main thread; serve it until it is done.
@@ -131,16 +123,14 @@ TEST_F(TodayViewControllerTest, ReplyFromAnotherThreadIsAppliedOnTheMainThread)
     EXPECT_EQ(lines(), (std::vector<std::string>{"L0", "L1"}));
 }
 
-TEST_F(TodayViewControllerTest, PreferredHeightIsFixed)
-{
+TEST_F(TodayViewControllerTest, PreferredHeightIsFixed) {
     EXPECT_EQ(controller_->sizeHint().height(), 492);
     controller_->viewWillAppear();
     client_->answer(std::nullopt, departureList(1), departureList(1));
     EXPECT_EQ(controller_->sizeHint().height(), 492);
 }
 
-TEST_F(TodayViewControllerTest, ShowingAndHidingAreAppearingAndDisappearing)
-{
+TEST_F(TodayViewControllerTest, ShowingAndHidingAreAppearingAndDisappearing) {
     controller_->show();
     EXPECT_EQ(client_->pending.size(), 1U);
     controller_->hide();
@@ -153,8 +143,7 @@ TEST_F(TodayViewControllerTest, ShowingAndHidingAreAppearingAndDisappearing)
 
 class TrayControllerTest : public DisplayFixture {};
 
-TEST_F(TrayControllerTest, WithoutATrayThePopupIsAWindowShownAtStart)
-{
+TEST_F(TrayControllerTest, WithoutATrayThePopupIsAWindowShownAtStart) {
     AppSettings settings;
     auto fake = std::make_unique<FakeDeparturesClient>();
     FakeDeparturesClient* client = fake.get();
@@ -181,5 +170,5 @@ TEST_F(TrayControllerTest, WithoutATrayThePopupIsAWindowShownAtStart)
     EXPECT_EQ(entries, (QStringList{"velmomac megnyitása", "Induló járatok", "Kilépés"}));
 }
 
-} // namespace
-} // namespace velmo::test
+}  // namespace
+}  // namespace velmo::test

@@ -12,23 +12,20 @@ namespace velmo::synth {
 
 namespace {
 
-constexpr double kSpacing = 350.0;      // metres between parallel streets
-constexpr double kJitter = 35.0;        // stops are not exactly on the corner
-constexpr double kRiverWidth = 250.0;   // the river runs between columns 1 and 2
+constexpr double kSpacing = 350.0;     // metres between parallel streets
+constexpr double kJitter = 35.0;       // stops are not exactly on the corner
+constexpr double kRiverWidth = 250.0;  // the river runs between columns 1 and 2
 constexpr int kWestBank = 1;
 constexpr int kEastBank = 2;
 
-int floorMod(int value, int divisor)
-{
-    return ((value % divisor) + divisor) % divisor;
-}
+int floorMod(int value, int divisor) { return ((value % divisor) + divisor) % divisor; }
 
 struct Node {
     int c = 0;
     int r = 0;
     Point at;
-    int reasons = 0;      // how many kinds of interchange meet here
-    int platforms = 1;    // boarding stops here once allocated
+    int reasons = 0;    // how many kinds of interchange meet here
+    int platforms = 1;  // boarding stops here once allocated
     bool stopped = false;
     int firstStop = -1;
     // What the naming needs to know.
@@ -49,8 +46,7 @@ constexpr Direction kDiagonals[] = {{1, 1}, {1, -1}, {-1, 1}, {-1, -1}};
 
 class Grid {
 public:
-    explicit Grid(int half) : half_(half), side_(2 * half + 1), nodes_(static_cast<std::size_t>(side_ * side_))
-    {
+    explicit Grid(int half) : half_(half), side_(2 * half + 1), nodes_(static_cast<std::size_t>(side_ * side_)) {
         for (int c = -half; c <= half; ++c)
             for (int r = -half; r <= half; ++r) {
                 Node& node = nodes_[static_cast<std::size_t>(index(c, r))];
@@ -60,8 +56,7 @@ public:
     }
 
     int half() const { return half_; }
-    int index(int c, int r) const
-    {
+    int index(int c, int r) const {
         if (c < -half_ || c > half_ || r < -half_ || r > half_)
             return -1;
         return (c + half_) * side_ + (r + half_);
@@ -71,8 +66,7 @@ public:
 
     // Stopped nodes along a straight walk from (c, r), at steps k in [from, to]
     // where k is a multiple of `every`.
-    std::vector<int> walk(int c, int r, Direction d, int from, int to, int every) const
-    {
+    std::vector<int> walk(int c, int r, Direction d, int from, int to, int every) const {
         std::vector<int> result;
         for (int k = from; k <= to; ++k) {
             if (floorMod(k, every) != 0)
@@ -93,34 +87,30 @@ private:
 struct Draft {
     Mode mode;
     std::vector<int> nodes;
-    int variant = 0;   // a second ferry, a trolley with exact times, ...
+    int variant = 0;  // a second ferry, a trolley with exact times, ...
 };
 
-double distance(Point a, Point b)
-{
-    return std::hypot(a.x - b.x, a.y - b.y);
-}
+double distance(Point a, Point b) { return std::hypot(a.x - b.x, a.y - b.y); }
 
 struct ModeLook {
     const char* idPrefix;
     int routeType;
     const char* color;
     const char* textColor;
-    double speed;      // metres per second between stops
-    int dwell;         // seconds at each stop
-    double detour;     // street distance over straight distance
+    double speed;   // metres per second between stops
+    int dwell;      // seconds at each stop
+    double detour;  // street distance over straight distance
 };
 
-ModeLook look(Mode mode)
-{
+ModeLook look(Mode mode) {
     switch (mode) {
-    case Mode::Subway: return {"ME", 1, "", "FFFFFF", 11.0, 30, 1.0};
-    case Mode::Rail: return {"HE", 2, "3F8F3A", "FFFFFF", 15.0, 45, 1.0};
-    case Mode::Tram: return {"VI", 0, "F2C200", "000000", 5.0, 20, 1.05};
-    case Mode::Trolleybus: return {"TR", 11, "C7322B", "FFFFFF", 5.2, 20, 1.05};
-    case Mode::Bus: return {"BU", 3, "1F6FB2", "FFFFFF", 5.5, 20, 1.05};
-    case Mode::NightBus: return {"EJ", 3, "2B2B2B", "FFFFFF", 7.5, 15, 1.05};
-    case Mode::Ferry: return {"HA", 4, "2E8FB8", "FFFFFF", 4.0, 60, 1.1};
+        case Mode::Subway: return {"ME", 1, "", "FFFFFF", 11.0, 30, 1.0};
+        case Mode::Rail: return {"HE", 2, "3F8F3A", "FFFFFF", 15.0, 45, 1.0};
+        case Mode::Tram: return {"VI", 0, "F2C200", "000000", 5.0, 20, 1.05};
+        case Mode::Trolleybus: return {"TR", 11, "C7322B", "FFFFFF", 5.2, 20, 1.05};
+        case Mode::Bus: return {"BU", 3, "1F6FB2", "FFFFFF", 5.5, 20, 1.05};
+        case Mode::NightBus: return {"EJ", 3, "2B2B2B", "FFFFFF", 7.5, 15, 1.05};
+        case Mode::Ferry: return {"HA", 4, "2E8FB8", "FFFFFF", 4.0, 60, 1.1};
     }
     throw std::logic_error("unknown mode");
 }
@@ -129,15 +119,13 @@ ModeLook look(Mode mode)
 // then carries on past the range when a big city needs more.
 class NumberPool {
 public:
-    NumberPool(int from, int to, Random& random) : next_(to + 1)
-    {
+    NumberPool(int from, int to, Random& random) : next_(to + 1) {
         for (int n = from; n <= to; ++n)
             numbers_.push_back(n);
         for (std::size_t i = numbers_.size() - 1; i > 0; --i)
             std::swap(numbers_[i], numbers_[random.below(static_cast<std::uint32_t>(i + 1))]);
     }
-    int take()
-    {
+    int take() {
         if (taken_ < numbers_.size())
             return numbers_[taken_++];
         return next_++;
@@ -149,41 +137,38 @@ private:
     int next_;
 };
 
-Headways headwaysFor(Mode mode, Random& random)
-{
+Headways headwaysFor(Mode mode, Random& random) {
     Headways h;
     switch (mode) {
-    case Mode::Subway:
-        h = {random.between(3, 4), random.between(5, 7), random.between(10, 12), 4 * 60 + 30, 23 * 60 + 50};
-        break;
-    case Mode::Rail: {
-        constexpr int kPeak[] = {15, 20};
-        constexpr int kDay[] = {20, 30};
-        constexpr int kEvening[] = {30, 60};
-        h = {kPeak[random.below(2)], kDay[random.below(2)], kEvening[random.below(2)], 4 * 60, 23 * 60 + 30};
-        break;
-    }
-    case Mode::Tram:
-        h = {random.between(5, 8), random.between(8, 12), random.between(15, 20), 4 * 60 + 30 + random.between(0, 20),
-             23 * 60 + 30 + random.between(0, 60)};
-        break;
-    case Mode::Trolleybus:
-        h = {random.between(5, 9), random.between(10, 15), random.between(15, 25), 5 * 60,
-             23 * 60 + random.between(0, 30)};
-        break;
-    case Mode::Bus:
-        h = {random.between(6, 10), random.between(10, 15), random.between(20, 30),
-             4 * 60 + 45 + random.between(0, 30), 22 * 60 + 30 + random.between(0, 60)};
-        break;
-    case Mode::NightBus: {
-        constexpr int kNight[] = {30, 40, 45, 60};
-        const int every = kNight[random.below(4)];
-        h = {every, every, every, 23 * 60 + random.between(0, 30), 28 * 60 + random.between(0, 30)};
-        break;
-    }
-    case Mode::Ferry:
-        h = {30, 60, 60, 7 * 60, 20 * 60 + 30};
-        break;
+        case Mode::Subway:
+            h = {random.between(3, 4), random.between(5, 7), random.between(10, 12), 4 * 60 + 30, 23 * 60 + 50};
+            break;
+        case Mode::Rail: {
+            constexpr int kPeak[] = {15, 20};
+            constexpr int kDay[] = {20, 30};
+            constexpr int kEvening[] = {30, 60};
+            h = {kPeak[random.below(2)], kDay[random.below(2)], kEvening[random.below(2)], 4 * 60, 23 * 60 + 30};
+            break;
+        }
+        case Mode::Tram:
+            h = {random.between(5, 8), random.between(8, 12), random.between(15, 20),
+                 4 * 60 + 30 + random.between(0, 20), 23 * 60 + 30 + random.between(0, 60)};
+            break;
+        case Mode::Trolleybus:
+            h = {random.between(5, 9), random.between(10, 15), random.between(15, 25), 5 * 60,
+                 23 * 60 + random.between(0, 30)};
+            break;
+        case Mode::Bus:
+            h = {random.between(6, 10), random.between(10, 15), random.between(20, 30),
+                 4 * 60 + 45 + random.between(0, 30), 22 * 60 + 30 + random.between(0, 60)};
+            break;
+        case Mode::NightBus: {
+            constexpr int kNight[] = {30, 40, 45, 60};
+            const int every = kNight[random.below(4)];
+            h = {every, every, every, 23 * 60 + random.between(0, 30), 28 * 60 + random.between(0, 30)};
+            break;
+        }
+        case Mode::Ferry: h = {30, 60, 60, 7 * 60, 20 * 60 + 30}; break;
     }
     return h;
 }
@@ -195,11 +180,10 @@ struct Kind {
     const char* word;
     int weight;
 };
-constexpr Kind kOrdinaryKinds[] = {{"utca", 38}, {"út", 12}, {"tér", 10}, {"sor", 12},
+constexpr Kind kOrdinaryKinds[] = {{"utca", 38}, {"út", 12},  {"tér", 10},    {"sor", 12},
                                    {"köz", 9},   {"park", 9}, {"megálló", 10}};
 
-const char* ordinaryKind(Random& random)
-{
+const char* ordinaryKind(Random& random) {
     int roll = static_cast<int>(random.below(100));
     for (const Kind& kind : kOrdinaryKinds) {
         if (roll < kind.weight)
@@ -209,10 +193,9 @@ const char* ordinaryKind(Random& random)
     return "utca";
 }
 
-} // namespace
+}  // namespace
 
-City buildCity(const Options& options)
-{
+City buildCity(const Options& options) {
     if (auto problem = checkOptions(options))
         throw std::invalid_argument(*problem);
 
@@ -224,8 +207,7 @@ City buildCity(const Options& options)
 
     // Where the nodes lie: a jittered grid, the east bank shifted by the river.
     for (Node& node : grid.nodes()) {
-        node.at.x = node.c * kSpacing + (node.c >= kEastBank ? kRiverWidth : 0.0)
-                    + (random.unit() * 2 - 1) * kJitter;
+        node.at.x = node.c * kSpacing + (node.c >= kEastBank ? kRiverWidth : 0.0) + (random.unit() * 2 - 1) * kJitter;
         node.at.y = node.r * kSpacing + (random.unit() * 2 - 1) * kJitter;
         const double d = std::hypot(node.c, node.r);
         node.ring = std::fabs(d - radius / 2) < 0.5;
@@ -343,8 +325,9 @@ City buildCity(const Options& options)
     std::vector<Street> sideStreets;
     for (int offset = -half; offset <= half; ++offset)
         for (bool row : {true, false}) {
-            Street street{offset, row,
-                          row ? grid.walk(0, offset, {1, 0}, -half, half, 1) : grid.walk(offset, 0, {0, 1}, -half, half, 1)};
+            Street street{
+                offset, row,
+                row ? grid.walk(0, offset, {1, 0}, -half, half, 1) : grid.walk(offset, 0, {0, 1}, -half, half, 1)};
             if (street.stops.size() < 2)
                 continue;
             (floorMod(offset, 4) == 0 ? mainStreets : sideStreets).push_back(std::move(street));
@@ -357,12 +340,13 @@ City buildCity(const Options& options)
         std::size_t start = 0;
         const std::size_t lastIndex = stops.size() - 1;
         while (start < lastIndex) {
-            std::size_t end = std::min(lastIndex, start + static_cast<std::size_t>(random.between(shortest, longest)) - 1);
+            std::size_t end =
+                std::min(lastIndex, start + static_cast<std::size_t>(random.between(shortest, longest)) - 1);
             if (lastIndex - end < static_cast<std::size_t>(shortest / 2))
-                end = lastIndex;   // no stub of a line at the edge
+                end = lastIndex;  // no stub of a line at the edge
             result.emplace_back(stops.begin() + static_cast<std::ptrdiff_t>(start),
                                 stops.begin() + static_cast<std::ptrdiff_t>(end) + 1);
-            start = end;   // the next piece starts where this one ends, so lines meet
+            start = end;  // the next piece starts where this one ends, so lines meet
         }
         return result;
     };
@@ -380,21 +364,21 @@ City buildCity(const Options& options)
         }
         const auto& stops = mainStreets[s].stops;
         switch (mode) {
-        case Mode::Tram:
-            for (auto& piece : pieces(stops, 20, 40)) {
-                grid.node(piece.front()).tramTerminus = true;
-                grid.node(piece.back()).tramTerminus = true;
-                addDraft(Mode::Tram, std::move(piece));
-            }
-            break;
-        case Mode::Trolleybus:
-            for (auto& piece : pieces(stops, 14, 22))
-                addDraft(Mode::Trolleybus, std::move(piece), trolleyLines++ % 2);
-            break;
-        default:
-            for (auto& piece : pieces(stops, 10, 22))
-                addDraft(Mode::Bus, std::move(piece));
-            break;
+            case Mode::Tram:
+                for (auto& piece : pieces(stops, 20, 40)) {
+                    grid.node(piece.front()).tramTerminus = true;
+                    grid.node(piece.back()).tramTerminus = true;
+                    addDraft(Mode::Tram, std::move(piece));
+                }
+                break;
+            case Mode::Trolleybus:
+                for (auto& piece : pieces(stops, 14, 22))
+                    addDraft(Mode::Trolleybus, std::move(piece), trolleyLines++ % 2);
+                break;
+            default:
+                for (auto& piece : pieces(stops, 10, 22))
+                    addDraft(Mode::Bus, std::move(piece));
+                break;
         }
     }
     for (const Street& street : sideStreets)
@@ -466,8 +450,8 @@ City buildCity(const Options& options)
             for (int p = 0; p < node.platforms; ++p) {
                 const Point offset = kPlatformOffsets[p % 4];
                 std::snprintf(id, sizeof id, "S%05d", static_cast<int>(city.stops.size()) + 1);
-                city.stops.push_back({id, name, {node.at.x + offset.x, node.at.y + offset.y}, station,
-                                      std::to_string(p + 1)});
+                city.stops.push_back(
+                    {id, name, {node.at.x + offset.x, node.at.y + offset.y}, station, std::to_string(p + 1)});
             }
         } else {
             char id[16];
@@ -477,8 +461,9 @@ City buildCity(const Options& options)
     }
 
     // Lines: route names, stops per direction, running times and timetables.
-    std::stable_sort(drafts.begin(), drafts.end(),
-                     [](const Draft& a, const Draft& b) { return static_cast<int>(a.mode) < static_cast<int>(b.mode); });
+    std::stable_sort(drafts.begin(), drafts.end(), [](const Draft& a, const Draft& b) {
+        return static_cast<int>(a.mode) < static_cast<int>(b.mode);
+    });
     Random lineRandom(Random::derive(options.seed, 4));
     NumberPool tramNumbers(1, 69, lineRandom);
     NumberPool trolleyNumbers(70, 89, lineRandom);
@@ -497,31 +482,31 @@ City buildCity(const Options& options)
         line.textColor = style.textColor;
         line.seed = Random::derive(options.seed, 1000 + d);
         switch (draft.mode) {
-        case Mode::Subway:
-            line.shortName = "M" + std::to_string(++subwayNumber);
-            line.color = kSubwayColors[(subwayNumber - 1) % 4];
-            line.textColor = subwayNumber == 1 ? "000000" : "FFFFFF";
-            line.frequencies = FrequencyUse::Inexact;
-            break;
-        case Mode::Rail: line.shortName = "S" + std::to_string(++railNumber); break;
-        case Mode::Tram: line.shortName = std::to_string(tramNumbers.take()); break;
-        case Mode::Trolleybus:
-            line.shortName = std::to_string(trolleyNumbers.take());
-            if (draft.variant == 1)
-                line.frequencies = FrequencyUse::Exact;
-            break;
-        case Mode::Bus: {
-            line.shortName = std::to_string(busNumbers.take());
-            if (lineRandom.chance(0.08))
-                line.shortName += 'E';   // express variant
-            break;
-        }
-        case Mode::NightBus:
-            line.shortName = std::to_string(nightNumbers.take());
-            // Half the night lines carry the extended type, half only their 9xx number.
-            line.routeType = draft.variant == 0 ? 705 : 3;
-            break;
-        case Mode::Ferry: line.shortName = "D" + std::to_string(++ferryNumber); break;
+            case Mode::Subway:
+                line.shortName = "M" + std::to_string(++subwayNumber);
+                line.color = kSubwayColors[(subwayNumber - 1) % 4];
+                line.textColor = subwayNumber == 1 ? "000000" : "FFFFFF";
+                line.frequencies = FrequencyUse::Inexact;
+                break;
+            case Mode::Rail: line.shortName = "S" + std::to_string(++railNumber); break;
+            case Mode::Tram: line.shortName = std::to_string(tramNumbers.take()); break;
+            case Mode::Trolleybus:
+                line.shortName = std::to_string(trolleyNumbers.take());
+                if (draft.variant == 1)
+                    line.frequencies = FrequencyUse::Exact;
+                break;
+            case Mode::Bus: {
+                line.shortName = std::to_string(busNumbers.take());
+                if (lineRandom.chance(0.08))
+                    line.shortName += 'E';  // express variant
+                break;
+            }
+            case Mode::NightBus:
+                line.shortName = std::to_string(nightNumbers.take());
+                // Half the night lines carry the extended type, half only their 9xx number.
+                line.routeType = draft.variant == 0 ? 705 : 3;
+                break;
+            case Mode::Ferry: line.shortName = "D" + std::to_string(++ferryNumber); break;
         }
         line.id = std::string(style.idPrefix) + "-" + line.shortName;
 
@@ -533,14 +518,13 @@ City buildCity(const Options& options)
             double seconds = 0;
             for (std::size_t k = 0; k < nodes.size(); ++k) {
                 const Node& node = grid.node(nodes[k]);
-                const int stop = node.firstStop
-                                 + static_cast<int>((lineIndex + static_cast<std::size_t>(dir))
-                                                    % static_cast<std::size_t>(node.platforms));
+                const int stop = node.firstStop + static_cast<int>((lineIndex + static_cast<std::size_t>(dir)) %
+                                                                   static_cast<std::size_t>(node.platforms));
                 if (k > 0) {
                     const Point previous = city.stops[static_cast<std::size_t>(line.stops[dir].back())].at;
-                    seconds += distance(previous, city.stops[static_cast<std::size_t>(stop)].at) * style.detour
-                                   / style.speed
-                               + style.dwell;
+                    seconds +=
+                        distance(previous, city.stops[static_cast<std::size_t>(stop)].at) * style.detour / style.speed +
+                        style.dwell;
                 }
                 line.stops[dir].push_back(stop);
                 line.runSeconds[dir].push_back(static_cast<int>(std::lround(seconds)));
@@ -559,4 +543,4 @@ City buildCity(const Options& options)
     return city;
 }
 
-} // namespace velmo::synth
+}  // namespace velmo::synth

@@ -9,7 +9,15 @@
 
 namespace velmo::synth {
 
-enum class Mode { Subway, Rail, Tram, Trolleybus, Bus, NightBus, Ferry };
+enum class Mode {
+    Subway,
+    Rail,
+    Tram,
+    Trolleybus,
+    Bus,
+    NightBus,
+    Ferry
+};
 
 // Metres east and north of the centre.
 struct Point {
@@ -36,11 +44,15 @@ struct Headways {
     int peak = 10;
     int day = 15;
     int evening = 30;
-    int first = 5 * 60;    // minutes after midnight of the first departure
-    int last = 23 * 60;    // of the last departure; may pass 24:00
+    int first = 5 * 60;  // minutes after midnight of the first departure
+    int last = 23 * 60;  // of the last departure; may pass 24:00
 };
 
-enum class FrequencyUse { None, Inexact, Exact };
+enum class FrequencyUse {
+    None,
+    Inexact,
+    Exact
+};
 
 struct Line {
     Mode mode = Mode::Bus;
@@ -50,8 +62,8 @@ struct Line {
     std::string longName;
     std::string color;
     std::string textColor;
-    std::array<std::vector<int>, 2> stops;        // boarding stops per direction_id
-    std::array<std::vector<int>, 2> runSeconds;   // free-running seconds from the first stop
+    std::array<std::vector<int>, 2> stops;       // boarding stops per direction_id
+    std::array<std::vector<int>, 2> runSeconds;  // free-running seconds from the first stop
     Headways headways;
     FrequencyUse frequencies = FrequencyUse::None;
     std::uint64_t seed = 0;
@@ -67,4 +79,4 @@ struct City {
 // from this on the fly while writing.
 City buildCity(const Options& options);
 
-} // namespace velmo::synth
+}  // namespace velmo::synth

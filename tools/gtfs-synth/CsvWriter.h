@@ -44,4 +44,4 @@ private:
     std::int64_t rows_ = 0;
 };
 
-} // namespace velmo::synth
+}  // namespace velmo::synth

@@ -61,4 +61,4 @@ private:
 void writeZip(const std::filesystem::path& zipFile, const std::filesystem::path& folder,
               const std::vector<std::string>& names, std::chrono::year_month_day stamp);
 
-} // namespace velmo::synth
+}  // namespace velmo::synth

@@ -10,20 +10,19 @@ namespace {
 
 // Adjectives stand alone: "Gesztenyés utca".
 constexpr std::array<std::string_view, 40> kAdjectives = {
-    "Gesztenyés", "Kavicsos", "Diófás",   "Meggyes",   "Nyírfás",   "Füzes",       "Homokos",   "Köves",
-    "Csendes",    "Szeles",   "Napos",    "Árnyas",    "Lankás",    "Zöldlombos",  "Akácos",    "Szőlős",
-    "Mohás",      "Nádas",    "Tölgyes",  "Fenyves",   "Bükkös",    "Kőrises",     "Hársas",    "Jegenyés",
-    "Eperfás",    "Almás",    "Körtés",   "Barackos",  "Cserjés",   "Vadvirágos",  "Mályvás",   "Pitypangos",
-    "Patakos",    "Dombos",   "Forrásos", "Hangás",    "Csalitos",  "Berkenyés",   "Ligetes",   "Kökényes"};
+    "Gesztenyés", "Kavicsos", "Diófás",   "Meggyes",  "Nyírfás",  "Füzes",      "Homokos", "Köves",
+    "Csendes",    "Szeles",   "Napos",    "Árnyas",   "Lankás",   "Zöldlombos", "Akácos",  "Szőlős",
+    "Mohás",      "Nádas",    "Tölgyes",  "Fenyves",  "Bükkös",   "Kőrises",    "Hársas",  "Jegenyés",
+    "Eperfás",    "Almás",    "Körtés",   "Barackos", "Cserjés",  "Vadvirágos", "Mályvás", "Pitypangos",
+    "Patakos",    "Dombos",   "Forrásos", "Hangás",   "Csalitos", "Berkenyés",  "Ligetes", "Kökényes"};
 
 // Nouns stand alone or join a landscape word: "Pipacs park", "Malomliget tér".
 constexpr std::array<std::string_view, 44> kNouns = {
-    "Malom",     "Pipacs",   "Csermely",  "Szarka",   "Fenyő",     "Berkenye",  "Kökény",   "Bodza",
-    "Csalogány", "Fecske",   "Harkály",   "Mogyoró",  "Szilva",    "Cseresznye", "Levendula", "Napraforgó",
-    "Kankalin",  "Ibolya",   "Boróka",    "Tölgy",    "Kőris",     "Nyárfa",    "Hárs",     "Kút",
-    "Forrás",    "Kapu",     "Torony",    "Vadgalamb", "Menta",    "Rozmaring", "Zsálya",   "Kalász",
-    "Búza",      "Árpa",     "Lenvirág",  "Szellő",   "Harmat",    "Galagonya", "Varjú",    "Gólya",
-    "Kosár",     "Fazekas",  "Pacsirta",  "Rigó"};
+    "Malom",     "Pipacs",    "Csermely",  "Szarka", "Fenyő",      "Berkenye",  "Kökény",     "Bodza",    "Csalogány",
+    "Fecske",    "Harkály",   "Mogyoró",   "Szilva", "Cseresznye", "Levendula", "Napraforgó", "Kankalin", "Ibolya",
+    "Boróka",    "Tölgy",     "Kőris",     "Nyárfa", "Hárs",       "Kút",       "Forrás",     "Kapu",     "Torony",
+    "Vadgalamb", "Menta",     "Rozmaring", "Zsálya", "Kalász",     "Búza",      "Árpa",       "Lenvirág", "Szellő",
+    "Harmat",    "Galagonya", "Varjú",     "Gólya",  "Kosár",      "Fazekas",   "Pacsirta",   "Rigó"};
 
 constexpr std::array<std::string_view, 12> kLandscapes = {"domb", "kert", "liget", "völgy", "mező", "rét",
                                                           "lak",  "part", "dűlő",  "tó",    "erdő", "sziget"};
@@ -31,10 +30,9 @@ constexpr std::array<std::string_view, 12> kLandscapes = {"domb", "kert", "liget
 // Once every stem is used, names take these in turn: "Felső-Pipacs utca".
 constexpr std::array<std::string_view, 6> kQualifiers = {"Felső-", "Alsó-", "Új-", "Ó-", "Kis-", "Nagy-"};
 
-} // namespace
+}  // namespace
 
-NameGenerator::NameGenerator(std::uint64_t seed) : random_(seed)
-{
+NameGenerator::NameGenerator(std::uint64_t seed) : random_(seed) {
     for (std::string_view adjective : kAdjectives)
         stems_.emplace_back(adjective);
     for (std::string_view noun : kNouns) {
@@ -47,8 +45,7 @@ NameGenerator::NameGenerator(std::uint64_t seed) : random_(seed)
         std::swap(stems_[i], stems_[random_.below(static_cast<std::uint32_t>(i + 1))]);
 }
 
-std::string NameGenerator::stemAt(std::size_t taken, std::size_t start) const
-{
+std::string NameGenerator::stemAt(std::size_t taken, std::size_t start) const {
     const std::size_t count = stems_.size();
     const std::string& stem = stems_[(start + taken) % count];
     const std::size_t round = taken / count;
@@ -62,8 +59,7 @@ std::string NameGenerator::stemAt(std::size_t taken, std::size_t start) const
     return name;
 }
 
-std::string NameGenerator::unique(std::string_view kind)
-{
+std::string NameGenerator::unique(std::string_view kind) {
     auto it = cursors_.find(kind);
     if (it == cursors_.end()) {
         // Each kind walks the stems from its own place, so neighbouring stops
@@ -82,4 +78,4 @@ std::string NameGenerator::unique(std::string_view kind)
     }
 }
 
-} // namespace velmo::synth
+}  // namespace velmo::synth

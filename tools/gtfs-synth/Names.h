@@ -32,4 +32,4 @@ private:
     std::unordered_set<std::string> used_;
 };
 
-} // namespace velmo::synth
+}  // namespace velmo::synth

@@ -23,16 +23,14 @@ using std::chrono::year_month_day;
 
 constexpr double kMetresPerDegree = 111320.0;
 
-bool holiday(year_month_day d)
-{
+bool holiday(year_month_day d) {
     return std::any_of(std::begin(kHolidays), std::end(kHolidays), [&](const auto& h) {
         return static_cast<unsigned>(d.month()) == h.first && static_cast<unsigned>(d.day()) == h.second;
     });
 }
 
 // Whether a service runs on a day, as calendar.txt and calendar_dates.txt say.
-bool runsOn(Service service, year_month_day d)
-{
+bool runsOn(Service service, year_month_day d) {
     const unsigned weekday = std::chrono::weekday{sys_days{d}}.iso_encoding();
     if (service == Night)
         return true;
@@ -40,16 +38,14 @@ bool runsOn(Service service, year_month_day d)
     return service == Weekend ? weekend : !weekend;
 }
 
-std::uint64_t hash(const std::string& text, std::uint64_t seed)
-{
+std::uint64_t hash(const std::string& text, std::uint64_t seed) {
     std::uint64_t h = 1469598103934665603ULL ^ seed;
     for (const char c : text)
         h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
     return Random(h).next();
 }
 
-void text(pb::TranslatedString* s, const std::string& hu, const std::string& en)
-{
+void text(pb::TranslatedString* s, const std::string& hu, const std::string& en) {
     auto* t = s->add_translation();
     t->set_text(hu);
     t->set_language("hu");
@@ -58,11 +54,10 @@ void text(pb::TranslatedString* s, const std::string& hu, const std::string& en)
     t->set_language("en");
 }
 
-} // namespace
+}  // namespace
 
-std::string generateRealtime(const Options& options, sys_seconds at, RealtimeSummary* summary)
-{
-    const City city = buildCity(options);   // checks the options
+std::string generateRealtime(const Options& options, sys_seconds at, RealtimeSummary* summary) {
+    const City city = buildCity(options);  // checks the options
     RealtimeSummary local;
     RealtimeSummary& sum = summary ? *summary : local;
     const auto* zone = date::locate_zone("Europe/Budapest");
@@ -90,7 +85,7 @@ std::string generateRealtime(const Options& options, sys_seconds at, RealtimeSum
         for (const Line& line : city.lines) {
             forEachRun(line, [&](const Run& run) {
                 if (run.window || !runsOn(run.service, ymd))
-                    return;   // frequency templates carry no per-run updates
+                    return;  // frequency templates carry no per-run updates
                 const auto& stops = line.stops[static_cast<std::size_t>(run.direction)];
                 const auto& seconds = line.runSeconds[static_cast<std::size_t>(run.direction)];
                 const sys_seconds start = zero + std::chrono::seconds(stopTimeSeconds(run, seconds.front()));
@@ -145,8 +140,8 @@ std::string generateRealtime(const Options& options, sys_seconds at, RealtimeSum
                 *vp->mutable_trip() = *trip;
                 vp->mutable_position()->set_latitude(static_cast<float>(options.centreLat + p.y / kMetresPerDegree));
                 vp->mutable_position()->set_longitude(static_cast<float>(options.centreLon + p.x / lonScale));
-                vp->mutable_position()->set_bearing(
-                    static_cast<float>(std::fmod(std::atan2(b.x - a.x, b.y - a.y) * 180 / 3.14159265358979 + 360, 360)));
+                vp->mutable_position()->set_bearing(static_cast<float>(
+                    std::fmod(std::atan2(b.x - a.x, b.y - a.y) * 180 / 3.14159265358979 + 360, 360)));
                 vp->mutable_position()->set_speed(f > 0 && f < 1 ? 8.0f : 0.0f);
                 vp->set_timestamp(static_cast<std::uint64_t>(at.time_since_epoch().count()));
                 vp->set_stop_id(city.stops[static_cast<std::size_t>(stops[f >= 1 || f == 0 ? k : next])].id);
@@ -176,4 +171,4 @@ std::string generateRealtime(const Options& options, sys_seconds at, RealtimeSum
     return message.SerializeAsString();
 }
 
-} // namespace velmo::synth
+}  // namespace velmo::synth

@@ -22,4 +22,4 @@ struct RealtimeSummary {
 // options. The same options and time always give the same bytes.
 std::string generateRealtime(const Options& options, std::chrono::sys_seconds at, RealtimeSummary* summary = nullptr);
 
-} // namespace velmo::synth
+}  // namespace velmo::synth

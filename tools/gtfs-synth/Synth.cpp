@@ -29,34 +29,30 @@ struct Projection {
     double lon(Point p) const { return lon0 + p.x / metresPerLonDegree; }
 };
 
-} // namespace
+}  // namespace
 
-std::optional<std::string> checkOptions(const Options& options)
-{
+std::optional<std::string> checkOptions(const Options& options) {
     if (options.stops < kMinStops || options.stops > kMaxStops)
-        return "the number of stops must be between " + std::to_string(kMinStops) + " and "
-               + std::to_string(kMaxStops);
+        return "the number of stops must be between " + std::to_string(kMinStops) + " and " + std::to_string(kMaxStops);
     if (options.days < 1 || options.days > kMaxDays)
         return "the number of days must be between 1 and " + std::to_string(kMaxDays);
-    if (!options.startDate.ok() || options.startDate.year() < std::chrono::year{1900}
-        || options.startDate.year() > std::chrono::year{2999})
+    if (!options.startDate.ok() || options.startDate.year() < std::chrono::year{1900} ||
+        options.startDate.year() > std::chrono::year{2999})
         return "the start date must be a calendar date between 1900 and 2999";
     if (!(std::fabs(options.centreLat) <= 80.0) || !(std::fabs(options.centreLon) <= 179.5))
         return "the centre must lie within latitude -80..80 and longitude -179.5..179.5";
     return std::nullopt;
 }
 
-const std::vector<std::string>& feedFileNames()
-{
-    static const std::vector<std::string> names = {
-        "agency.txt", "stops.txt",      "routes.txt",      "calendar.txt", "calendar_dates.txt",
-        "trips.txt",  "stop_times.txt", "frequencies.txt", "feed_info.txt"};
+const std::vector<std::string>& feedFileNames() {
+    static const std::vector<std::string> names = {"agency.txt",     "stops.txt",          "routes.txt",
+                                                   "calendar.txt",   "calendar_dates.txt", "trips.txt",
+                                                   "stop_times.txt", "frequencies.txt",    "feed_info.txt"};
     return names;
 }
 
-Summary generateFeed(const Options& options, FeedSink& sink)
-{
-    const City city = buildCity(options);   // checks the options
+Summary generateFeed(const Options& options, FeedSink& sink) {
+    const City city = buildCity(options);  // checks the options
     Summary summary;
     const year_month_day endDate{sys_days{options.startDate} + std::chrono::days{options.days - 1}};
     const std::string startText = gtfsDate(options.startDate);
@@ -65,15 +61,14 @@ Summary generateFeed(const Options& options, FeedSink& sink)
                                 kMetresPerDegree * std::cos(options.centreLat * 3.14159265358979 / 180.0)};
 
     {
-        CsvWriter out(sink, "agency.txt",
-                      {"agency_id", "agency_name", "agency_url", "agency_timezone", "agency_lang"});
+        CsvWriter out(sink, "agency.txt", {"agency_id", "agency_name", "agency_url", "agency_timezone", "agency_lang"});
         out.text(kAgencyId).text(kAgencyName).text(kAgencyUrl).text("Europe/Budapest").text("hu").endRow();
         out.close();
     }
     {
-        CsvWriter out(sink, "stops.txt",
-                      {"stop_id", "stop_name", "stop_lat", "stop_lon", "location_type", "parent_station",
-                       "platform_code"});
+        CsvWriter out(
+            sink, "stops.txt",
+            {"stop_id", "stop_name", "stop_lat", "stop_lon", "location_type", "parent_station", "platform_code"});
         for (const Station& station : city.stations) {
             out.text(station.id).text(station.name).degrees(projection.lat(station.at));
             out.degrees(projection.lon(station.at)).number(1).empty().empty().endRow();
@@ -121,7 +116,7 @@ Summary generateFeed(const Options& options, FeedSink& sink)
             const bool holiday = std::any_of(std::begin(kHolidays), std::end(kHolidays), [&](const auto& h) {
                 return static_cast<unsigned>(date.month()) == h.first && static_cast<unsigned>(date.day()) == h.second;
             });
-            const unsigned weekday = std::chrono::weekday{day}.iso_encoding();   // 1 = Monday
+            const unsigned weekday = std::chrono::weekday{day}.iso_encoding();  // 1 = Monday
             if (!holiday || weekday > 5)
                 continue;
             const std::string text = gtfsDate(date);
@@ -133,9 +128,8 @@ Summary generateFeed(const Options& options, FeedSink& sink)
     {
         CsvWriter out(sink, "trips.txt", {"route_id", "service_id", "trip_id", "trip_headsign", "direction_id"});
         for (const Line& line : city.lines) {
-            const std::string* headsigns[2] = {
-                &city.stops[static_cast<std::size_t>(line.stops[0].back())].name,
-                &city.stops[static_cast<std::size_t>(line.stops[1].back())].name};
+            const std::string* headsigns[2] = {&city.stops[static_cast<std::size_t>(line.stops[0].back())].name,
+                                               &city.stops[static_cast<std::size_t>(line.stops[1].back())].name};
             forEachRun(line, [&](const Run& run) {
                 out.text(line.id).text(kServices[run.service].id).text(tripId(line, run));
                 out.text(*headsigns[run.direction]).number(run.direction).endRow();
@@ -145,9 +139,9 @@ Summary generateFeed(const Options& options, FeedSink& sink)
         summary.trips = out.rows();
     }
     {
-        CsvWriter out(sink, "stop_times.txt",
-                      {"trip_id", "arrival_time", "departure_time", "stop_id", "stop_sequence", "pickup_type",
-                       "drop_off_type"});
+        CsvWriter out(
+            sink, "stop_times.txt",
+            {"trip_id", "arrival_time", "departure_time", "stop_id", "stop_sequence", "pickup_type", "drop_off_type"});
         for (const Line& line : city.lines) {
             forEachRun(line, [&](const Run& run) {
                 const std::string id = tripId(line, run);
@@ -156,7 +150,8 @@ Summary generateFeed(const Options& options, FeedSink& sink)
                 for (std::size_t k = 0; k < stops.size(); ++k) {
                     const int at = stopTimeSeconds(run, seconds[k]);
                     out.text(id).time(at).time(at);
-                    out.text(city.stops[static_cast<std::size_t>(stops[k])].id).number(static_cast<std::int64_t>(k + 1));
+                    out.text(city.stops[static_cast<std::size_t>(stops[k])].id)
+                        .number(static_cast<std::int64_t>(k + 1));
                     // Nobody boards at the terminus or alights at the first stop.
                     if (k + 1 == stops.size())
                         out.number(1).empty();
@@ -188,16 +183,15 @@ Summary generateFeed(const Options& options, FeedSink& sink)
         CsvWriter out(sink, "feed_info.txt",
                       {"feed_publisher_name", "feed_publisher_url", "feed_lang", "feed_start_date", "feed_end_date",
                        "feed_version"});
-        const std::string version = "synth-" + std::to_string(options.seed) + "-" + std::to_string(options.stops)
-                                    + "-" + startText + "-" + std::to_string(options.days);
+        const std::string version = "synth-" + std::to_string(options.seed) + "-" + std::to_string(options.stops) +
+                                    "-" + startText + "-" + std::to_string(options.days);
         out.text(kAgencyName).text(kAgencyUrl).text("hu").text(startText).text(endText).text(version).endRow();
         out.close();
     }
     return summary;
 }
 
-std::optional<std::pair<double, double>> parseCentre(std::string_view text)
-{
+std::optional<std::pair<double, double>> parseCentre(std::string_view text) {
     const auto comma = text.find(',');
     if (comma == std::string_view::npos)
         return std::nullopt;
@@ -219,8 +213,7 @@ std::optional<std::pair<double, double>> parseCentre(std::string_view text)
     return std::pair{*lat, *lon};
 }
 
-std::optional<year_month_day> parseDate(std::string_view text)
-{
+std::optional<year_month_day> parseDate(std::string_view text) {
     if (text.size() != 10 || text[4] != '-' || text[7] != '-')
         return std::nullopt;
     auto field = [&](std::size_t from, std::size_t length) -> std::optional<int> {
@@ -244,12 +237,11 @@ std::optional<year_month_day> parseDate(std::string_view text)
     return date;
 }
 
-std::string gtfsDate(year_month_day date)
-{
+std::string gtfsDate(year_month_day date) {
     char text[16];
-    std::snprintf(text, sizeof text, "%04d%02u%02u", static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
+    std::snprintf(text, sizeof text, "%04d%02u%02u", static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()));
     return text;
 }
 
-} // namespace velmo::synth
+}  // namespace velmo::synth

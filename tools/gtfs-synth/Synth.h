@@ -14,11 +14,11 @@ namespace velmo::synth {
 
 // What to build. The same options always give byte-identical files.
 struct Options {
-    int stops = 400;               // boarding points (location_type 0), stations come on top
-    double centreLat = 47.2051;    // an invented town in the plain, not a real city's centre
+    int stops = 400;             // boarding points (location_type 0), stations come on top
+    double centreLat = 47.2051;  // an invented town in the plain, not a real city's centre
     double centreLon = 19.3608;
     std::chrono::year_month_day startDate{std::chrono::year{2025}, std::chrono::January, std::chrono::day{1}};
-    int days = 365;                // calendar length, start date included
+    int days = 365;  // calendar length, start date included
     std::uint64_t seed = 1;
 };
 
@@ -56,4 +56,4 @@ std::optional<std::chrono::year_month_day> parseDate(std::string_view text);
 // The GTFS form of a date: "20250314".
 std::string gtfsDate(std::chrono::year_month_day date);
 
-} // namespace velmo::synth
+}  // namespace velmo::synth

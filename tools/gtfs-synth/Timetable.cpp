@@ -6,8 +6,7 @@
 
 namespace velmo::synth {
 
-std::vector<Window> windowsFor(const Line& line, Service service)
-{
+std::vector<Window> windowsFor(const Line& line, Service service) {
     const Headways& h = line.headways;
     std::vector<Window> windows;
     if (line.mode == Mode::NightBus) {
@@ -42,17 +41,15 @@ std::vector<Window> windowsFor(const Line& line, Service service)
     return windows;
 }
 
-std::string tripId(const Line& line, const Run& run)
-{
+std::string tripId(const Line& line, const Run& run) {
     char tail[32];
-    std::snprintf(tail, sizeof tail, "-%s-%d-%s%03d", kServices[run.service].code, run.direction,
-                  run.window ? "F" : "", run.sequence);
+    std::snprintf(tail, sizeof tail, "-%s-%d-%s%03d", kServices[run.service].code, run.direction, run.window ? "F" : "",
+                  run.sequence);
     return line.id + tail;
 }
 
-int stopTimeSeconds(const Run& run, int runSeconds)
-{
+int stopTimeSeconds(const Run& run, int runSeconds) {
     return run.start * 60 + static_cast<int>(std::lround(runSeconds * run.slowdown / 60.0)) * 60;
 }
 
-} // namespace velmo::synth
+}  // namespace velmo::synth

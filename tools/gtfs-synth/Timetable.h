@@ -8,12 +8,17 @@
 
 namespace velmo::synth {
 
-enum Service { Weekday, Weekend, Night, ServiceCount };
+enum Service {
+    Weekday,
+    Weekend,
+    Night,
+    ServiceCount
+};
 
 struct ServiceInfo {
     const char* id;
-    const char* code;   // short form inside trip ids
-    bool days[7];       // Monday first, as calendar.txt lists them
+    const char* code;  // short form inside trip ids
+    bool days[7];      // Monday first, as calendar.txt lists them
 };
 
 inline constexpr ServiceInfo kServices[ServiceCount] = {
@@ -29,9 +34,9 @@ inline constexpr std::pair<unsigned, unsigned> kHolidays[] = {{1, 1},   {3, 15},
 // A stretch of the service day with one headway, in minutes after midnight.
 struct Window {
     int start;
-    int end;   // exclusive
+    int end;  // exclusive
     int headway;
-    double slowdown;   // running times stretch in the rush hours
+    double slowdown;  // running times stretch in the rush hours
 };
 
 // The stretches a line runs in on a service, in time order; empty when it does not run.
@@ -42,7 +47,7 @@ struct Run {
     Service service;
     int direction;
     int sequence;
-    int start;             // minutes after midnight of the service day
+    int start;  // minutes after midnight of the service day
     double slowdown;
     const Window* window;  // set for frequency-based templates; valid during the visit only
 };
@@ -50,8 +55,7 @@ struct Run {
 // Calls `visit` with every run of the line in a fixed order. Cheap enough to
 // repeat for each file (and for a realtime snapshot) instead of keeping the runs.
 template <typename Visit>
-void forEachRun(const Line& line, Visit&& visit)
-{
+void forEachRun(const Line& line, Visit&& visit) {
     for (int s = 0; s < ServiceCount; ++s) {
         const auto service = static_cast<Service>(s);
         const std::vector<Window> windows = windowsFor(line, service);
@@ -86,4 +90,4 @@ std::string tripId(const Line& line, const Run& run);
 // `runSeconds` of free running from its first stop; whole minutes, as printed timetables.
 int stopTimeSeconds(const Run& run, int runSeconds);
 
-} // namespace velmo::synth
+}  // namespace velmo::synth

@@ -65,14 +65,12 @@ Examples:
              --realtime demo-rt.pb --at 2025-03-14T08:00:00
 )";
 
-int usageError(const std::string& message)
-{
+int usageError(const std::string& message) {
     std::cerr << "gtfs-synth: " << message << "\nTry 'gtfs-synth --help' for more information.\n";
     return 2;
 }
 
-std::chrono::year_month_day todayInBudapest()
-{
+std::chrono::year_month_day todayInBudapest() {
     const auto local = date::make_zoned("Europe/Budapest", std::chrono::system_clock::now()).get_local_time();
     const auto day = std::chrono::floor<std::chrono::days>(local.time_since_epoch());
     return std::chrono::year_month_day{std::chrono::sys_days{day}};
@@ -81,8 +79,7 @@ std::chrono::year_month_day todayInBudapest()
 // A folder for the files of a zip-only run, beside the archive, removed on exit.
 class StagingFolder {
 public:
-    explicit StagingFolder(const fs::path& besides)
-    {
+    explicit StagingFolder(const fs::path& besides) {
         fs::path parent = besides.parent_path();
         if (parent.empty())
             parent = ".";
@@ -91,8 +88,7 @@ public:
             throw std::runtime_error("cannot create a working folder in " + parent.string());
         path_ = pattern;
     }
-    ~StagingFolder()
-    {
+    ~StagingFolder() {
         std::error_code ignored;
         fs::remove_all(path_, ignored);
     }
@@ -105,8 +101,7 @@ private:
 };
 
 // ISO 8601 with an offset or Z; without one, local time in Europe/Budapest.
-std::optional<std::chrono::sys_seconds> parseTime(const std::string& text)
-{
+std::optional<std::chrono::sys_seconds> parseTime(const std::string& text) {
     for (const char* format : {"%FT%T%Ez", "%FT%T%z", "%FT%TZ"}) {
         std::istringstream in(text);
         std::chrono::sys_seconds t;
@@ -125,10 +120,9 @@ std::optional<std::chrono::sys_seconds> parseTime(const std::string& text)
     return std::nullopt;
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     CLI::App app{"gtfs-synth", "gtfs-synth"};
     app.set_help_flag();
     bool help = false;

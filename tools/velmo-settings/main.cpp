@@ -64,23 +64,19 @@ Példák:
   velmo-settings fav add stop F01234 "Kossuth tér"
 )";
 
-int fail(const std::string& message)
-{
+int fail(const std::string& message) {
     std::cerr << "velmo-settings: " << message << '\n';
     return kExitUsage;
 }
 
-int usage(const std::string& message)
-{
+int usage(const std::string& message) {
     std::cerr << "velmo-settings: " << message << " (lásd: velmo-settings --help)\n";
     return kExitUsage;
 }
 
-std::string jsonText(const PlistValue& value)
-{
+std::string jsonText(const PlistValue& value) {
     // Stored strings need not be valid UTF-8; show them rather than fail.
-    return velmo::plistToJson(value).dump(-1, ' ', false,
-                                          nlohmann::json::error_handler_t::replace);
+    return velmo::plistToJson(value).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 struct CommandLine {
@@ -91,13 +87,11 @@ struct CommandLine {
 };
 
 // Long options anywhere, "--" ends them; "-1" and the like are values, not options.
-std::optional<std::string> parse(int argc, char** argv, CommandLine& line, bool& help)
-{
+std::optional<std::string> parse(int argc, char** argv, CommandLine& line, bool& help) {
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-' ||
-            (arg[1] != '-' && arg != "-h")) {
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-' || (arg[1] != '-' && arg != "-h")) {
             line.words.push_back(arg);
         } else if (arg == "--") {
             optionsEnded = true;
@@ -120,8 +114,7 @@ std::optional<std::string> parse(int argc, char** argv, CommandLine& line, bool&
     return std::nullopt;
 }
 
-std::optional<int64_t> parseInteger(const std::string& text)
-{
+std::optional<int64_t> parseInteger(const std::string& text) {
     int64_t value = 0;
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value);
@@ -130,8 +123,7 @@ std::optional<int64_t> parseInteger(const std::string& text)
     return value;
 }
 
-std::optional<double> parseDouble(const std::string& text)
-{
+std::optional<double> parseDouble(const std::string& text) {
     // Decimal notation only: strtod would also take "nan", "inf", hex and white space.
     if (text.empty() || text.find_first_not_of("0123456789+-.eE") != std::string::npos)
         return std::nullopt;
@@ -142,8 +134,7 @@ std::optional<double> parseDouble(const std::string& text)
     return value;
 }
 
-std::optional<float> parseFloat(const std::string& text)
-{
+std::optional<float> parseFloat(const std::string& text) {
     const std::optional<double> value = parseDouble(text);
     if (!value || std::fabs(*value) > 3.4028234663852886e38)
         return std::nullopt;
@@ -151,8 +142,7 @@ std::optional<float> parseFloat(const std::string& text)
 }
 
 // The value of `text` read as a value of the command line's type name.
-std::optional<PlistValue> parseAs(const std::string& type, const std::string& text)
-{
+std::optional<PlistValue> parseAs(const std::string& type, const std::string& text) {
     if (type == "bool") {
         if (text == "true" || text == "1")
             return PlistValue(true);
@@ -182,8 +172,7 @@ std::optional<PlistValue> parseAs(const std::string& type, const std::string& te
     return std::nullopt;
 }
 
-bool isTypeName(const std::string& type)
-{
+bool isTypeName(const std::string& type) {
     for (const char* name : {"bool", "int", "float", "double", "string", "json"}) {
         if (type == name)
             return true;
@@ -192,8 +181,7 @@ bool isTypeName(const std::string& type)
 }
 
 // The command-line type that a catalogue key's values have.
-std::string typeNameOfKey(const std::string& keyType)
-{
+std::string typeNameOfKey(const std::string& keyType) {
     if (keyType == "Bool")
         return "bool";
     if (keyType == "Integer")
@@ -207,22 +195,20 @@ std::string typeNameOfKey(const std::string& keyType)
     return "string";
 }
 
-bool isFavouriteList(const PlistValue& value)
-{
+bool isFavouriteList(const PlistValue& value) {
     const PlistList* list = value.ifList();
     if (list == nullptr)
         return false;
     for (const PlistValue& entry : *list) {
         const PlistMap* map = entry.ifMap();
-        if (map == nullptr || !map->count("raw") || !map->count("display") ||
-            !map->at("raw").ifString() || !map->at("display").ifString())
+        if (map == nullptr || !map->count("raw") || !map->count("display") || !map->at("raw").ifString() ||
+            !map->at("display").ifString())
             return false;
     }
     return true;
 }
 
-bool ensureWritable()
-{
+bool ensureWritable() {
     UserDefaults defaults(AppSettings::kAppGroup);
     if (defaults.isWritable())
         return true;
@@ -230,8 +216,7 @@ bool ensureWritable()
     return false;
 }
 
-int list(const CommandLine& line)
-{
+int list(const CommandLine& line) {
     if (line.words.size() > 1)
         return usage("fölösleges argumentum: " + line.words[1]);
     const AppSettings settings;
@@ -239,21 +224,17 @@ int list(const CommandLine& line)
     if (line.json) {
         nlohmann::json object = nlohmann::json::object();
         for (const auto& [key, value] : stored) {
-            object[key] = {{"type", PlistValue::kindName(value.kind())},
-                           {"value", velmo::plistToJson(value)}};
+            object[key] = {{"type", PlistValue::kindName(value.kind())}, {"value", velmo::plistToJson(value)}};
         }
-        std::cout << object.dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
-                  << '\n';
+        std::cout << object.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
         return kExitOk;
     }
     for (const auto& [key, value] : stored)
-        std::cout << key << '\t' << PlistValue::kindName(value.kind()) << '\t'
-                  << jsonText(value) << '\n';
+        std::cout << key << '\t' << PlistValue::kindName(value.kind()) << '\t' << jsonText(value) << '\n';
     return kExitOk;
 }
 
-int get(const CommandLine& line)
-{
+int get(const CommandLine& line) {
     if (line.words.size() < 2)
         return usage("hiányzó argumentum: a get parancshoz KULCS kell");
     if (line.words.size() > 2)
@@ -274,14 +255,11 @@ int get(const CommandLine& line)
     return kExitOk;
 }
 
-int refuseOutsideAllowed(const AppSettings& catalogue, const std::string& key,
-                         const std::string& text)
-{
+int refuseOutsideAllowed(const AppSettings& catalogue, const std::string& key, const std::string& text) {
     std::cerr << "velmo-settings: a(z) " << text << " érték nem megengedett a(z) " << key
               << " kulcshoz; a megengedett értékek:\n";
     const PlistList allowed = catalogue.getValidValues(key).value_or(PlistList{});
-    const std::vector<std::string> labels =
-        catalogue.getValidValuesText(key).value_or(std::vector<std::string>{});
+    const std::vector<std::string> labels = catalogue.getValidValuesText(key).value_or(std::vector<std::string>{});
     for (size_t i = 0; i < allowed.size(); ++i) {
         std::cerr << "  " << jsonText(allowed[i]);
         if (i < labels.size())
@@ -291,8 +269,7 @@ int refuseOutsideAllowed(const AppSettings& catalogue, const std::string& key,
     return kExitUsage;
 }
 
-int set(const CommandLine& line)
-{
+int set(const CommandLine& line) {
     if (line.words.size() < 3)
         return usage("hiányzó argumentum: a set parancshoz KULCS és ÉRTÉK kell");
     if (line.words.size() > 3)
@@ -301,15 +278,13 @@ int set(const CommandLine& line)
     const std::string& text = line.words[2];
     const std::string invalid = "érvénytelen érték a(z) " + key + " kulcshoz: " + text;
     if (line.type && !isTypeName(*line.type))
-        return usage("ismeretlen típus: " + *line.type +
-                     " (bool, int, float, double, string vagy json)");
+        return usage("ismeretlen típus: " + *line.type + " (bool, int, float, double, string vagy json)");
 
-    const AppSettings catalogue(true); // the tables only; the store is not touched yet
+    const AppSettings catalogue(true);  // the tables only; the store is not touched yet
     const std::string keyType = catalogue.getKeyType(key);
     const bool inCatalogue = keyType != "None";
     if (!inCatalogue && !line.type)
-        return fail("a(z) " + key + " kulcs nincs a katalógusban, a(z) " + text +
-                    " érték tárolásához --type kell");
+        return fail("a(z) " + key + " kulcs nincs a katalógusban, a(z) " + text + " érték tárolásához --type kell");
     const std::string typeName = inCatalogue ? typeNameOfKey(keyType) : *line.type;
     // Storing a catalogue key as another kind bypasses the store: only with --raw.
     const bool direct = inCatalogue && line.type && *line.type != typeName;
@@ -323,8 +298,9 @@ int set(const CommandLine& line)
     if (inCatalogue && !line.raw) {
         if (keyType == "Any") {
             if (!value->isNull() && !isFavouriteList(*value))
-                return fail(invalid + " (a kedvencek listája [{\"raw\": ..., \"display\": ...}] "
-                                      "alakú)");
+                return fail(invalid +
+                            " (a kedvencek listája [{\"raw\": ..., \"display\": ...}] "
+                            "alakú)");
         } else if (const std::optional<PlistList> allowed = catalogue.getValidValues(key)) {
             if (std::find(allowed->begin(), allowed->end(), *value) == allowed->end())
                 return refuseOutsideAllowed(catalogue, key, text);
@@ -341,8 +317,7 @@ int set(const CommandLine& line)
     return kExitOk;
 }
 
-int reset(const CommandLine& line)
-{
+int reset(const CommandLine& line) {
     if (line.words.size() > 1)
         return usage("fölösleges argumentum: " + line.words[1]);
     const AppSettings settings;
@@ -352,8 +327,7 @@ int reset(const CommandLine& line)
     return kExitOk;
 }
 
-int favourites(const CommandLine& line)
-{
+int favourites(const CommandLine& line) {
     const std::vector<std::string>& w = line.words;
     if (w.size() < 3)
         return usage("hiányzó argumentum: fav list|add|remove stop|trip [RAW [NÉV]]");
@@ -412,10 +386,9 @@ int favourites(const CommandLine& line)
     return kExitOk;
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     CommandLine line;
     bool help = false;
     if (const std::optional<std::string> error = parse(argc, argv, line, help))

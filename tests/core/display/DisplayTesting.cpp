@@ -5,14 +5,12 @@
 
 namespace velmo::test {
 
-void FakeDeparturesClient::getWithLocation(bool skip_nearby, Callback callback)
-{
+void FakeDeparturesClient::getWithLocation(bool skip_nearby, Callback callback) {
     skipNearby.push_back(skip_nearby);
     pending.push_back(std::move(callback));
 }
 
-std::optional<PlistMap> FakeDeparturesClient::toDictionary(const JSON& departure) const
-{
+std::optional<PlistMap> FakeDeparturesClient::toDictionary(const JSON& departure) const {
     if (departure.type() != JSON::Type::dictionary)
         return std::nullopt;
     PlistMap item;
@@ -28,16 +26,14 @@ std::optional<PlistMap> FakeDeparturesClient::toDictionary(const JSON& departure
 }
 
 void FakeDeparturesClient::answer(std::optional<std::string> error, std::optional<JSON> first,
-                                  std::optional<JSON> second)
-{
+                                  std::optional<JSON> second) {
     ASSERT_FALSE(pending.empty()) << "no query to answer";
     Callback callback = std::move(pending.front());
     pending.erase(pending.begin());
     callback(std::move(error), std::move(first), std::move(second), "Budapest", std::nullopt, "bp", std::nullopt);
 }
 
-JSON departureJson(int index, bool gps)
-{
+JSON departureJson(int index, bool gps) {
     const std::string n = std::to_string(index);
     return JSON{{"shortName", JSON("L" + n)},       {"name", JSON("Stop " + n)},
                 {"tripHeadsign", JSON("Dir " + n)}, {"departureMinutes", JSON(std::to_string(index + 1))},
@@ -46,35 +42,37 @@ JSON departureJson(int index, bool gps)
                 {"stopId", JSON("S" + n)},          {"routeId", JSON("R" + n)}};
 }
 
-JSON departureList(int count, int first)
-{
+JSON departureList(int count, int first) {
     JSON::Array list;
     for (int i = 0; i < count; ++i)
         list.push_back(departureJson(first + i));
     return JSON(list);
 }
 
-PlistMap departureItem(const std::string& line, const std::string& minutes, bool gps, bool favStop, bool favRoute)
-{
-    return PlistMap{{"shortName", line},          {"name", "Deák Ferenc tér"}, {"tripHeadsign", "Örs vezér tere"},
-                    {"departureMinutes", minutes}, {"departureGPS", gps},       {"type", "TRAM"},
-                    {"favStop", favStop},          {"favRoute", favRoute},     {"stopId", "F01"},
+PlistMap departureItem(const std::string& line, const std::string& minutes, bool gps, bool favStop, bool favRoute) {
+    return PlistMap{{"shortName", line},
+                    {"name", "Deák Ferenc tér"},
+                    {"tripHeadsign", "Örs vezér tere"},
+                    {"departureMinutes", minutes},
+                    {"departureGPS", gps},
+                    {"type", "TRAM"},
+                    {"favStop", favStop},
+                    {"favRoute", favRoute},
+                    {"stopId", "F01"},
                     {"routeId", "3040"}};
 }
 
-void DisplayFixture::SetUp()
-{
+void DisplayFixture::SetUp() {
     std::string pattern = (std::filesystem::temp_directory_path() / "velmo-display-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     folder_ = pattern;
     setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
 }
 
-void DisplayFixture::TearDown()
-{
+void DisplayFixture::TearDown() {
     unsetenv("XDG_CONFIG_HOME");
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
 }
 
-} // namespace velmo::test
+}  // namespace velmo::test

@@ -45,4 +45,4 @@ protected:
     std::string folder_;
 };
 
-} // namespace velmo::test
+}  // namespace velmo::test

@@ -25,8 +25,7 @@ struct Run {
 };
 
 // The text runs of a label's document with their formats.
-std::vector<Run> runsOf(const StarLabel& label)
-{
+std::vector<Run> runsOf(const StarLabel& label) {
     std::vector<Run> runs;
     for (QTextBlock block = label.document().begin(); block.isValid(); block = block.next())
         for (auto it = block.begin(); !it.atEnd(); ++it)
@@ -34,22 +33,20 @@ std::vector<Run> runsOf(const StarLabel& label)
     return runs;
 }
 
-QString filled(tarvoCellMac& cell, PlistMap item)
-{
+QString filled(tarvoCellMac& cell, PlistMap item) {
     cell.tarvoData = std::move(item);
     cell.fillFromData();
     return cell.tarvoTimeLeftLabel->text() + "|" + cell.tarvoTimeLeftLabelNoGPS->text();
 }
 
-TEST(tarvoCellMacTest, TimeTextGoesToTheLabelOfItsSource)
-{
+TEST(tarvoCellMacTest, TimeTextGoesToTheLabelOfItsSource) {
     struct Case {
         std::string minutes;
         bool gps;
         QString expected;
     };
     const std::vector<Case> cases{
-        {"!!", true, "MOST|"}, {"!!", false, "|MOST"}, {"0", false, "|0 perc"},
+        {"!!", true, "MOST|"},    {"!!", false, "|MOST"}, {"0", false, "|0 perc"},
         {"12", true, "12 perc|"}, {"", false, "| perc"},
     };
     for (const Case& c : cases) {
@@ -59,8 +56,7 @@ TEST(tarvoCellMacTest, TimeTextGoesToTheLabelOfItsSource)
     }
 }
 
-TEST(tarvoCellMacTest, ReusedRowMovesTheTimeBetweenLabels)
-{
+TEST(tarvoCellMacTest, ReusedRowMovesTheTimeBetweenLabels) {
     tarvoCellMac cell;
     EXPECT_EQ(filled(cell, departureItem("4", "3", true)), "3 perc|");
     cell.prepareForReuse();
@@ -70,8 +66,7 @@ TEST(tarvoCellMacTest, ReusedRowMovesTheTimeBetweenLabels)
     EXPECT_EQ(filled(cell, departureItem("6", "!!", true)), "MOST|");
 }
 
-TEST(tarvoCellMacTest, LiveAndTimetableTimesDifferBeyondColour)
-{
+TEST(tarvoCellMacTest, LiveAndTimetableTimesDifferBeyondColour) {
     tarvoCellMac cell;
     filled(cell, departureItem("4", "3", true));
     EXPECT_TRUE(cell.tarvoTimeLeftLabel->font().bold());
@@ -81,8 +76,7 @@ TEST(tarvoCellMacTest, LiveAndTimetableTimesDifferBeyondColour)
     EXPECT_EQ(cell.tarvoLiveMarker->text(), "●");
 }
 
-TEST(tarvoCellMacTest, FavouritesGetGoldStarsWithBrownOutline)
-{
+TEST(tarvoCellMacTest, FavouritesGetGoldStarsWithBrownOutline) {
     tarvoCellMac cell;
     cell.tarvoData = departureItem("47", "5", false, true, true);
     cell.fillFromData();
@@ -109,8 +103,7 @@ TEST(tarvoCellMacTest, FavouritesGetGoldStarsWithBrownOutline)
     EXPECT_EQ(line[1].format.font().pointSize(), 28);
 }
 
-TEST(tarvoCellMacTest, StarsDisappearWhenTheRowIsReusedForANonFavourite)
-{
+TEST(tarvoCellMacTest, StarsDisappearWhenTheRowIsReusedForANonFavourite) {
     tarvoCellMac cell;
     cell.tarvoData = departureItem("47", "5", false, true, true);
     cell.fillFromData();
@@ -120,8 +113,7 @@ TEST(tarvoCellMacTest, StarsDisappearWhenTheRowIsReusedForANonFavourite)
     EXPECT_EQ(cell.tarvoLineLabel->text(), "9");
 }
 
-TEST(tarvoCellMacTest, StarIsPaintedGold)
-{
+TEST(tarvoCellMacTest, StarIsPaintedGold) {
     tarvoCellMac cell;
     cell.tarvoData = departureItem("", "5", false, false, true);
     cell.fillFromData();
@@ -136,8 +128,7 @@ TEST(tarvoCellMacTest, StarIsPaintedGold)
     EXPECT_GT(gold, 10);
 }
 
-TEST(tarvoCellMacTest, IconFollowsTheTypeAndUnknownTypesShowNone)
-{
+TEST(tarvoCellMacTest, IconFollowsTheTypeAndUnknownTypesShowNone) {
     tarvoCellMac cell;
     PlistMap item = departureItem("N6", "5", false);
     item["type"] = "NIGHTBUS";
@@ -152,13 +143,16 @@ TEST(tarvoCellMacTest, IconFollowsTheTypeAndUnknownTypesShowNone)
     EXPECT_TRUE(cell.tarvoImage->pixmap().isNull());
 }
 
-TEST(tarvoCellMacTest, MissingKeysAndOtherKindsRenderEmptyTexts)
-{
+TEST(tarvoCellMacTest, MissingKeysAndOtherKindsRenderEmptyTexts) {
     const std::vector<std::optional<PlistMap>> items{
         std::nullopt,
         PlistMap{},
-        PlistMap{{"shortName", PlistList{}}, {"name", 3.5}, {"departureGPS", "yes"}, {"type", int64_t{4}},
-                 {"departureMinutes", PlistMap{}}, {"warningText", int64_t{1}}},
+        PlistMap{{"shortName", PlistList{}},
+                 {"name", 3.5},
+                 {"departureGPS", "yes"},
+                 {"type", int64_t{4}},
+                 {"departureMinutes", PlistMap{}},
+                 {"warningText", int64_t{1}}},
     };
     for (const auto& item : items) {
         tarvoCellMac cell;
@@ -171,8 +165,7 @@ TEST(tarvoCellMacTest, MissingKeysAndOtherKindsRenderEmptyTexts)
     }
 }
 
-TEST(tarvoCellMacTest, ErrorItemShowsItsMessageAcrossTheRow)
-{
+TEST(tarvoCellMacTest, ErrorItemShowsItsMessageAcrossTheRow) {
     FakeDeparturesClient client;
     tarvoCellMac cell;
     cell.setErrorText([&client](std::string_view code) { return client.toErrorString(code); });
@@ -193,8 +186,7 @@ TEST(tarvoCellMacTest, ErrorItemShowsItsMessageAcrossTheRow)
     EXPECT_TRUE(cell.tarvoLineLabel->isVisibleTo(&cell));
 }
 
-TEST(tarvoCellMacTest, WarningSignCarriesTheWarningTexts)
-{
+TEST(tarvoCellMacTest, WarningSignCarriesTheWarningTexts) {
     tarvoCellMac cell;
     PlistMap item = departureItem("4", "3", true);
     item["warning"] = true;
@@ -210,8 +202,7 @@ TEST(tarvoCellMacTest, WarningSignCarriesTheWarningTexts)
     EXPECT_FALSE(cell.tarvoWarningLabel->isVisibleTo(&cell));
 }
 
-TEST(tarvoCellMacTest, AccessibleSentenceNamesTheDepartureWithoutStars)
-{
+TEST(tarvoCellMacTest, AccessibleSentenceNamesTheDepartureWithoutStars) {
     tarvoCellMac cell;
     cell.tarvoData = departureItem("47", "5", true, true, true);
     cell.fillFromData();
@@ -224,8 +215,7 @@ TEST(tarvoCellMacTest, AccessibleSentenceNamesTheDepartureWithoutStars)
     EXPECT_FALSE(cell.accessibleName().contains("★"));
 }
 
-TEST(tarvoCellMacTest, VehicleNamesAreHungarian)
-{
+TEST(tarvoCellMacTest, VehicleNamesAreHungarian) {
     EXPECT_EQ(tarvoCellMac::vehicleName("TROLLEYBUS"), "trolibusz");
     EXPECT_EQ(tarvoCellMac::vehicleName("SUBWAY"), "metró");
     EXPECT_EQ(tarvoCellMac::vehicleName("RAIL"), "vonat");
@@ -237,8 +227,7 @@ TEST(tarvoCellMacTest, VehicleNamesAreHungarian)
 class ListSource : public DepartureTableDataSource {
 public:
     int numberOfRowsInTableView(DepartureTable&) override { return static_cast<int>(items.size()); }
-    tarvoCellMac* rowViewForRow(DepartureTable& table, int row) override
-    {
+    tarvoCellMac* rowViewForRow(DepartureTable& table, int row) override {
         tarvoCellMac* cell = table.makeRowView(row);
         cell->tarvoData = items[static_cast<size_t>(row)];
         cell->fillFromData();
@@ -247,8 +236,7 @@ public:
     std::vector<PlistMap> items;
 };
 
-TEST(DepartureTableTest, ReloadReusesRowsAndDropsExtraOnes)
-{
+TEST(DepartureTableTest, ReloadReusesRowsAndDropsExtraOnes) {
     ListSource source;
     DepartureTable table;
     table.setDataSource(&source);
@@ -266,8 +254,7 @@ TEST(DepartureTableTest, ReloadReusesRowsAndDropsExtraOnes)
     EXPECT_EQ(table.item(0)->data(Qt::AccessibleTextRole).toString(), first->accessibleSentence());
 }
 
-TEST(DepartureTableTest, ArrowKeysMoveBetweenRows)
-{
+TEST(DepartureTableTest, ArrowKeysMoveBetweenRows) {
     ListSource source;
     DepartureTable table;
     table.setDataSource(&source);
@@ -285,8 +272,7 @@ TEST(DepartureTableTest, ArrowKeysMoveBetweenRows)
 
 class FavouritesMenuTest : public DisplayFixture {};
 
-TEST_F(FavouritesMenuTest, TogglingStoresAndRemovesFavourites)
-{
+TEST_F(FavouritesMenuTest, TogglingStoresAndRemovesFavourites) {
     AppSettings settings;
     QMenu menu;
     addFavouriteActions(menu, departureItem("47", "5", false), settings);
@@ -313,8 +299,7 @@ TEST_F(FavouritesMenuTest, TogglingStoresAndRemovesFavourites)
     EXPECT_TRUE(settings.getStringList("settingFavTripList", "3040"));
 }
 
-TEST_F(FavouritesMenuTest, ItemWithoutIdentifiersOffersDisabledEntries)
-{
+TEST_F(FavouritesMenuTest, ItemWithoutIdentifiersOffersDisabledEntries) {
     AppSettings settings;
     QMenu menu;
     addFavouriteActions(menu, PlistMap{{"error", "NOLOCATION"}}, settings);
@@ -323,5 +308,5 @@ TEST_F(FavouritesMenuTest, ItemWithoutIdentifiersOffersDisabledEntries)
     EXPECT_FALSE(menu.actions()[1]->isEnabled());
 }
 
-} // namespace
-} // namespace velmo::test
+}  // namespace
+}  // namespace velmo::test

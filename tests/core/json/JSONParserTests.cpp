@@ -12,8 +12,7 @@ namespace {
 constexpr int kDeep = 1000;
 
 std::string nested(int levels) {
-    return std::string(static_cast<std::size_t>(levels), '[') +
-           std::string(static_cast<std::size_t>(levels), ']');
+    return std::string(static_cast<std::size_t>(levels), '[') + std::string(static_cast<std::size_t>(levels), ']');
 }
 
 TEST(JSONParser, AcceptsStrictJSONOnly) {
@@ -21,8 +20,8 @@ TEST(JSONParser, AcceptsStrictJSONOnly) {
                              R"({"a":{"b":[{}]}})", R"(["\ud83d\ude00"])"}) {
         EXPECT_TRUE(parseJSONDocument(good, kDeep)) << good;
     }
-    for (const char* bad : {"", " ", "nul", "[1,]", "{a:1}", "[] []", "'x'", "[nan]", "01",
-                            "1e400", R"(["\ud83d"])", "\"\xC3\"", "[1"}) {
+    for (const char* bad :
+         {"", " ", "nul", "[1,]", "{a:1}", "[] []", "'x'", "[nan]", "01", "1e400", R"(["\ud83d"])", "\"\xC3\"", "[1"}) {
         EXPECT_FALSE(parseJSONDocument(bad, kDeep)) << bad;
     }
 }
@@ -45,5 +44,5 @@ TEST(JSONParser, NestingLimit) {
     EXPECT_FALSE(parseJSONDocument(nested(100000), 512));
 }
 
-} // namespace
-} // namespace velmo
+}  // namespace
+}  // namespace velmo

@@ -74,8 +74,7 @@ TEST(JSONParse, BadBytesGiveNullWhoseKeySubscriptsFailWithWrongType) {
         const JSON json = JSON::parse(bytes, kFragments);
         const JSON member = json["stopDates"];
         EXPECT_EQ(member.type(), Type::null);
-        EXPECT_EQ(member.error(),
-                  err(901, "Dictionary[\"stopDates\"] failure, It is not an dictionary"));
+        EXPECT_EQ(member.error(), err(901, "Dictionary[\"stopDates\"] failure, It is not an dictionary"));
     }
 }
 
@@ -86,8 +85,7 @@ TEST(JSONParse, ByteSpanInput) {
 
 TEST(JSONParse, NestingBeyondTheLimitIsRejected) {
     const auto nested = [](int depth) {
-        return std::string(static_cast<std::size_t>(depth), '[') +
-               std::string(static_cast<std::size_t>(depth), ']');
+        return std::string(static_cast<std::size_t>(depth), '[') + std::string(static_cast<std::size_t>(depth), ']');
     };
     EXPECT_EQ(JSON::parse(nested(JSON::kMaxNesting)).type(), Type::array);
     EXPECT_EQ(JSON::parse(nested(JSON::kMaxNesting + 1)).type(), Type::null);
@@ -190,7 +188,7 @@ TEST(JSONAccessors, TableByKind) {
     EXPECT_FALSE(doc["zero"].boolValue());
 
     const JSON negative = doc["neg"];
-    EXPECT_EQ(negative.integer(), -7); // toward zero
+    EXPECT_EQ(negative.integer(), -7);  // toward zero
     EXPECT_EQ(negative.intValue(), -7);
     EXPECT_EQ(negative.double_(), -7.9);
     EXPECT_EQ(negative.stringValue(), "-7.9");
@@ -252,12 +250,14 @@ TEST(JSONAccessors, NumberValueOfText) {
         std::int64_t integer;
     };
     const Case cases[] = {
-        {"12.5", 12.5, 12},       {"-12.5", -12.5, -12}, {" 42 ", 42, 42},
-        {"+3", 3, 3},             {"1e3", 1000, 1000},   {".5", 0.5, 0},
-        {"abc", 0, 0},            {"", 0, 0},            {"12abc", 0, 0},
-        {"inf", 0, 0},            {"nan", 0, 0},         {"1e999", 0, 0},
-        {"+-1", 0, 0},            {"0x10", 0, 0},        {"-", 0, 0},
-        {"9223372036854775807", 9223372036854775807.0, std::numeric_limits<std::int64_t>::max()},
+        {"12.5", 12.5, 12},  {"-12.5", -12.5, -12},
+        {" 42 ", 42, 42},    {"+3", 3, 3},
+        {"1e3", 1000, 1000}, {".5", 0.5, 0},
+        {"abc", 0, 0},       {"", 0, 0},
+        {"12abc", 0, 0},     {"inf", 0, 0},
+        {"nan", 0, 0},       {"1e999", 0, 0},
+        {"+-1", 0, 0},       {"0x10", 0, 0},
+        {"-", 0, 0},         {"9223372036854775807", 9223372036854775807.0, std::numeric_limits<std::int64_t>::max()},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -269,7 +269,7 @@ TEST(JSONAccessors, NumberValueOfText) {
 
 TEST(JSONAccessors, BoolValueOfTextAcceptsOnlyTheWordTrue) {
     const std::map<std::string, bool> cases{
-        {"true", true}, {"TRUE", true}, {"tRuE", true}, {"1", false},
+        {"true", true}, {"TRUE", true}, {"tRuE", true},   {"1", false},
         {"yes", false}, {"y", false},   {"true ", false}, {"", false},
     };
     for (const auto& [text, expected] : cases)
@@ -288,7 +288,7 @@ TEST(JSONNumber, ConversionToIntegerNeverOverflows) {
     EXPECT_EQ(JSONNumber(-9223372036854775808.0).toInt64(), kMin);
     EXPECT_EQ(JSONNumber(-2.99).toInt64(), -2);
     EXPECT_EQ(JSONNumber(2.99).toInt64(), 2);
-    EXPECT_TRUE(JSON(nan).boolValue()); // NaN is not zero
+    EXPECT_TRUE(JSON(nan).boolValue());  // NaN is not zero
 }
 
 TEST(JSONNumber, TextAndEquality) {
@@ -313,8 +313,7 @@ TEST(JSONIteration, DictionaryArrayAndScalars) {
     std::vector<std::pair<std::string, std::string>> elements;
     for (const auto& [key, value] : doc["b"])
         elements.emplace_back(key, value.stringValue());
-    EXPECT_EQ(elements, (std::vector<std::pair<std::string, std::string>>{
-                            {"0", "true"}, {"1", "x"}, {"2", "3"}}));
+    EXPECT_EQ(elements, (std::vector<std::pair<std::string, std::string>>{{"0", "true"}, {"1", "x"}, {"2", "3"}}));
 
     for (const JSON& scalar : {doc["a"], JSON("text"), JSON(), doc["missing"]}) {
         int visited = 0;
@@ -335,7 +334,7 @@ TEST(JSONIteration, IteratorKeepsItsTreeAlive) {
         it = doc.begin();
     }
     EXPECT_EQ((*it).second.string(), "kept");
-    EXPECT_NE(it, JSON().begin()); // iterators of different trees compare unequal
+    EXPECT_NE(it, JSON().begin());  // iterators of different trees compare unequal
 }
 
 TEST(JSONValue, ObjectGetterReturnsThePlainValue) {
@@ -347,5 +346,5 @@ TEST(JSONValue, ObjectGetterReturnsThePlainValue) {
     EXPECT_EQ(JSON::parse("[1,[2]]")[1].object(), nlohmann::json::parse("[2]"));
 }
 
-} // namespace
-} // namespace velmo
+}  // namespace
+}  // namespace velmo

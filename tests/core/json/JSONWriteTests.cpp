@@ -30,13 +30,8 @@ TEST(JSONBuild, PlainValuesAreClassified) {
 TEST(JSONBuild, DictionaryLiteralSerialisesCompactly) {
     const float lat = 47.4979f;
     const JSON body{
-        {"lat", lat},
-        {"lon", 19.0402f},
-        {"radius", 500},
-        {"favoriteStops", JSON::Array{"F01", "F02"}},
-        {"nearbyOnly", false},
-        {"city", "bp"},
-        {"nothing", nullptr},
+        {"lat", lat},          {"lon", 19.0402f}, {"radius", 500},      {"favoriteStops", JSON::Array{"F01", "F02"}},
+        {"nearbyOnly", false}, {"city", "bp"},    {"nothing", nullptr},
     };
     EXPECT_EQ(body.type(), Type::dictionary);
     EXPECT_EQ(body.count(), 7u);
@@ -125,16 +120,20 @@ TEST(JSONRawData, InvalidValuesFail) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
     const JSON invalid[] = {
-        JSON("bare string"), JSON(7), JSON(true), JSON(), JSON::parse("[1]")[5],
-        JSON{{"n", nan}},    JSON{{"deep", JSON::Array{JSON{{"i", -inf}}}}},
+        JSON("bare string"),
+        JSON(7),
+        JSON(true),
+        JSON(),
+        JSON::parse("[1]")[5],
+        JSON{{"n", nan}},
+        JSON{{"deep", JSON::Array{JSON{{"i", -inf}}}}},
     };
     for (const JSON& value : invalid) {
         const auto result = value.rawData();
         EXPECT_FALSE(result);
         EXPECT_FALSE(result.data);
         ASSERT_TRUE(result.error);
-        EXPECT_EQ(*result.error,
-                  (JSONError{std::string(kJSONErrorDomain), ErrorInvalidJSON, "JSON is invalid"}));
+        EXPECT_EQ(*result.error, (JSONError{std::string(kJSONErrorDomain), ErrorInvalidJSON, "JSON is invalid"}));
     }
 }
 
@@ -154,5 +153,5 @@ TEST(JSONRawData, RoundTripKeepsUnicodeAndEscapes) {
     EXPECT_EQ(bytes(JSON::parse(bytes(parsed))), bytes(parsed));
 }
 
-} // namespace
-} // namespace velmo
+}  // namespace
+}  // namespace velmo

@@ -37,8 +37,7 @@ protected:
         loop.runPending();
     }
     Location fix(double accuracy, RunLoop::Seconds age = 0s, double lat = 47.5) {
-        return Location{lat, 19.05, accuracy,
-                        loop.now() - std::chrono::duration_cast<RunLoop::Clock::duration>(age)};
+        return Location{lat, 19.05, accuracy, loop.now() - std::chrono::duration_cast<RunLoop::Clock::duration>(age)};
     }
     void deliver(const Location& l) {
         service.deliverLocation(l);
@@ -58,7 +57,7 @@ protected:
     EasyLocationUndetermined() : EasyLocationTest(AuthorizationStatus::notDetermined) {}
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(EasyLocationTest, FirstFixAnswersAtOnceHoweverPoorAndEndsTheRequest) {
     request(replies);
@@ -157,7 +156,7 @@ TEST_F(EasyLocationTest, CallbackMayStartTheNextRequestFromInsideTheReply) {
     loop.runPending();
     deliver(fix(10));
     ASSERT_EQ(replies.size(), 1u);
-    EXPECT_TRUE(provider.hasPendingCallback()); // the inner request is pending, not cleared
+    EXPECT_TRUE(provider.hasPendingCallback());  // the inner request is pending, not cleared
     deliver(fix(20));
     ASSERT_EQ(second.size(), 1u);
     EXPECT_EQ(second[0].location->horizontalAccuracy, 20);
@@ -190,7 +189,7 @@ TEST_F(EasyLocationTest, ContinuousAndCancelDoNothing) {
     EXPECT_EQ(service.managersCreated(), 0);
     EXPECT_EQ(provider.locationType(), EasyLocationType::locationTypeNone);
     request(replies);
-    provider.cancelLocation(); // a pending request goes on
+    provider.cancelLocation();  // a pending request goes on
     deliver(fix(10));
     EXPECT_EQ(replies.size(), 1u);
     EXPECT_EQ(calls, 0);
@@ -213,7 +212,7 @@ TEST_P(EasyLocationFailback, TimeOutAnswers) {
     const FailbackCase& c = GetParam();
     std::vector<Reply> first;
     request(first);
-    deliver(fix(c.storedAccuracy, 0s, 46.0)); // answers the first request and is stored
+    deliver(fix(c.storedAccuracy, 0s, 46.0));  // answers the first request and is stored
     ASSERT_EQ(first.size(), 1u);
 
     provider.allowFailbackToLastLocation = c.allow;
@@ -233,13 +232,13 @@ TEST_P(EasyLocationFailback, TimeOutAnswers) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, EasyLocationFailback,
-    ::testing::Values(FailbackCase{"exactly500", true, 500, 500, true},
-                      FailbackCase{"above500", true, 500, 500.1, false},
-                      FailbackCase{"failbackZero", true, 0, 10, false},
-                      FailbackCase{"failbackNegative", true, -1, -5, false},
-                      FailbackCase{"notAllowed", false, 500, 10, false},
-                      FailbackCase{"wellInside", true, 500, 65, true}),
-    [](const auto& p) { return std::string(p.param.name); });
+                         ::testing::Values(FailbackCase{"exactly500", true, 500, 500, true},
+                                           FailbackCase{"above500", true, 500, 500.1, false},
+                                           FailbackCase{"failbackZero", true, 0, 10, false},
+                                           FailbackCase{"failbackNegative", true, -1, -5, false},
+                                           FailbackCase{"notAllowed", false, 500, 10, false},
+                                           FailbackCase{"wellInside", true, 500, 65, true}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(EasyLocationTest, TimeOutWithoutAnyStoredFixAnswersCodeTwo) {
     provider.allowFailbackToLastLocation = true;
@@ -266,18 +265,20 @@ TEST_P(EasyLocationStatus, EndsAtOnceWithItsCode) {
     const StatusCase& c = GetParam();
     ManualRunLoop loop;
     FakeLocationService service(loop, c.status, c.enabled);
-    const Bundle bundle = c.withUsageDescription ? kBundle : Bundle(Bundle::Dictionary{{"CFBundleExecutable", "velmomac"}});
+    const Bundle bundle =
+        c.withUsageDescription ? kBundle : Bundle(Bundle::Dictionary{{"CFBundleExecutable", "velmomac"}});
     std::ostringstream out;
     EasyLocation provider(service, loop, bundle, out);
     std::vector<Reply> replies;
     provider.getLocation(100, 100, 30, [&](auto l, auto e) { replies.push_back({l, e}); });
-    EXPECT_TRUE(replies.empty()); // the new manager's status report continues the request
+    EXPECT_TRUE(replies.empty());  // the new manager's status report continues the request
     loop.runPending();
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_FALSE(replies[0].location);
     ASSERT_TRUE(replies[0].error);
     EXPECT_EQ(replies[0].error->code, c.code);
-    EXPECT_EQ(replies[0].error->domain, c.withUsageDescription ? "velmomactoday.EasyLocation" : "velmomac.EasyLocation");
+    EXPECT_EQ(replies[0].error->domain,
+              c.withUsageDescription ? "velmomactoday.EasyLocation" : "velmomac.EasyLocation");
     EXPECT_EQ(service.lastManager()->startCount(), 0);
     EXPECT_EQ(loop.activeTimerCount(), 0u);
     EXPECT_EQ(out.str(), std::string("Location services enabled: ") + (c.enabled ? "true" : "false") + "\n");
@@ -289,10 +290,11 @@ TEST_P(EasyLocationStatus, EndsAtOnceWithItsCode) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, EasyLocationStatus,
-    ::testing::Values(StatusCase{"restricted", AuthorizationStatus::restricted, true, false, 0},
-                      StatusCase{"denied", AuthorizationStatus::denied, true, true, 1},
-                      StatusCase{"noUsageDescription", AuthorizationStatus::notDetermined, false, true, 3}),
-    [](const auto& p) { return std::string(p.param.name); });
+                         ::testing::Values(StatusCase{"restricted", AuthorizationStatus::restricted, true, false, 0},
+                                           StatusCase{"denied", AuthorizationStatus::denied, true, true, 1},
+                                           StatusCase{"noUsageDescription", AuthorizationStatus::notDetermined, false,
+                                                      true, 3}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(EasyLocationUndetermined, FixesBeforeAccessIsGrantedAreOnlyStored) {
     request(replies);
@@ -316,7 +318,7 @@ TEST_F(EasyLocationUndetermined, WaitForAccessHasADeadlineAndGrantingRestartsIt)
     loop.advance(20s);
     service.changeAuthorization(AuthorizationStatus::authorizedWhenInUse);
     loop.runPending();
-    loop.advance(29999ms); // 49.999 s after the request
+    loop.advance(29999ms);  // 49.999 s after the request
     EXPECT_TRUE(replies.empty());
     loop.advance(1ms);
     ASSERT_EQ(replies.size(), 1u);
@@ -335,7 +337,7 @@ TEST_F(EasyLocationUndetermined, AccessNeverSettledEndsAtTheTimeOutWithTheStored
     EXPECT_FALSE(manager().isUpdating());
 
     request(replies);
-    deliver(fix(120, 0s, 3.0)); // only stored
+    deliver(fix(120, 0s, 3.0));  // only stored
     loop.advance(30s);
     ASSERT_EQ(replies.size(), 2u);
     ASSERT_TRUE(replies[1].location);
@@ -347,7 +349,7 @@ TEST_F(EasyLocationUndetermined, AccessNeverSettledEndsAtTheTimeOutWithTheStored
 struct ReplaceCase {
     const char* name;
     double storedAccuracy;
-    double storedAgeSeconds; // negative: time stamp in the future
+    double storedAgeSeconds;  // negative: time stamp in the future
     double newAccuracy;
     double newAgeSeconds;
     bool newIsKept;
@@ -357,7 +359,7 @@ class EasyLocationReplace : public EasyLocationUndetermined, public ::testing::W
 
 TEST_P(EasyLocationReplace, StoredFixSurvivesOnlyWhenStrictlyMoreAccurateAndStrictlyYounger) {
     const ReplaceCase& c = GetParam();
-    request(replies); // access undetermined: fixes are stored, not answered
+    request(replies);  // access undetermined: fixes are stored, not answered
     deliver(fix(c.storedAccuracy, RunLoop::Seconds{c.storedAgeSeconds}, 1.0));
     deliver(fix(c.newAccuracy, RunLoop::Seconds{c.newAgeSeconds}, 2.0));
     EXPECT_TRUE(replies.empty());
@@ -365,15 +367,15 @@ TEST_P(EasyLocationReplace, StoredFixSurvivesOnlyWhenStrictlyMoreAccurateAndStri
     EXPECT_EQ(provider.lastLocation()->latitude, c.newIsKept ? 2.0 : 1.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, EasyLocationReplace,
-    ::testing::Values(
-        ReplaceCase{"sameAccuracyOlder", 50, 0, 50, 100, true},
-        ReplaceCase{"moreAccurateOlder", 50, 0, 10, 100, true},
-        ReplaceCase{"lessAccurateSameAge", 10, 5, 50, 5, true},
-        ReplaceCase{"lessAccurateYounger", 10, 10, 50, 1, true},
-        ReplaceCase{"lessAccurateOlder", 10, 1, 50, 10, false},
-        ReplaceCase{"roundsToDifferentSeconds", 10, 1.4, 50, 1.5, false}, // 1 s against 2 s
-        ReplaceCase{"halfRoundsAwayFromZero", 10, 2.5, 50, 2.6, true},    // 3 s against 3 s
-        ReplaceCase{"futureStampCountsByDistance", 10, -1.6, 50, 2.4, true}, // 2 s against 2 s
-        ReplaceCase{"futureStampYounger", 10, -0.4, 50, 1.0, false}),        // 0 s against 1 s
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EasyLocationReplace,
+    ::testing::Values(ReplaceCase{"sameAccuracyOlder", 50, 0, 50, 100, true},
+                      ReplaceCase{"moreAccurateOlder", 50, 0, 10, 100, true},
+                      ReplaceCase{"lessAccurateSameAge", 10, 5, 50, 5, true},
+                      ReplaceCase{"lessAccurateYounger", 10, 10, 50, 1, true},
+                      ReplaceCase{"lessAccurateOlder", 10, 1, 50, 10, false},
+                      ReplaceCase{"roundsToDifferentSeconds", 10, 1.4, 50, 1.5, false},     // 1 s against 2 s
+                      ReplaceCase{"halfRoundsAwayFromZero", 10, 2.5, 50, 2.6, true},        // 3 s against 3 s
+                      ReplaceCase{"futureStampCountsByDistance", 10, -1.6, 50, 2.4, true},  // 2 s against 2 s
+                      ReplaceCase{"futureStampYounger", 10, -0.4, 50, 1.0, false}),         // 0 s against 1 s
     [](const auto& p) { return std::string(p.param.name); });

@@ -37,8 +37,8 @@ protected:
         ASSERT_TRUE(server->isValid());
         std::filesystem::create_directories(folder_ / "config" / "velmomac");
         std::ofstream(folder_ / "config" / "velmomac" / "servers.conf")
-            << "# test servers\nlocal = \"" << server->base() << "\"\nlocal_ca = " << certificateFile().string()
-            << "\n" << moreServers();
+            << "# test servers\nlocal = \"" << server->base() << "\"\nlocal_ca = " << certificateFile().string() << "\n"
+            << moreServers();
         AppSettings().set("useDevelopmentServer", int64_t{1});
     }
 
@@ -58,4 +58,4 @@ private:
     static inline std::filesystem::path* certificates_ = nullptr;
 };
 
-} // namespace velmo::test
+}  // namespace velmo::test

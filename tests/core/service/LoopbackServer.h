@@ -24,7 +24,7 @@ struct SeenRequest {
     std::string body;
 
     std::string header(const char* name) const {
-        const auto it = headers.find(name); // httplib compares names ignoring case
+        const auto it = headers.find(name);  // httplib compares names ignoring case
         return it == headers.end() ? std::string("<absent>") : it->second;
     }
 };
@@ -36,11 +36,12 @@ struct ScriptedReply {
 
 // Writes key.pem and cert.pem (CN localhost, also valid for 127.0.0.1) into `folder`.
 inline bool makeCertificate(const std::filesystem::path& folder) {
-    const std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
-                                " -keyout '" + (folder / "key.pem").string() + "' -out '" +
-                                (folder / "cert.pem").string() +
-                                "' -days 2 -subj /CN=localhost -addext subjectAltName=IP:127.0.0.1,DNS:localhost"
-                                " >/dev/null 2>&1";
+    const std::string command =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+        " -keyout '" +
+        (folder / "key.pem").string() + "' -out '" + (folder / "cert.pem").string() +
+        "' -days 2 -subj /CN=localhost -addext subjectAltName=IP:127.0.0.1,DNS:localhost"
+        " >/dev/null 2>&1";
     return std::system(command.c_str()) == 0;
 }
 
@@ -100,4 +101,4 @@ private:
     std::deque<ScriptedReply> script_;
 };
 
-} // namespace velmo::test
+}  // namespace velmo::test

@@ -24,7 +24,7 @@ struct Case {
 
 int lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
-} // namespace
+}  // namespace
 
 TEST(ServerConfig, ParsesKeysQuotesAndComments) {
     const ServerBases& s = kStart;
@@ -34,13 +34,20 @@ TEST(ServerConfig, ParsesKeysQuotesAndComments) {
         {"all four keys",
          "production = https://p.example/v2/\ndevelopment=https://d.example/api/v2/\n"
          "local = https://127.0.0.1:9443/v2/\nlocal_ca = /tmp/ca.pem\n",
-         {"https://p.example/v2/", "https://d.example/api/v2/", "https://127.0.0.1:9443/v2/", "/tmp/ca.pem"}, 0},
-        {"quoted values", "local = \"https://[::1]:8443/v2/\"  # loopback\nlocal_ca=\"/a b/#c.pem\"\n",
-         {s.production, s.development, "https://[::1]:8443/v2/", "/a b/#c.pem"}, 0},
-        {"trailing comment and CRLF", "production = https://p.example/v2/ # main\r\n",
-         {"https://p.example/v2/", s.development, s.local, s.localCertificate}, 0},
-        {"last line wins", "local = https://a.example/v2/\nlocal = https://b.example/v2/",
-         {s.production, s.development, "https://b.example/v2/", s.localCertificate}, 0},
+         {"https://p.example/v2/", "https://d.example/api/v2/", "https://127.0.0.1:9443/v2/", "/tmp/ca.pem"},
+         0},
+        {"quoted values",
+         "local = \"https://[::1]:8443/v2/\"  # loopback\nlocal_ca=\"/a b/#c.pem\"\n",
+         {s.production, s.development, "https://[::1]:8443/v2/", "/a b/#c.pem"},
+         0},
+        {"trailing comment and CRLF",
+         "production = https://p.example/v2/ # main\r\n",
+         {"https://p.example/v2/", s.development, s.local, s.localCertificate},
+         0},
+        {"last line wins",
+         "local = https://a.example/v2/\nlocal = https://b.example/v2/",
+         {s.production, s.development, "https://b.example/v2/", s.localCertificate},
+         0},
         {"plain http refused", "production = http://p.example/v2/\n", s, 1},
         {"not ending in v2/", "production = https://p.example/v3/\n", s, 1},
         {"missing slash", "development = https://d.example/v2\n", s, 1},
@@ -54,7 +61,8 @@ TEST(ServerConfig, ParsesKeysQuotesAndComments) {
         {"text after the quote", "local = \"https://l.example/v2/\" extra\n", s, 1},
         {"a bad line keeps the good one before it",
          "local = https://good.example/v2/\nlocal = ftp://bad.example/v2/\n",
-         {s.production, s.development, "https://good.example/v2/", s.localCertificate}, 1},
+         {s.production, s.development, "https://good.example/v2/", s.localCertificate},
+         1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -67,8 +75,9 @@ TEST(ServerConfig, ParsesKeysQuotesAndComments) {
 TEST(ServerConfig, ErrorLineNamesTheFileTheLineAndTheKeptValue) {
     std::ostringstream err;
     parseServerConfig("# c\nproduction = http://p.example/v2/\n", kStart, err, "/home/u/.config/velmomac/servers.conf");
-    EXPECT_EQ(err.str(), "velmo: /home/u/.config/velmomac/servers.conf:2: production: \"http://p.example/v2/\" nem "
-                         "v2/-re végződő https-cím; marad: https://api.velmomac.example/v2/\n");
+    EXPECT_EQ(err.str(),
+              "velmo: /home/u/.config/velmomac/servers.conf:2: production: \"http://p.example/v2/\" nem "
+              "v2/-re végződő https-cím; marad: https://api.velmomac.example/v2/\n");
 }
 
 class ServerConfigFile : public velmo::test::PrivateFolders {};
@@ -87,7 +96,7 @@ TEST_F(ServerConfigFile, BuiltInDefaultsWithoutAFile) {
 TEST_F(ServerConfigFile, CertificateFallsBackToTheHomeDataFolder) {
     const char* home = std::getenv("HOME");
     const std::optional<std::string> savedHome = home ? std::optional<std::string>(home) : std::nullopt;
-    setenv("XDG_DATA_HOME", "relative/data", 1); // relative values are ignored
+    setenv("XDG_DATA_HOME", "relative/data", 1);  // relative values are ignored
     setenv("HOME", folder_.c_str(), 1);
     const std::string certificate = ServerBases::builtIn().localCertificate;
     if (savedHome) {

@@ -54,19 +54,19 @@ struct DeparturesReply {
 
 template <typename Callback>
 Callback recordInto(DeparturesReply& reply) {
-    return [&reply](std::optional<std::string> error, std::optional<JSON> stopDates,
-                    std::optional<JSON> stopDatesNearby, std::optional<std::string> cityName,
-                    std::optional<std::string> cityURL, std::optional<std::string> cityKey,
-                    std::optional<std::string> reserved) {
-        ++reply.calls;
-        reply.error = std::move(error);
-        reply.stopDates = std::move(stopDates);
-        reply.stopDatesNearby = std::move(stopDatesNearby);
-        reply.cityName = std::move(cityName);
-        reply.cityURL = std::move(cityURL);
-        reply.cityKey = std::move(cityKey);
-        reply.reserved = std::move(reserved);
-    };
+    return
+        [&reply](std::optional<std::string> error, std::optional<JSON> stopDates, std::optional<JSON> stopDatesNearby,
+                 std::optional<std::string> cityName, std::optional<std::string> cityURL,
+                 std::optional<std::string> cityKey, std::optional<std::string> reserved) {
+            ++reply.calls;
+            reply.error = std::move(error);
+            reply.stopDates = std::move(stopDates);
+            reply.stopDatesNearby = std::move(stopDatesNearby);
+            reply.cityName = std::move(cityName);
+            reply.cityURL = std::move(cityURL);
+            reply.cityKey = std::move(cityKey);
+            reply.reserved = std::move(reserved);
+        };
 }
 
 // A departure item with every member the client reads, of the right kind.
@@ -97,4 +97,4 @@ inline nlohmann::json sampleDeparture() {
     };
 }
 
-} // namespace velmo::test
+}  // namespace velmo::test

@@ -13,7 +13,7 @@ namespace {
 
 JSON json(const nlohmann::json& plain) { return JSON(plain); }
 
-} // namespace
+}  // namespace
 
 TEST(ToDictionary, RenamesAndRetypesEveryMember) {
     const std::optional<PlistMap> item = TarvoRequest::toDictionary(json(sampleDeparture()));
@@ -21,7 +21,7 @@ TEST(ToDictionary, RenamesAndRetypesEveryMember) {
     const PlistMap expected{
         {"stopLat", 47.497913},
         {"stopLon", 19.040236},
-        {"stopDistance", int64_t{123}}, // truncated, not rounded
+        {"stopDistance", int64_t{123}},  // truncated, not rounded
         {"stopId", "F01"},
         {"stopIdUniq", "F01-a"},
         {"nearest", true},
@@ -43,16 +43,16 @@ TEST(ToDictionary, RenamesAndRetypesEveryMember) {
         {"hasDetails", true},
     };
     EXPECT_EQ(item->size(), 22u);
-    EXPECT_EQ(*item, expected); // equality includes the kind: doubles stay doubles, integers int64
+    EXPECT_EQ(*item, expected);  // equality includes the kind: doubles stay doubles, integers int64
 }
 
 TEST(ToDictionary, NumbersAndFlagsConvertByTheirAccessors) {
     nlohmann::json departure = sampleDeparture();
-    departure["stopLat"] = true;                  // a bool is a number 1
-    departure["stopLon"] = 19;                    // an integer becomes a double
-    departure["stopDistance"] = -5.9;             // toward zero
-    departure["tripDepartureSeconds"] = 30600.99; // a fraction is truncated
-    departure["tripDepartureTimestamp"] = false;  // int accepts a bool as 0
+    departure["stopLat"] = true;                   // a bool is a number 1
+    departure["stopLon"] = 19;                     // an integer becomes a double
+    departure["stopDistance"] = -5.9;              // toward zero
+    departure["tripDepartureSeconds"] = 30600.99;  // a fraction is truncated
+    departure["tripDepartureTimestamp"] = false;   // int accepts a bool as 0
     const std::optional<PlistMap> item = TarvoRequest::toDictionary(json(departure));
     ASSERT_TRUE(item);
     EXPECT_EQ(item->at("stopLat"), PlistValue(1.0));
@@ -67,7 +67,7 @@ TEST(ToDictionary, WarningTextsOnlyWhenWarningIsTrue) {
         const char* name;
         nlohmann::json warning;
         std::optional<nlohmann::json> texts;
-        std::optional<PlistList> expected; // absent: no "warningText" key
+        std::optional<PlistList> expected;  // absent: no "warningText" key
     };
     const std::vector<Case> cases{
         {"no warning", false, nlohmann::json::array({"ignored"}), std::nullopt},
@@ -109,13 +109,13 @@ TEST(ToDictionary, EveryMemberIsRequired) {
 
 TEST(ToDictionary, MembersOfTheWrongKindMakeTheItemInvalid) {
     const std::vector<std::pair<const char*, nlohmann::json>> cases{
-        {"tripDepartureGPS", 1},          // bool members take JSON booleans only
+        {"tripDepartureGPS", 1},  // bool members take JSON booleans only
         {"stopNearest", "true"},
         {"hasDetails", 0},
-        {"stopLat", "47.5"},              // numbers are not read from text
+        {"stopLat", "47.5"},  // numbers are not read from text
         {"stopDistance", nullptr},
         {"tripDepartureSeconds", "30600"},
-        {"routeName", 47},                // strings take JSON strings only
+        {"routeName", 47},  // strings take JSON strings only
         {"stopFavoriteId", nlohmann::json::array()},
         {"warning", nullptr},
     };
@@ -172,7 +172,7 @@ TEST(ToErrorString, CodesAndServerTexts) {
         {"NOSTOPS ", "Ismeretlen hiba!"},
         {"", "Ismeretlen hiba!"},
         {"NOTRIPS::Ma nem jár több járat", "Ma nem jár több járat"},
-        {"NOSTOPS::Saját szöveg", "Saját szöveg"}, // the server's text wins over the table
+        {"NOSTOPS::Saját szöveg", "Saját szöveg"},  // the server's text wins over the table
         {"A::B::C", "B"},
         {"::", ""},
         {"CODE::", ""},

@@ -49,9 +49,8 @@ protected:
         client.reset();
         bundle = std::make_unique<Bundle>(std::move(info));
         location = std::make_unique<FakeLocationService>(loop, status);
-        client = std::make_unique<TarvoRequest>(
-            std::make_unique<EasyLocation>(*location, loop, *bundle, locationLog), std::make_unique<AppSettings>(),
-            http, loop, *bundle, kServers);
+        client = std::make_unique<TarvoRequest>(std::make_unique<EasyLocation>(*location, loop, *bundle, locationLog),
+                                                std::make_unique<AppSettings>(), http, loop, *bundle, kServers);
     }
 
     TarvoRequest::Callback record(DeparturesReply& reply) { return recordInto<TarvoRequest::Callback>(reply); }
@@ -76,7 +75,7 @@ protected:
     std::unique_ptr<TarvoRequest> client;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(TarvoRequestTest, DeparturesRequestOnTheWire) {
     client->settings().setStringList("settingFavTripList", "R47", "47-es villamos");
@@ -95,7 +94,7 @@ TEST_F(TarvoRequestTest, DeparturesRequestOnTheWire) {
     EXPECT_EQ(sent.request.httpMethod, "POST");
     EXPECT_EQ(sent.request.cachePolicy, UrlRequestCachePolicy::reloadIgnoringLocalAndRemoteCacheData);
     EXPECT_EQ(sent.request.timeoutInterval, 25.0);
-    EXPECT_TRUE(sent.request.headers.empty()); // the session carries the only headers added
+    EXPECT_TRUE(sent.request.headers.empty());  // the session carries the only headers added
     EXPECT_FALSE(sent.configuration.extraTrustedCertificateFile);
     EXPECT_EQ(sent.configuration.additionalHeaders, (HeaderMap{
                                                         {"X-DEVICE", machineName()},
@@ -121,7 +120,7 @@ TEST_F(TarvoRequestTest, DeparturesRequestOnTheWire) {
     ASSERT_TRUE(body["realRadius"].is_number_integer());
     EXPECT_EQ(body["realRadius"], 400);
     EXPECT_EQ(body["favRoutes"], nlohmann::json::array({"R47"}));
-    EXPECT_EQ(body["favStops"], nlohmann::json::array({"F02", "F01"})); // stored order: sorted by display
+    EXPECT_EQ(body["favStops"], nlohmann::json::array({"F02", "F01"}));  // stored order: sorted by display
     ASSERT_TRUE(body["favSortMode"].is_number_integer());
     EXPECT_EQ(body["favSortMode"], 2);
     ASSERT_TRUE(body["minutes"].is_number_integer());
@@ -133,7 +132,7 @@ TEST_F(TarvoRequestTest, DeparturesRequestOnTheWire) {
 TEST_F(TarvoRequestTest, HeadersAreReadAfreshForEveryRequest) {
     DeparturesReply first, second;
     client->get(47.5F, 19.0F, 300.0F, 300.0F, false, record(first));
-    client->settings().set("deviceUUID", "UUID"); // a new identifier
+    client->settings().set("deviceUUID", "UUID");  // a new identifier
     client->get(47.5F, 19.0F, 300.0F, 300.0F, false, record(second));
     ASSERT_EQ(http.requests().size(), 2u);
     const std::string before = http.requests()[0].configuration.additionalHeaders.at("X-UUID");
@@ -152,12 +151,9 @@ TEST_F(TarvoRequestTest, ServerChosenByUseDevelopmentServer) {
         bool extraCa;
     };
     const std::vector<Case> cases{
-        {std::nullopt, "https://prod.test/v2/more/", false},
-        {int64_t{0}, "https://prod.test/v2/more/", false},
-        {int64_t{1}, "https://local.test:8443/v2/more/", true},
-        {int64_t{2}, "https://dev.test/v2/more/", false},
-        {int64_t{3}, "https://prod.test/v2/more/", false},
-        {int64_t{-1}, "https://prod.test/v2/more/", false},
+        {std::nullopt, "https://prod.test/v2/more/", false},    {int64_t{0}, "https://prod.test/v2/more/", false},
+        {int64_t{1}, "https://local.test:8443/v2/more/", true}, {int64_t{2}, "https://dev.test/v2/more/", false},
+        {int64_t{3}, "https://prod.test/v2/more/", false},      {int64_t{-1}, "https://prod.test/v2/more/", false},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(i);
@@ -171,7 +167,8 @@ TEST_F(TarvoRequestTest, ServerChosenByUseDevelopmentServer) {
         const RecordedRequest& sent = http.requests().back();
         EXPECT_EQ(sent.request.url, cases[i].url);
         if (cases[i].extraCa) {
-            EXPECT_EQ(sent.configuration.extraTrustedCertificateFile, std::optional<std::string>(kServers.localCertificate));
+            EXPECT_EQ(sent.configuration.extraTrustedCertificateFile,
+                      std::optional<std::string>(kServers.localCertificate));
         } else {
             EXPECT_FALSE(sent.configuration.extraTrustedCertificateFile);
         }
@@ -191,8 +188,7 @@ TEST_F(TarvoRequestTest, RadiusRules) {
         {400.0F, 250.0F, 400, 400},  // the larger of the two is fetched
         {750.9F, 0.0F, 750, 750},    // truncated, not rounded
         {-20.0F, 0.99F, 300, 300},   // both replaced, the favourite by the replaced radius
-        {1000.0F, 1250.5F, 1250, 1000},
-        {std::numeric_limits<float>::quiet_NaN(), 500.0F, 500, 300},
+        {1000.0F, 1250.5F, 1250, 1000}, {std::numeric_limits<float>::quiet_NaN(), 500.0F, 500, 300},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.radius) + " / " + std::to_string(c.favouriteRadius));
@@ -213,11 +209,11 @@ TEST_F(TarvoRequestTest, FavouriteListsAreAlwaysArraysOfRawIdentifiers) {
     UserDefaults suite(AppSettings::kAppGroup);
     DeparturesReply reply;
 
-    client->get(47.5F, 19.0F, 300.0F, 300.0F, false, record(reply)); // none stored
+    client->get(47.5F, 19.0F, 300.0F, 300.0F, false, record(reply));  // none stored
     EXPECT_EQ(lastBody()["favRoutes"], nlohmann::json::array());
     EXPECT_EQ(lastBody()["favStops"], nlohmann::json::array());
 
-    suite.setObject("settingFavTripList", "R47"); // not a list at all
+    suite.setObject("settingFavTripList", "R47");  // not a list at all
     suite.setObject("settingFavStopList",
                     PlistList{PlistMap{{"raw", "F01"}, {"display", "A"}}, PlistMap{{"display", "no raw"}},
                               PlistMap{{"raw", int64_t{5}}, {"display", "raw not a string"}}, "not a map",
@@ -238,11 +234,11 @@ TEST_F(TarvoRequestTest, SkipNearbyChangesNothingInTheRequest) {
 
 TEST_F(TarvoRequestTest, SuccessPassesBothListsAndTheCity) {
     DeparturesReply reply;
-    http.enqueue(FakeReply::withBody(
-        R"({"error":false,"stopDates":[{"a":1}],"stopDatesNearby":[],"cityName":"Budapest",)"
-        R"("cityURL":"https://bkk.example/","cityKey":"bp","extra":1})"));
+    http.enqueue(
+        FakeReply::withBody(R"({"error":false,"stopDates":[{"a":1}],"stopDatesNearby":[],"cityName":"Budapest",)"
+                            R"("cityURL":"https://bkk.example/","cityKey":"bp","extra":1})"));
     client->get(47.5F, 19.0F, 300.0F, 300.0F, false, record(reply));
-    EXPECT_EQ(reply.calls, 0); // never inside the call that sent it
+    EXPECT_EQ(reply.calls, 0);  // never inside the call that sent it
     loop.runPending();
     ASSERT_EQ(reply.calls, 1);
     EXPECT_FALSE(reply.error);
@@ -257,7 +253,7 @@ TEST_F(TarvoRequestTest, SuccessPassesBothListsAndTheCity) {
 
 TEST_F(TarvoRequestTest, SuccessWithoutListsGivesNullListsAndAbsentCity) {
     DeparturesReply reply;
-    http.enqueue(FakeReply::withBody(R"({"error":false,"cityName":7})", 500)); // the status is never read
+    http.enqueue(FakeReply::withBody(R"({"error":false,"cityName":7})", 500));  // the status is never read
     client->get(47.5F, 19.0F, 300.0F, 300.0F, false, record(reply));
     loop.runPending();
     ASSERT_EQ(reply.calls, 1);
@@ -275,7 +271,7 @@ TEST_F(TarvoRequestTest, EnvelopeFailures) {
     struct Case {
         const char* name;
         FakeReply reply;
-        std::optional<std::string> code; // absent: the server declared an error without a code
+        std::optional<std::string> code;  // absent: the server declared an error without a code
     };
     const std::vector<Case> cases{
         {"transport error", FakeReply::failure(UrlError::timedOut), "DOWNLOADERROR"},
@@ -285,14 +281,15 @@ TEST_F(TarvoRequestTest, EnvelopeFailures) {
         {"no error member", FakeReply::withBody(R"({"stopDates":[]})"), "DOWNLOADERROR"},
         {"error true alone", FakeReply::withBody(R"({"error":true})"), std::nullopt},
         {"code not a string", FakeReply::withBody(R"({"error":true,"errorMessage":5})"), std::nullopt},
-        {"code and text", FakeReply::withBody(R"({"error":true,"errorMessage":"NOTRIPS","errorMessageText":"Ma már nincs"})"),
+        {"code and text",
+         FakeReply::withBody(R"({"error":true,"errorMessage":"NOTRIPS","errorMessageText":"Ma már nincs"})"),
          "NOTRIPS::Ma már nincs"},
         {"text not a string", FakeReply::withBody(R"({"error":true,"errorMessage":"NOTRIPS","errorMessageText":1})"),
          "NOTRIPS"},
         {"text without code", FakeReply::withBody(R"({"error":true,"errorMessageText":"Hibás kérés"})"),
          "::Hibás kérés"},
-        {"declared error with lists", FakeReply::withBody(R"({"error":true,"errorMessage":"NEWSTABLE","stopDates":[1]})"),
-         "NEWSTABLE"},
+        {"declared error with lists",
+         FakeReply::withBody(R"({"error":true,"errorMessage":"NEWSTABLE","stopDates":[1]})"), "NEWSTABLE"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -339,7 +336,8 @@ TEST_F(TarvoRequestTest, LocationFailuresBecomeCodesWithoutARequest) {
         }
         ASSERT_EQ(reply.calls, 1);
         EXPECT_EQ(reply.error, c.code);
-        EXPECT_TRUE(reply.stopDates == std::nullopt && reply.cityName == std::nullopt && reply.reserved == std::nullopt);
+        EXPECT_TRUE(reply.stopDates == std::nullopt && reply.cityName == std::nullopt &&
+                    reply.reserved == std::nullopt);
     }
     EXPECT_TRUE(http.requests().empty());
 }
@@ -368,7 +366,7 @@ TEST_F(TarvoRequestTest, LocationTimeOutFallsBackToAStoredFixOfAtMost500Metres) 
         loop.advance(RunLoop::Seconds{29.9});
         EXPECT_EQ(http.requests().size(), before);
         EXPECT_EQ(reply.calls, 0);
-        loop.advance(RunLoop::Seconds{0.2}); // the 30-second time-out
+        loop.advance(RunLoop::Seconds{0.2});  // the 30-second time-out
         EXPECT_EQ(http.requests().size() - before, c.requests);
         if (c.code) {
             EXPECT_EQ(reply.calls, 1);
@@ -444,7 +442,7 @@ TEST_F(TarvoRequestTest, DetailsQueriesSendTheSameBodyToTheirOwnEndpoints) {
     ASSERT_EQ(more.calls, 1);
     EXPECT_FALSE(more.error);
     ASSERT_TRUE(more.reply);
-    EXPECT_EQ((*more.reply)["error"].boolean(), false); // passed on whole
+    EXPECT_EQ((*more.reply)["error"].boolean(), false);  // passed on whole
     const JSON tripId = (*more.reply)[{"trip", "tripId"}];
     EXPECT_EQ(tripId.string(), "T1");
     ASSERT_EQ(vehicle.calls, 1);

@@ -91,7 +91,7 @@ std::string departureJson(const std::string& routeName, const std::string& extra
     return text;
 }
 
-} // namespace
+}  // namespace
 
 TEST_F(WireTest, QueryFromPositionToItems) {
     client->settings().setStringList("settingFavStopList", "F01", "Deák Ferenc tér");
@@ -113,9 +113,14 @@ TEST_F(WireTest, QueryFromPositionToItems) {
     uname(&system);
     const std::string uuid = *client->settings().get("deviceUUID")->toString();
     const std::vector<std::pair<const char*, std::string>> headers{
-        {"X-DEVICE", system.machine}, {"X-APP", "velmomactoday"}, {"X-APPVERSION", "2.0.1"},
-        {"X-APPBUILD", "77"},         {"X-UUID", uuid},           {"X-APILEVEL", "2"},
-        {"X-DEVICEOS", "MAC"},        {"X-DEVICEVERSION", "10.0"},
+        {"X-DEVICE", system.machine},
+        {"X-APP", "velmomactoday"},
+        {"X-APPVERSION", "2.0.1"},
+        {"X-APPBUILD", "77"},
+        {"X-UUID", uuid},
+        {"X-APILEVEL", "2"},
+        {"X-DEVICEOS", "MAC"},
+        {"X-DEVICEVERSION", "10.0"},
     };
     for (const auto& [name, value] : headers) {
         EXPECT_EQ(seen[0].header(name), value) << name;
@@ -126,7 +131,7 @@ TEST_F(WireTest, QueryFromPositionToItems) {
     EXPECT_EQ(body.size(), 9u);
     EXPECT_EQ(body["method"], "TRIPSFORLOCATION");
     ASSERT_TRUE(body["lat"].is_number_float());
-    EXPECT_EQ(body["lat"].get<double>(), 47.497913); // the 32-bit value, written short
+    EXPECT_EQ(body["lat"].get<double>(), 47.497913);  // the 32-bit value, written short
     EXPECT_EQ(body["lon"].get<double>(), 19.0402);
     ASSERT_TRUE(body["fetchRadius"].is_number_integer());
     EXPECT_EQ(body["fetchRadius"], 1500);
@@ -144,7 +149,7 @@ TEST_F(WireTest, QueryFromPositionToItems) {
     ASSERT_TRUE(reply.stopDates);
     std::ostringstream log;
     const PlistList items = TarvoRequest::toDictionaries(*reply.stopDates, log);
-    ASSERT_EQ(items.size(), 2u); // the item with a number for a flag is skipped
+    ASSERT_EQ(items.size(), 2u);  // the item with a number for a flag is skipped
     EXPECT_EQ(items[0].ifMap()->at("shortName"), PlistValue("47"));
     EXPECT_EQ(items[1].ifMap()->at("shortName"), PlistValue("2"));
     EXPECT_EQ(items[0].ifMap()->size(), 22u);
@@ -167,8 +172,8 @@ TEST_F(WireTest, RepliesAreJudgedByTheirBodyAlone) {
         {"not JSON", "Bad Gateway", 502, false, "DOWNLOADERROR"},
         {"error true alone", R"({"error":true})", 200, false, std::nullopt},
         {"NOSTOPS", R"({"error":true,"errorMessage":"NOSTOPS"})", 200, false, "NOSTOPS"},
-        {"code with text", R"({"error":true,"errorMessage":"BADREQUEST","errorMessageText":"Hibás kérés"})", 400,
-         false, "BADREQUEST::Hibás kérés"},
+        {"code with text", R"({"error":true,"errorMessage":"BADREQUEST","errorMessageText":"Hibás kérés"})", 400, false,
+         "BADREQUEST::Hibás kérés"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -217,7 +222,7 @@ TEST_F(WireTest, DetailsBodiesAreIdenticalAndOnlyThePathDiffers) {
 }
 
 TEST_F(WireTest, OnlyTheLocalBaseTrustsTheExtraCertificate) {
-    client->settings().set("useDevelopmentServer", int64_t{2}); // same server, as the development base
+    client->settings().set("useDevelopmentServer", int64_t{2});  // same server, as the development base
     const DeparturesReply reply = departures();
     EXPECT_EQ(reply.error, "DOWNLOADERROR");
     EXPECT_TRUE(server->seen().empty());

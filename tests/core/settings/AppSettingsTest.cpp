@@ -19,18 +19,15 @@ const std::regex kUuidForm("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]
 
 class AppSettingsTest : public SettingsFixture {};
 
-TEST_F(AppSettingsTest, EmptySuiteGetsFirstRunValuesOfTheirOwnKinds)
-{
+TEST_F(AppSettingsTest, EmptySuiteGetsFirstRunValuesOfTheirOwnKinds) {
     AppSettings settings;
     const PlistMap stored = suite().dictionaryRepresentation();
 
     const PlistMap expected{
-        {"settingRovavorir", false},        {"settingRadius", 300.0F},
-        {"settingTodayNum", int64_t{3}},    {"userLastUsedScreen", int64_t{1}},
-        {"settingTodayStops", int64_t{1}},  {"settingFavTrip", int64_t{2}},
-        {"settingFavStopRadius", 1500.0F},  {"settingMinutes", int64_t{30}},
-        {"useDevelopmentServer", int64_t{0}}, {"settingFavSortMode", false},
-        {"configVersion", int64_t{144}},
+        {"settingRovavorir", false},        {"settingRadius", 300.0F},         {"settingTodayNum", int64_t{3}},
+        {"userLastUsedScreen", int64_t{1}}, {"settingTodayStops", int64_t{1}}, {"settingFavTrip", int64_t{2}},
+        {"settingFavStopRadius", 1500.0F},  {"settingMinutes", int64_t{30}},   {"useDevelopmentServer", int64_t{0}},
+        {"settingFavSortMode", false},      {"configVersion", int64_t{144}},
     };
     for (const auto& [key, value] : expected) {
         ASSERT_TRUE(stored.count(key)) << key;
@@ -43,8 +40,7 @@ TEST_F(AppSettingsTest, EmptySuiteGetsFirstRunValuesOfTheirOwnKinds)
     EXPECT_EQ(stored.size(), expected.size() + 1);
 }
 
-TEST_F(AppSettingsTest, GetReadsByTheKeysType)
-{
+TEST_F(AppSettingsTest, GetReadsByTheKeysType) {
     const AppSettings settings(true);
     // Absent keys read as the typed defaults; Any and unknown keys as nothing.
     EXPECT_EQ(settings.get("settingRovavorir"), PlistValue(false));
@@ -67,14 +63,12 @@ TEST_F(AppSettingsTest, GetReadsByTheKeysType)
     EXPECT_EQ(settings.get("previousReply1"), reply);
 }
 
-TEST_F(AppSettingsTest, KeyTypes)
-{
+TEST_F(AppSettingsTest, KeyTypes) {
     const AppSettings settings(true);
     const std::vector<std::pair<std::string, std::string>> cases{
-        {"settingRovavorir", "Bool"},   {"settingRadius", "Float"},
-        {"settingTodayNum", "Integer"}, {"settingFavTripList", "Any"},
-        {"deviceUUID", "UUID"},         {"useDevelopmentServer", "Integer"},
-        {"configVersion", "None"},      {"previousReply1", "None"},
+        {"settingRovavorir", "Bool"},  {"settingRadius", "Float"}, {"settingTodayNum", "Integer"},
+        {"settingFavTripList", "Any"}, {"deviceUUID", "UUID"},     {"useDevelopmentServer", "Integer"},
+        {"configVersion", "None"},     {"previousReply1", "None"},
     };
     for (const auto& [key, type] : cases)
         EXPECT_EQ(settings.getKeyType(key), type) << key;
@@ -83,8 +77,7 @@ TEST_F(AppSettingsTest, KeyTypes)
     EXPECT_EQ(settings.getValidConfigKeys().back(), "settingFavSortMode");
 }
 
-TEST_F(AppSettingsTest, SetRefusesAValueOfTheWrongKindAndKeepsTheStoredOne)
-{
+TEST_F(AppSettingsTest, SetRefusesAValueOfTheWrongKindAndKeepsTheStoredOne) {
     AppSettings settings;
     const std::string uuid = *settings.get("deviceUUID")->toString();
     struct Case {
@@ -92,10 +85,14 @@ TEST_F(AppSettingsTest, SetRefusesAValueOfTheWrongKindAndKeepsTheStoredOne)
         PlistValue value;
     };
     const std::vector<Case> cases{
-        {"settingRadius", "abc"},          {"settingRadius", int64_t{500}},
-        {"settingRadius", 500.0},          {"settingMinutes", 45.0F},
-        {"settingMinutes", "45"},          {"settingRovavorir", int64_t{1}},
-        {"settingFavSortMode", PlistValue()}, {"deviceUUID", int64_t{7}},
+        {"settingRadius", "abc"},
+        {"settingRadius", int64_t{500}},
+        {"settingRadius", 500.0},
+        {"settingMinutes", 45.0F},
+        {"settingMinutes", "45"},
+        {"settingRovavorir", int64_t{1}},
+        {"settingFavSortMode", PlistValue()},
+        {"deviceUUID", int64_t{7}},
         {"deviceUUID", PlistValue()},
     };
     for (const Case& c : cases) {
@@ -110,12 +107,11 @@ TEST_F(AppSettingsTest, SetRefusesAValueOfTheWrongKindAndKeepsTheStoredOne)
     EXPECT_EQ(settings.get("deviceUUID"), PlistValue(uuid));
 }
 
-TEST_F(AppSettingsTest, SetStoresValuesOfTheRightKind)
-{
+TEST_F(AppSettingsTest, SetStoresValuesOfTheRightKind) {
     AppSettings settings(true);
     settings.set("settingRadius", 750.0F);
     settings.set("settingMinutes", int64_t{45});
-    settings.set("settingMinutes", 50); // an int literal is an integer too
+    settings.set("settingMinutes", 50);  // an int literal is an integer too
     settings.set("settingFavSortMode", true);
     settings.set("settingFavTripList", "anything goes");
     EXPECT_EQ(suite().objectForKey("settingRadius"), PlistValue(750.0F));
@@ -128,8 +124,7 @@ TEST_F(AppSettingsTest, SetStoresValuesOfTheRightKind)
     EXPECT_EQ(suite().objectForKey("settingFavTripList"), std::nullopt);
 }
 
-TEST_F(AppSettingsTest, UuidPlaceholderGeneratesAFreshUuidEachTime)
-{
+TEST_F(AppSettingsTest, UuidPlaceholderGeneratesAFreshUuidEachTime) {
     AppSettings settings(true);
     settings.set("deviceUUID", "UUID");
     const std::string first = *settings.get("deviceUUID")->toString();
@@ -143,8 +138,7 @@ TEST_F(AppSettingsTest, UuidPlaceholderGeneratesAFreshUuidEachTime)
     EXPECT_EQ(settings.get("deviceUUID"), PlistValue("my-own-id"));
 }
 
-TEST_F(AppSettingsTest, UpdateVersionStoresTheSchemaVersionOnly)
-{
+TEST_F(AppSettingsTest, UpdateVersionStoresTheSchemaVersionOnly) {
     AppSettings settings(true);
     settings.updateVersion();
     EXPECT_EQ(suite().objectForKey("configVersion"), PlistValue(int64_t{144}));
@@ -159,19 +153,14 @@ struct CheckCase {
     int64_t version;
     std::string key;
     PlistValue stored;
-    std::optional<PlistValue> after; // absent: a fresh UUID
+    std::optional<PlistValue> after;  // absent: a fresh UUID
 };
 
-void PrintTo(const CheckCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name; }
 
-class StartupCheckTest : public SettingsFixture,
-                         public ::testing::WithParamInterface<CheckCase> {};
+class StartupCheckTest : public SettingsFixture, public ::testing::WithParamInterface<CheckCase> {};
 
-TEST_P(StartupCheckTest, RepairsOnlyWhenTheStoredVersionIsOlder)
-{
+TEST_P(StartupCheckTest, RepairsOnlyWhenTheStoredVersionIsOlder) {
     const CheckCase& c = GetParam();
     suite().setInteger("configVersion", c.version);
     suite().setObject(c.key, c.stored);
@@ -187,42 +176,33 @@ TEST_P(StartupCheckTest, RepairsOnlyWhenTheStoredVersionIsOlder)
     EXPECT_GE(suite().integerForKey("configVersion"), 144);
 }
 
-const PlistValue kFavourites =
-    PlistList{PlistMap{{"raw", "F01"}, {"display", "Örs vezér tere"}}};
+const PlistValue kFavourites = PlistList{PlistMap{{"raw", "F01"}, {"display", "Örs vezér tere"}}};
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, StartupCheckTest,
-    ::testing::Values(
-        CheckCase{"RadiusOutsideResets", 143, "settingRadius", 350.0F, PlistValue(300.0F)},
-        CheckCase{"RadiusKeptAt144", 144, "settingRadius", 350.0F, PlistValue(350.0F)},
-        CheckCase{"ValidMinutesKept", 143, "settingMinutes", int64_t{45}, PlistValue(int64_t{45})},
-        CheckCase{"RovavorirTrueResets", 143, "settingRovavorir", true, PlistValue(false)},
-        CheckCase{"ServerTwoResets", 143, "useDevelopmentServer", int64_t{2},
-                  PlistValue(int64_t{0})},
-        CheckCase{"ServerTwoKeptAt144", 144, "useDevelopmentServer", int64_t{2},
-                  PlistValue(int64_t{2})},
-        CheckCase{"RadiusAsIntegerKeptAsFloat", 143, "settingRadius", int64_t{400},
-                  PlistValue(400.0F)},
-        CheckCase{"FavouritesKept", 143, "settingFavStopList", kFavourites, kFavourites},
-        CheckCase{"NonListFavouritesKept", 143, "settingFavTripList", int64_t{5},
-                  PlistValue(int64_t{5})},
-        CheckCase{"ShortUuidReplaced", 143, "deviceUUID", "1234567", std::nullopt},
-        CheckCase{"NonStringUuidReplaced", 143, "deviceUUID", int64_t{12345678}, std::nullopt},
-        CheckCase{"EightCharacterUuidKept", 143, "deviceUUID", "12345678",
-                  PlistValue("12345678")},
-        CheckCase{"ShortUuidKeptAt144", 144, "deviceUUID", "abc", PlistValue("abc")}),
+    ::testing::Values(CheckCase{"RadiusOutsideResets", 143, "settingRadius", 350.0F, PlistValue(300.0F)},
+                      CheckCase{"RadiusKeptAt144", 144, "settingRadius", 350.0F, PlistValue(350.0F)},
+                      CheckCase{"ValidMinutesKept", 143, "settingMinutes", int64_t{45}, PlistValue(int64_t{45})},
+                      CheckCase{"RovavorirTrueResets", 143, "settingRovavorir", true, PlistValue(false)},
+                      CheckCase{"ServerTwoResets", 143, "useDevelopmentServer", int64_t{2}, PlistValue(int64_t{0})},
+                      CheckCase{"ServerTwoKeptAt144", 144, "useDevelopmentServer", int64_t{2}, PlistValue(int64_t{2})},
+                      CheckCase{"RadiusAsIntegerKeptAsFloat", 143, "settingRadius", int64_t{400}, PlistValue(400.0F)},
+                      CheckCase{"FavouritesKept", 143, "settingFavStopList", kFavourites, kFavourites},
+                      CheckCase{"NonListFavouritesKept", 143, "settingFavTripList", int64_t{5}, PlistValue(int64_t{5})},
+                      CheckCase{"ShortUuidReplaced", 143, "deviceUUID", "1234567", std::nullopt},
+                      CheckCase{"NonStringUuidReplaced", 143, "deviceUUID", int64_t{12345678}, std::nullopt},
+                      CheckCase{"EightCharacterUuidKept", 143, "deviceUUID", "12345678", PlistValue("12345678")},
+                      CheckCase{"ShortUuidKeptAt144", 144, "deviceUUID", "abc", PlistValue("abc")}),
     [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
-TEST_F(AppSettingsTest, CheckRemovesKeysOutsideTheCatalogue)
-{
+TEST_F(AppSettingsTest, CheckRemovesKeysOutsideTheCatalogue) {
     suite().setInteger("configVersion", 143);
     suite().setObject("previousReply1", "old reply");
     AppSettings settings;
     EXPECT_EQ(suite().objectForKey("previousReply1"), std::nullopt);
 }
 
-TEST_F(AppSettingsTest, SkipCheckNeverChecks)
-{
+TEST_F(AppSettingsTest, SkipCheckNeverChecks) {
     for (bool flag : {false, true}) {
         suite().setInteger("configVersion", 143);
         suite().setFloat("settingRadius", 350.0F);
@@ -232,8 +212,7 @@ TEST_F(AppSettingsTest, SkipCheckNeverChecks)
     }
 }
 
-TEST_F(AppSettingsTest, AnUnusableSuiteReadsAsDefaults)
-{
+TEST_F(AppSettingsTest, AnUnusableSuiteReadsAsDefaults) {
     // The settings folder cannot be created below a regular file.
     const std::string blocker = folder_ + "/file";
     { std::ofstream(blocker) << "not a folder"; }
@@ -256,16 +235,13 @@ public:
     CrashingCheck() : AppSettings(true) {}
 
 protected:
-    void storeCheckedValue(UserDefaults& defaults, const std::string& key,
-                           const PlistValue& value) override
-    {
+    void storeCheckedValue(UserDefaults& defaults, const std::string& key, const PlistValue& value) override {
         AppSettings::storeCheckedValue(defaults, key, value);
         throw std::runtime_error("killed in the middle of the check");
     }
 };
 
-TEST_F(AppSettingsTest, ACrashInTheMiddleOfTheCheckLeavesTheOldValues)
-{
+TEST_F(AppSettingsTest, ACrashInTheMiddleOfTheCheckLeavesTheOldValues) {
     suite().setInteger("configVersion", 143);
     suite().setFloat("settingRadius", 350.0F);
     suite().setInteger("settingMinutes", 45);
@@ -292,8 +268,7 @@ TEST_F(AppSettingsTest, ACrashInTheMiddleOfTheCheckLeavesTheOldValues)
 }
 
 // Two programs starting at once on a fresh suite: one check, one UUID, nothing lost.
-TEST_F(AppSettingsTest, TwoProcessesStartingTogetherAgreeOnOneUuid)
-{
+TEST_F(AppSettingsTest, TwoProcessesStartingTogetherAgreeOnOneUuid) {
     for (int round = 0; round < 5; ++round) {
         suite().removeAllObjects();
         suite().setInteger("settingMinutes", 45);
@@ -319,7 +294,7 @@ TEST_F(AppSettingsTest, TwoProcessesStartingTogetherAgreeOnOneUuid)
             close(results[i][1]);
         }
         close(go[0]);
-        close(go[1]); // both children start now
+        close(go[1]);  // both children start now
 
         std::string uuids[2];
         for (int i = 0; i < 2; ++i) {
@@ -343,8 +318,7 @@ TEST_F(AppSettingsTest, TwoProcessesStartingTogetherAgreeOnOneUuid)
 
 // A program starting while another one is in the middle of the check must not run it a
 // second time after waiting (which would drop keys written since).
-TEST_F(AppSettingsTest, ACheckFinishedWhileWaitingIsNotRunAgain)
-{
+TEST_F(AppSettingsTest, ACheckFinishedWhileWaitingIsNotRunAgain) {
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
     const pid_t child = fork();
@@ -358,7 +332,7 @@ TEST_F(AppSettingsTest, ACheckFinishedWhileWaitingIsNotRunAgain)
             const char byte = 1;
             if (write(ready[1], &byte, 1) != 1)
                 _exit(3);
-            usleep(300 * 1000); // the parent reads the old version meanwhile
+            usleep(300 * 1000);  // the parent reads the old version meanwhile
         });
         _exit(committed ? 0 : 4);
     }
@@ -376,5 +350,5 @@ TEST_F(AppSettingsTest, ACheckFinishedWhileWaitingIsNotRunAgain)
     EXPECT_EQ(suite().integerForKey("configVersion"), 144);
 }
 
-} // namespace
-} // namespace velmo::test
+}  // namespace
+}  // namespace velmo::test

@@ -11,8 +11,7 @@ using ::testing::HasSubstr;
 
 class CatalogueTest : public SettingsFixture {};
 
-TEST_F(CatalogueTest, SelectedIndexAndLabelOfFirstRunValues)
-{
+TEST_F(CatalogueTest, SelectedIndexAndLabelOfFirstRunValues) {
     AppSettings settings;
     struct Case {
         const char* key;
@@ -43,8 +42,7 @@ TEST_F(CatalogueTest, SelectedIndexAndLabelOfFirstRunValues)
     }
 }
 
-TEST_F(CatalogueTest, StoredValuesMapToTheirLabels)
-{
+TEST_F(CatalogueTest, StoredValuesMapToTheirLabels) {
     AppSettings settings(true);
     struct Case {
         const char* key;
@@ -72,8 +70,7 @@ TEST_F(CatalogueTest, StoredValuesMapToTheirLabels)
     }
 }
 
-TEST_F(CatalogueTest, TitlesHeadersAndFooters)
-{
+TEST_F(CatalogueTest, TitlesHeadersAndFooters) {
     const AppSettings settings(true);
     EXPECT_EQ(settings.getTitleText("settingFavStopRadius"), "Megállók távolsága");
     EXPECT_EQ(settings.getTitleText("settingRadius"), "Megállók távolsága");
@@ -86,13 +83,11 @@ TEST_F(CatalogueTest, TitlesHeadersAndFooters)
     EXPECT_EQ(settings.getHeaderForKey("settingRadiusX"), "ALMAAAAAAAAAA!");
     EXPECT_EQ(settings.getFooterForKey("settingTodayNum"),
               "Ha szűkös a helyed a widgetek között, így tudsz egy kicsit takarékoskodni");
-    EXPECT_THAT(settings.getFooterForKey("settingFavStopRadius").value_or(""),
-                HasSubstr("Pillangó utcánál"));
+    EXPECT_THAT(settings.getFooterForKey("settingFavStopRadius").value_or(""), HasSubstr("Pillangó utcánál"));
     EXPECT_EQ(settings.getFooterForKey("settingFavTripList"), std::nullopt);
 }
 
-TEST_F(CatalogueTest, TableRowsOfALabelledKey)
-{
+TEST_F(CatalogueTest, TableRowsOfALabelledKey) {
     AppSettings settings(true);
     settings.set("settingTodayStops", int64_t{2});
     const std::vector<PlistMap> expected{
@@ -114,21 +109,18 @@ TEST_F(CatalogueTest, TableRowsOfALabelledKey)
         EXPECT_EQ(row.at("selected"), PlistValue(false));
 }
 
-TEST_F(CatalogueTest, TableRowsAreEmptyWithoutValuesOrLabels)
-{
+TEST_F(CatalogueTest, TableRowsAreEmptyWithoutValuesOrLabels) {
     const AppSettings settings(true);
-    for (const char* key : {"", "settingFavStopList", "settingFavTripList", "deviceUUID",
-                            "useDevelopmentServer", "settingFavSortMode", "previousReply1"})
+    for (const char* key : {"", "settingFavStopList", "settingFavTripList", "deviceUUID", "useDevelopmentServer",
+                            "settingFavSortMode", "previousReply1"})
         EXPECT_TRUE(settings.getSettingsForTableView(key).empty()) << key;
 }
 
-TEST_F(CatalogueTest, TableRowsOfAFavouriteList)
-{
+TEST_F(CatalogueTest, TableRowsOfAFavouriteList) {
     AppSettings settings(true);
-    settings.set("settingFavTripList",
-                 PlistList{PlistMap{{"raw", "T1"}, {"display", "Egyes"}},
-                           PlistMap{{"raw", "T2"}}, // a damaged entry keeps its place
-                           PlistMap{{"raw", "T3"}, {"display", "Hármas"}}});
+    settings.set("settingFavTripList", PlistList{PlistMap{{"raw", "T1"}, {"display", "Egyes"}},
+                                                 PlistMap{{"raw", "T2"}},  // a damaged entry keeps its place
+                                                 PlistMap{{"raw", "T3"}, {"display", "Hármas"}}});
     const std::vector<PlistMap> expected{
         {{"text", "Egyes"}, {"value", "T1"}},
         {{"value", "T2"}},
@@ -140,8 +132,7 @@ TEST_F(CatalogueTest, TableRowsOfAFavouriteList)
     EXPECT_TRUE(settings.getSettingsForTableView("settingFavStopList").empty());
 }
 
-TEST_F(CatalogueTest, SetIndexStoresTheAllowedValue)
-{
+TEST_F(CatalogueTest, SetIndexStoresTheAllowedValue) {
     AppSettings settings(true);
     settings.setIndex("settingMinutes", 11);
     EXPECT_EQ(suite().objectForKey("settingMinutes"), PlistValue(int64_t{60}));
@@ -151,8 +142,7 @@ TEST_F(CatalogueTest, SetIndexStoresTheAllowedValue)
     EXPECT_EQ(suite().objectForKey("settingFavSortMode"), PlistValue(true));
 }
 
-TEST_F(CatalogueTest, SetIndexOutOfRangeChangesNothing)
-{
+TEST_F(CatalogueTest, SetIndexOutOfRangeChangesNothing) {
     AppSettings settings;
     const PlistMap before = suite().dictionaryRepresentation();
     const std::vector<std::pair<std::string, int64_t>> cases{
@@ -167,5 +157,5 @@ TEST_F(CatalogueTest, SetIndexOutOfRangeChangesNothing)
     EXPECT_EQ(suite().dictionaryRepresentation(), before);
 }
 
-} // namespace
-} // namespace velmo::test
+}  // namespace
+}  // namespace velmo::test

@@ -13,8 +13,7 @@ const char* const kStops = "settingFavStopList";
 class CountingSettings : public AppSettings {
 public:
     CountingSettings() : AppSettings(true) {}
-    void set(const std::string& key, const PlistValue& value) override
-    {
+    void set(const std::string& key, const PlistValue& value) override {
         ++writes;
         AppSettings::set(key, value);
     }
@@ -24,8 +23,7 @@ public:
 class FavouritesTest : public SettingsFixture {
 protected:
     // The stored list as (raw, display) pairs.
-    static std::vector<std::pair<std::string, std::string>> entries(const std::string& key)
-    {
+    static std::vector<std::pair<std::string, std::string>> entries(const std::string& key) {
         std::vector<std::pair<std::string, std::string>> result;
         const std::optional<PlistValue> stored = AppSettings(true).get(key);
         if (!stored || stored->ifList() == nullptr)
@@ -33,16 +31,14 @@ protected:
         for (const PlistValue& entry : *stored->ifList()) {
             const PlistMap& map = *entry.ifMap();
             result.emplace_back(map.at("raw").toString().value_or("?"),
-                                map.count("display") ? map.at("display").toString().value_or("?")
-                                                     : "-");
+                                map.count("display") ? map.at("display").toString().value_or("?") : "-");
         }
         return result;
     }
     using Entries = std::vector<std::pair<std::string, std::string>>;
 };
 
-TEST_F(FavouritesTest, OneEntryOnAnEmptyStore)
-{
+TEST_F(FavouritesTest, OneEntryOnAnEmptyStore) {
     AppSettings settings(true);
     settings.setStringList(kStops, "S1", "Deák tér");
     EXPECT_EQ(entries(kStops), (Entries{{"S1", "Deák tér"}}));
@@ -53,8 +49,7 @@ TEST_F(FavouritesTest, OneEntryOnAnEmptyStore)
     EXPECT_EQ(settings.getStringListIndex("settingFavTripList", "S1"), -1);
 }
 
-TEST_F(FavouritesTest, SortedByDisplayIgnoringCaseAndStable)
-{
+TEST_F(FavouritesTest, SortedByDisplayIgnoringCaseAndStable) {
     AppSettings settings(true);
     settings.setStringList(kStops, "1", "b");
     settings.setStringList(kStops, "2", "A");
@@ -65,16 +60,11 @@ TEST_F(FavouritesTest, SortedByDisplayIgnoringCaseAndStable)
     settings.setStringList(kStops, "4", "Alma");
     settings.setStringList(kStops, "5", "alma");
     settings.setStringList(kStops, "6", "ALMA");
-    EXPECT_EQ(entries(kStops), (Entries{{"2", "A"},
-                                        {"4", "Alma"},
-                                        {"5", "alma"},
-                                        {"6", "ALMA"},
-                                        {"1", "b"},
-                                        {"3", "c"}}));
+    EXPECT_EQ(entries(kStops),
+              (Entries{{"2", "A"}, {"4", "Alma"}, {"5", "alma"}, {"6", "ALMA"}, {"1", "b"}, {"3", "c"}}));
 }
 
-TEST_F(FavouritesTest, ExistingRawIsNeitherDuplicatedNorRenamed)
-{
+TEST_F(FavouritesTest, ExistingRawIsNeitherDuplicatedNorRenamed) {
     CountingSettings settings;
     settings.setStringList(kStops, "S1", "Deák tér");
     settings.setStringList(kStops, "S1", "Astoria");
@@ -82,8 +72,7 @@ TEST_F(FavouritesTest, ExistingRawIsNeitherDuplicatedNorRenamed)
     EXPECT_EQ(settings.writes, 1);
 }
 
-TEST_F(FavouritesTest, RemovalKeepsTheOrderOfTheRest)
-{
+TEST_F(FavouritesTest, RemovalKeepsTheOrderOfTheRest) {
     CountingSettings settings;
     settings.setStringList(kStops, "a", "Alfa");
     settings.setStringList(kStops, "b", "Béta");
@@ -107,8 +96,7 @@ TEST_F(FavouritesTest, RemovalKeepsTheOrderOfTheRest)
     EXPECT_EQ(settings.writes, 2);
 }
 
-TEST_F(FavouritesTest, ANumberUnderTheKeyCountsAsNoList)
-{
+TEST_F(FavouritesTest, ANumberUnderTheKeyCountsAsNoList) {
     AppSettings settings(true);
     settings.set(kStops, int64_t{42});
     EXPECT_EQ(settings.getStringListIndex(kStops, "42"), -1);
@@ -118,12 +106,10 @@ TEST_F(FavouritesTest, ANumberUnderTheKeyCountsAsNoList)
     EXPECT_EQ(entries(kStops), (Entries{{"S1", "Deák tér"}}));
 }
 
-TEST_F(FavouritesTest, DamagedEntriesAreSkippedWhenSearchingAndSortFirst)
-{
+TEST_F(FavouritesTest, DamagedEntriesAreSkippedWhenSearchingAndSortFirst) {
     AppSettings settings(true);
     settings.set(kStops, PlistList{PlistMap{{"raw", "S2"}, {"display", "Zugló"}},
-                                   PlistMap{{"raw", int64_t{7}}, {"display", "Hetes"}},
-                                   PlistMap{{"raw", "S3"}}});
+                                   PlistMap{{"raw", int64_t{7}}, {"display", "Hetes"}}, PlistMap{{"raw", "S3"}}});
     EXPECT_EQ(settings.getStringListIndex(kStops, "7"), -1);
     EXPECT_EQ(settings.getStringListIndex(kStops, "S3"), 2);
 
@@ -137,8 +123,7 @@ TEST_F(FavouritesTest, DamagedEntriesAreSkippedWhenSearchingAndSortFirst)
     EXPECT_EQ(list[3].ifMap()->at("raw"), PlistValue("S2"));
 }
 
-TEST_F(FavouritesTest, SortFollowsTheUsersLocale)
-{
+TEST_F(FavouritesTest, SortFollowsTheUsersLocale) {
     // Hungarian has "cs" as a letter of its own after "c"; the root order does not.
     setenv("LC_ALL", "hu_HU.UTF-8", 1);
     {
@@ -154,8 +139,7 @@ TEST_F(FavouritesTest, SortFollowsTheUsersLocale)
     EXPECT_EQ(entries("settingFavTripList"), (Entries{{"1", "Csillag"}, {"2", "cukor"}}));
 }
 
-TEST(CollationTest, LocaleFromTheEnvironment)
-{
+TEST(CollationTest, LocaleFromTheEnvironment) {
     const std::vector<std::pair<const char*, const char*>> cases{
         {"hu_HU.UTF-8", "hu_HU"}, {"de_DE@euro", "de_DE"}, {"C.UTF-8", ""}, {"POSIX", ""}};
     for (const auto& [value, locale] : cases) {
@@ -166,9 +150,9 @@ TEST(CollationTest, LocaleFromTheEnvironment)
 
     const LocaleCollator root("");
     EXPECT_EQ(root.compare("alma", "ALMA"), 0);
-    EXPECT_LT(root.compare("alma", "álma"), 0); // accents still count
+    EXPECT_LT(root.compare("alma", "álma"), 0);  // accents still count
     EXPECT_LT(root.compare("Alma", "banán"), 0);
 }
 
-} // namespace
-} // namespace velmo::test
+}  // namespace
+}  // namespace velmo::test

@@ -10,14 +10,13 @@
 namespace velmo {
 namespace {
 
-TEST(PlistJsonTest, ValuesBecomeJson)
-{
+TEST(PlistJsonTest, ValuesBecomeJson) {
     const std::vector<std::pair<PlistValue, std::string>> cases{
         {PlistValue(), "null"},
         {true, "true"},
         {int64_t{-42}, "-42"},
         {300.0F, "300.0"},
-        {0.1F, "0.1"}, // the float's own shortest text, not 0.10000000149011612
+        {0.1F, "0.1"},  // the float's own shortest text, not 0.10000000149011612
         {2.5, "2.5"},
         {std::numeric_limits<float>::quiet_NaN(), "null"},
         {std::numeric_limits<double>::infinity(), "null"},
@@ -29,8 +28,7 @@ TEST(PlistJsonTest, ValuesBecomeJson)
         EXPECT_EQ(plistToJson(value).dump(), text) << text;
 }
 
-TEST(PlistJsonTest, JsonTextBecomesValues)
-{
+TEST(PlistJsonTest, JsonTextBecomesValues) {
     EXPECT_EQ(parsePlistJson("null"), PlistValue());
     EXPECT_EQ(parsePlistJson(" 12 "), PlistValue(int64_t{12}));
     EXPECT_EQ(parsePlistJson("-3.5"), PlistValue(-3.5));
@@ -42,8 +40,7 @@ TEST(PlistJsonTest, JsonTextBecomesValues)
         EXPECT_EQ(parsePlistJson(bad), std::nullopt) << bad;
 }
 
-TEST(PlistJsonTest, RoundTripKeepsNestedValues)
-{
+TEST(PlistJsonTest, RoundTripKeepsNestedValues) {
     const PlistValue value = PlistMap{
         {"list", PlistList{int64_t{1}, 2.25, "x", true, PlistValue()}},
         {"map", PlistMap{{"a", "b"}}},
@@ -51,5 +48,5 @@ TEST(PlistJsonTest, RoundTripKeepsNestedValues)
     EXPECT_EQ(jsonToPlist(plistToJson(value)), value);
 }
 
-} // namespace
-} // namespace velmo
+}  // namespace
+}  // namespace velmo

@@ -14,27 +14,23 @@
 
 namespace velmo {
 // Failure messages show values as JSON text.
-inline void PrintTo(const PlistValue& value, std::ostream* os)
-{
+inline void PrintTo(const PlistValue& value, std::ostream* os) {
     *os << PlistValue::kindName(value.kind()) << " " << plistToJson(value).dump();
 }
-} // namespace velmo
+}  // namespace velmo
 
 namespace velmo::test {
 
 class SettingsFixture : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "velmo-settings-XXXXXX").string();
+    void SetUp() override {
+        std::string pattern = (std::filesystem::temp_directory_path() / "velmo-settings-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         folder_ = pattern;
         setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         unsetenv("XDG_CONFIG_HOME");
         std::error_code ignored;
         std::filesystem::remove_all(folder_, ignored);
@@ -46,4 +42,4 @@ protected:
     std::string folder_;
 };
 
-} // namespace velmo::test
+}  // namespace velmo::test

@@ -17,8 +17,7 @@ TEST(Bundle, MainDictionaryComesFromTheBuild) {
     const auto build = bundle.info("CFBundleVersion");
     ASSERT_TRUE(build.has_value());
     ASSERT_FALSE(build->empty());
-    EXPECT_TRUE(std::all_of(build->begin(), build->end(), [](unsigned char c) { return std::isdigit(c); }))
-        << *build;
+    EXPECT_TRUE(std::all_of(build->begin(), build->end(), [](unsigned char c) { return std::isdigit(c); })) << *build;
 }
 
 TEST(Bundle, LocationUsageDescription) {
@@ -35,6 +34,6 @@ TEST(Bundle, MissingKeyIsAbsentAndInjectedDictionaryIsUsedAsGiven) {
     EXPECT_FALSE(Bundle::main().info("NoSuchKey").has_value());
     const Bundle custom({{"CFBundleExecutable", "x"}, {"Empty", ""}});
     EXPECT_EQ(custom.info("CFBundleExecutable"), "x");
-    EXPECT_EQ(custom.info("Empty"), ""); // present though empty
+    EXPECT_EQ(custom.info("Empty"), "");  // present though empty
     EXPECT_FALSE(custom.info("CFBundleVersion").has_value());
 }

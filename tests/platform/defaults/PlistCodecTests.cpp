@@ -75,13 +75,13 @@ TEST(PlistCodec, TextIsReadableTaggedJson) {
 }
 
 TEST(PlistCodec, RejectsTextOfAnotherShape) {
-    for (const char* text : {"", "garbage", "5", "\"text\"", "{}", R"({"int":1,"bool":true})",
-                             R"({"int":1.5})", R"({"int":18446744073709551615})", R"({"bool":1})",
-                             R"({"colour":"red"})", R"({"list":[{"int":"x"}]})", R"({"bytes":"abc"})",
-                             R"({"double":"infinity"})", R"({"map":[]})"}) {
+    for (const char* text :
+         {"", "garbage", "5", "\"text\"", "{}", R"({"int":1,"bool":true})", R"({"int":1.5})",
+          R"({"int":18446744073709551615})", R"({"bool":1})", R"({"colour":"red"})", R"({"list":[{"int":"x"}]})",
+          R"({"bytes":"abc"})", R"({"double":"infinity"})", R"({"map":[]})"}) {
         EXPECT_EQ(decodeStoredValue(text), std::nullopt) << text;
     }
 }
 
-} // namespace
-} // namespace velmo
+}  // namespace
+}  // namespace velmo

@@ -42,8 +42,8 @@ const ConversionCase conversionCases[] = {
     {"false", PlistValue(false), false, 0, 0.0},
     {"integer", PlistValue(int64_t{-42}), true, -42, -42.0},
     {"zero", PlistValue(0), false, 0, 0.0},
-    {"integerMax", PlistValue(std::numeric_limits<int64_t>::max()), true,
-     std::numeric_limits<int64_t>::max(), 9223372036854775807.0},
+    {"integerMax", PlistValue(std::numeric_limits<int64_t>::max()), true, std::numeric_limits<int64_t>::max(),
+     9223372036854775807.0},
     {"floatFraction", PlistValue(2.75F), true, 2, 2.75},
     {"negativeDouble", PlistValue(-3.99), true, -3, -3.99},
     {"smallDouble", PlistValue(0.25), true, 0, 0.25},
@@ -111,5 +111,5 @@ TEST(PlistValue, KindsAndEquality) {
     EXPECT_STREQ(PlistValue::kindName(PlistValue::Kind::Map), "map");
 }
 
-} // namespace
-} // namespace velmo
+}  // namespace
+}  // namespace velmo

@@ -50,4 +50,4 @@ private:
     std::optional<std::string> savedHome_;
 };
 
-} // namespace velmo::testing_support
+}  // namespace velmo::testing_support

@@ -58,8 +58,7 @@ public:
     // True when the child ran to the end and its body succeeded.
     bool succeeded() const {
         int status = 0;
-        return pid_ > 0 && ::waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status) &&
-               WEXITSTATUS(status) == 0;
+        return pid_ > 0 && ::waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
 
 private:
@@ -123,5 +122,5 @@ TEST_F(UserDefaultsProcessTest, WriterInAnotherProcessWaitsForATransaction) {
     EXPECT_EQ(defaults.stringForKey("order"), "child");
 }
 
-} // namespace
-} // namespace velmo
+}  // namespace
+}  // namespace velmo

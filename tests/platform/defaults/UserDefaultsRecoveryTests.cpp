@@ -22,9 +22,7 @@ std::string readFile(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void writeFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+void writeFile(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 std::vector<fs::path> filesStartingWith(const fs::path& folder, const std::string& prefix) {
     std::vector<fs::path> found;
@@ -74,8 +72,7 @@ TEST_F(UserDefaultsRecoveryTest, GarbageFileIsMovedAsideAndSuiteStartsEmpty) {
     // The file, its journal untouched, and the journal's index.
     const auto moved = filesStartingWith(suiteFolder(), "garbled.sqlite.corrupt-");
     ASSERT_EQ(moved.size(), 3U) << output;
-    EXPECT_TRUE(std::regex_match(moved[0].filename().string(),
-                                 std::regex(R"(garbled\.sqlite\.corrupt-\d{8}T\d{6}Z)")));
+    EXPECT_TRUE(std::regex_match(moved[0].filename().string(), std::regex(R"(garbled\.sqlite\.corrupt-\d{8}T\d{6}Z)")));
     EXPECT_EQ(moved[1].string(), moved[0].string() + "-shm");
     EXPECT_EQ(moved[2].string(), moved[0].string() + "-wal");
     EXPECT_EQ(readFile(moved[0]), garbage);
@@ -95,7 +92,7 @@ TEST_F(UserDefaultsRecoveryTest, SecondDamagedFileDoesNotOverwriteTheFirst) {
     writeFile(file, std::string(2048, 'A'));
     testing::internal::CaptureStderr();
     UserDefaults("twice").setInteger("n", 1);
-    writeFile(file, std::string(2048, 'B')); // a new file, as another program would write it
+    writeFile(file, std::string(2048, 'B'));  // a new file, as another program would write it
     fs::remove(fs::path(file.string() + "-wal"));
     fs::remove(fs::path(file.string() + "-shm"));
     UserDefaults("twice").setInteger("n", 2);
@@ -158,7 +155,7 @@ TEST_F(UserDefaultsRecoveryTest, NewerFormatIsReadButNotWritten) {
     UserDefaults defaults("newer");
     defaults.setInteger("kept", 8);
     defaults.removeAllObjects();
-    UserDefaults again("newer"); // opened after the file was checked
+    UserDefaults again("newer");  // opened after the file was checked
     again.setInteger("kept", 9);
     const std::string output = testing::internal::GetCapturedStderr();
     EXPECT_FALSE(defaults.isWritable());
@@ -184,5 +181,5 @@ TEST_F(UserDefaultsRecoveryTest, UnreadableValueReadsAsAbsent) {
     EXPECT_EQ(defaults.dictionaryRepresentation(), (PlistMap{{"good", 1}}));
 }
 
-} // namespace
-} // namespace velmo
+}  // namespace
+}  // namespace velmo

@@ -115,7 +115,7 @@ TEST_F(UserDefaultsTest, RemovingKeys) {
     defaults.removeObjectForKey("a");
     defaults.removeObjectForKey("never there");
     EXPECT_EQ(defaults.objectForKey("a"), std::nullopt);
-    defaults.setObject("b", PlistValue()); // null removes
+    defaults.setObject("b", PlistValue());  // null removes
     EXPECT_EQ(defaults.dictionaryRepresentation(), (PlistMap{{"c", "three"}}));
     defaults.setInteger("d", 4);
     defaults.removeAllObjects();
@@ -156,7 +156,7 @@ TEST_F(UserDefaultsTest, TransactionCommitsTogether) {
     UserDefaults other("tx");
     const bool committed = defaults.transaction([&] {
         defaults.setInteger("a", 1);
-        defaults.setInteger("b", defaults.integerForKey("a") + 1); // reads see the transaction
+        defaults.setInteger("b", defaults.integerForKey("a") + 1);  // reads see the transaction
         defaults.removeObjectForKey("missing");
     });
     EXPECT_TRUE(committed);
@@ -240,5 +240,5 @@ TEST_F(UserDefaultsTest, StandardSuiteIsNamedAfterTheExecutable) {
     EXPECT_EQ(standard.suiteName(), "defaults_tests");
 }
 
-} // namespace
-} // namespace velmo
+}  // namespace
+}  // namespace velmo

@@ -29,12 +29,12 @@ TEST(FakeHttp, RecordsRequestsAndAnswersInResumeOrderThroughTheRunLoop) {
     });
     task1->resume();
     task2->resume();
-    task1.reset(); // a started task lives on without the caller
+    task1.reset();  // a started task lives on without the caller
     EXPECT_TRUE(seen.empty());
     EXPECT_EQ(http.waitingCount(), 1u);
 
     http.enqueue(FakeReply::failure(UrlError::timedOut));
-    EXPECT_TRUE(seen.empty()); // delivered through the run loop only
+    EXPECT_TRUE(seen.empty());  // delivered through the run loop only
     loop.runPending();
     EXPECT_EQ(seen, (std::vector<std::string>{R"({"error":false}/500)", "error -1001"}));
 

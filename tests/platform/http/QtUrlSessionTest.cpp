@@ -43,10 +43,12 @@ protected:
         char pattern[] = "/tmp/velmo-http-test-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = new fs::path(pattern);
-        const std::string cmd = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
-                                " -keyout '" + (*dir_ / "key.pem").string() + "' -out '" + (*dir_ / "cert.pem").string() +
-                                "' -days 2 -subj /CN=localhost -addext subjectAltName=IP:127.0.0.1,DNS:localhost"
-                                " >/dev/null 2>&1";
+        const std::string cmd =
+            "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+            " -keyout '" +
+            (*dir_ / "key.pem").string() + "' -out '" + (*dir_ / "cert.pem").string() +
+            "' -days 2 -subj /CN=localhost -addext subjectAltName=IP:127.0.0.1,DNS:localhost"
+            " >/dev/null 2>&1";
         ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
     }
     static void TearDownTestSuite() {
@@ -139,10 +141,11 @@ UrlRequest get(const std::string& url, double timeout = 25) {
     return request;
 }
 
-} // namespace
+}  // namespace
 
 TEST_F(HttpsServerTest, TrustedServerAnswersWithStatusHeadersAndBody) {
-    const Outcome o = send(post(url("/echo"), R"({"lat":47.5})"), certPath(), {{"X-APP", "velmomac"}, {"X-EXTRA", "1"}});
+    const Outcome o =
+        send(post(url("/echo"), R"({"lat":47.5})"), certPath(), {{"X-APP", "velmomac"}, {"X-EXTRA", "1"}});
     ASSERT_TRUE(o.done);
     EXPECT_FALSE(o.error) << o.error->message;
     ASSERT_TRUE(o.response);

@@ -44,7 +44,7 @@ Reply requestOnce(LocationService& service, ManualRunLoop& loop) {
     return reply.value_or(Reply{});
 }
 
-} // namespace
+}  // namespace
 
 TEST_P(ParseFixedPosition, Text) {
     const ParseCase& c = GetParam();
@@ -57,16 +57,15 @@ TEST_P(ParseFixedPosition, Text) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ParseFixedPosition,
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ParseFixedPosition,
     ::testing::Values(ParseCase{"47.4979,19.0402", true, 47.4979, 19.0402, 50},
-                      ParseCase{" 47.5 , 19.05 , 20 ", true, 47.5, 19.05, 20},
-                      ParseCase{"-90,180", true, -90, 180, 50},
-                      ParseCase{"+1,-2,0", true, 1, -2, 0},
-                      ParseCase{"abc", false}, ParseCase{"", false}, ParseCase{"91,0", false},
-                      ParseCase{"0,200", false}, ParseCase{"-90.0001,0", false}, ParseCase{"47.5", false},
-                      ParseCase{"47.5,", false}, ParseCase{"1,2,3,4", false}, ParseCase{"1,2,-5", false},
-                      ParseCase{"nan,0", false}, ParseCase{"1,inf", false}, ParseCase{"47.5;19.05", false},
-                      ParseCase{"1e1,2", false}, ParseCase{"47.5x,19", false}),
+                      ParseCase{" 47.5 , 19.05 , 20 ", true, 47.5, 19.05, 20}, ParseCase{"-90,180", true, -90, 180, 50},
+                      ParseCase{"+1,-2,0", true, 1, -2, 0}, ParseCase{"abc", false}, ParseCase{"", false},
+                      ParseCase{"91,0", false}, ParseCase{"0,200", false}, ParseCase{"-90.0001,0", false},
+                      ParseCase{"47.5", false}, ParseCase{"47.5,", false}, ParseCase{"1,2,3,4", false},
+                      ParseCase{"1,2,-5", false}, ParseCase{"nan,0", false}, ParseCase{"1,inf", false},
+                      ParseCase{"47.5;19.05", false}, ParseCase{"1e1,2", false}, ParseCase{"47.5x,19", false}),
     [](const auto& p) { return "case" + std::to_string(p.index); });
 
 TEST(FixedLocationService, AlwaysAuthorisedAndOneFixStampedNowPerStart) {
@@ -127,7 +126,7 @@ TEST_F(LocationSourceChoiceTest, PositionArgumentWinsAndBadOnesFailAtOnce) {
     const Reply reply = requestOnce(*bad.service, loop_);
     ASSERT_TRUE(reply.error);
     EXPECT_EQ(reply.error->code, 2);
-    EXPECT_EQ(loop_.now(), start); // ended at once, not at the time-out
+    EXPECT_EQ(loop_.now(), start);  // ended at once, not at the time-out
 }
 
 TEST_F(LocationSourceChoiceTest, SystemByDefaultThenStoredFixedThenNothing) {
@@ -147,12 +146,11 @@ TEST_F(LocationSourceChoiceTest, SystemByDefaultThenStoredFixedThenNothing) {
 
 struct BadSetting {
     const char* source;
-    const char* fixed; // nullptr: not stored
+    const char* fixed;  // nullptr: not stored
     const char* message;
 };
 
-class LocationSourceBadSetting : public LocationSourceChoiceTest,
-                                 public ::testing::WithParamInterface<BadSetting> {};
+class LocationSourceBadSetting : public LocationSourceChoiceTest, public ::testing::WithParamInterface<BadSetting> {};
 
 TEST_P(LocationSourceBadSetting, NamesTheValueAndFailsWithCodeTwo) {
     const BadSetting& c = GetParam();
@@ -168,7 +166,8 @@ TEST_P(LocationSourceBadSetting, NamesTheValueAndFailsWithCodeTwo) {
     EXPECT_EQ(reply.error->code, 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, LocationSourceBadSetting,
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LocationSourceBadSetting,
     ::testing::Values(
         BadSetting{"fixed", "abc", "velmo: setting locationFixed \"abc\" is not a position LAT,LON[,ACCURACY]"},
         BadSetting{"fixed", "0,200", "velmo: setting locationFixed \"0,200\" is not a position LAT,LON[,ACCURACY]"},

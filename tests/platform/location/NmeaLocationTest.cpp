@@ -58,9 +58,7 @@ protected:
         std::ostringstream out;
         EasyLocation provider(service, loop_, bundle, out);
         Reply reply;
-        provider.getLocation(100, 100, timeout, [&](auto l, auto e) {
-            reply = Reply{true, l, e};
-        });
+        provider.getLocation(100, 100, timeout, [&](auto l, auto e) { reply = Reply{true, l, e}; });
         QElapsedTimer clock;
         clock.start();
         while (!reply.done && clock.elapsed() < 10000) {
@@ -74,15 +72,15 @@ protected:
     std::ostringstream err_;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(NmeaLocationTest, ReplaysALogIntoAFix) {
     const std::string path = writeLog("drive.nmea", {
-        "GPGGA,123519,4730.000,N,01903.000,E,1,08,1.2,120.0,M,40.0,M,,",
-        "GPRMC,123519,A,4730.000,N,01903.000,E,0.0,0.0,061226,,,A",
-        "GPGGA,123520,4730.060,N,01903.120,E,1,08,1.2,120.0,M,40.0,M,,",
-        "GPRMC,123520,A,4730.060,N,01903.120,E,3.0,45.0,061226,,,A",
-    });
+                                                        "GPGGA,123519,4730.000,N,01903.000,E,1,08,1.2,120.0,M,40.0,M,,",
+                                                        "GPRMC,123519,A,4730.000,N,01903.000,E,0.0,0.0,061226,,,A",
+                                                        "GPGGA,123520,4730.060,N,01903.120,E,1,08,1.2,120.0,M,40.0,M,,",
+                                                        "GPRMC,123520,A,4730.060,N,01903.120,E,3.0,45.0,061226,,,A",
+                                                    });
     auto service = makeNmeaLocationService(loop_, path, err_);
     EXPECT_EQ(service->authorizationStatus(), AuthorizationStatus::authorizedWhenInUse);
     const auto before = std::chrono::system_clock::now();
@@ -100,10 +98,10 @@ TEST_F(NmeaLocationTest, ReplaysALogIntoAFix) {
 
 TEST_F(NmeaLocationTest, LogWithoutAFixEndsWithCodeTwoAndOneLine) {
     const std::string path = writeLog("nofix.nmea", {
-        "GPRMC,123519,V,,,,,,,061226,,,N",
-        "GPGGA,123519,,,,,0,00,,,M,,M,,",
-        "GPRMC,123520,V,,,,,,,061226,,,N",
-    });
+                                                        "GPRMC,123519,V,,,,,,,061226,,,N",
+                                                        "GPGGA,123519,,,,,0,00,,,M,,M,,",
+                                                        "GPRMC,123520,V,,,,,,,061226,,,N",
+                                                    });
     auto service = makeNmeaLocationService(loop_, path, err_);
     const Reply reply = request(*service, 1);
     ASSERT_TRUE(reply.done);
@@ -121,7 +119,7 @@ TEST_F(NmeaLocationTest, MissingLogFailsAtOnceNamingThePath) {
     clock.start();
     const Reply reply = request(*service, 30);
     ASSERT_TRUE(reply.done);
-    EXPECT_LT(clock.elapsed(), 5000); // long before the 30 s time-out
+    EXPECT_LT(clock.elapsed(), 5000);  // long before the 30 s time-out
     ASSERT_TRUE(reply.error);
     EXPECT_EQ(reply.error->code, 2);
     EXPECT_EQ(err_.str(), "velmo: NMEA log \"" + dir_ + "/missing.nmea\" does not exist or is not a file\n");

@@ -39,10 +39,11 @@ public:
 class SystemLocationTest : public ::testing::Test {
 protected:
     SystemLocationTest()
-        : service(makeSystemLocationService(loop, [this](QObject* parent) {
-              source = new ScriptedSource(parent);
-              return source;
-          })),
+        : service(makeSystemLocationService(loop,
+                                            [this](QObject* parent) {
+                                                source = new ScriptedSource(parent);
+                                                return source;
+                                            })),
           provider(*service, loop, bundle, out) {}
 
     void request() {
@@ -65,7 +66,7 @@ protected:
     std::optional<EasyLocationError> error;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(SystemLocationTest, FirstFixGrantsAccessAndAnswers) {
     EXPECT_EQ(service->authorizationStatus(), AuthorizationStatus::notDetermined);

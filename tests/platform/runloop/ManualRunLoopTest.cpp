@@ -41,7 +41,7 @@ TEST(ManualRunLoop, InvalidatedTimerNeverFiresAndDroppedHandleStillFires) {
     int cancelled = 0;
     int kept = 0;
     auto handle = loop.scheduleTimer(1s, [&] { ++cancelled; });
-    loop.scheduleTimer(1s, [&] { ++kept; }); // handle dropped at once
+    loop.scheduleTimer(1s, [&] { ++kept; });  // handle dropped at once
     handle->invalidate();
     handle->invalidate();
     EXPECT_FALSE(handle->isValid());

@@ -26,7 +26,7 @@ bool spinUntil(Pred done, int limitMs = 5000) {
     return done();
 }
 
-} // namespace
+}  // namespace
 
 TEST(QtRunLoop, PostRunsLaterOnTheMainThread) {
     QtRunLoop loop;

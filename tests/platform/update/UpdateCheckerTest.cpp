@@ -15,15 +15,13 @@ namespace {
 
 class UpdateCheckerTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         std::string pattern = (std::filesystem::temp_directory_path() / "velmo-update-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         folder_ = pattern;
         setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         unsetenv("XDG_CONFIG_HOME");
         std::filesystem::remove_all(folder_);
     }
@@ -32,16 +30,14 @@ protected:
     FakeUrlSessionFactory sessions_{loop_};
 };
 
-TEST_F(UpdateCheckerTest, FeedAddressComesFromTheDefaultsOrTheBuiltInFeed)
-{
+TEST_F(UpdateCheckerTest, FeedAddressComesFromTheDefaultsOrTheBuiltInFeed) {
     UserDefaults defaults("velmomac");
     EXPECT_EQ(UpdateChecker::feedUrl(defaults), "https://velmomac.example/appcast.json");
     defaults.setObject("SUFeedURL", "https://beta.velmomac.example/");
     EXPECT_EQ(UpdateChecker::feedUrl(defaults), "https://beta.velmomac.example/");
 }
 
-TEST_F(UpdateCheckerTest, OnlyANewerVersionIsReported)
-{
+TEST_F(UpdateCheckerTest, OnlyANewerVersionIsReported) {
     struct Case {
         std::string feed;
         bool reported;
@@ -67,8 +63,7 @@ TEST_F(UpdateCheckerTest, OnlyANewerVersionIsReported)
     EXPECT_EQ(sessions_.requests().back().request.url, "https://velmomac.example/appcast.json");
 }
 
-TEST_F(UpdateCheckerTest, FailuresAreSilent)
-{
+TEST_F(UpdateCheckerTest, FailuresAreSilent) {
     UpdateChecker checker(sessions_, "0.1.0", 7);
     sessions_.enqueue(FakeReply::failure(UrlError::cannotConnectToHost));
     sessions_.enqueue(FakeReply::withBody(R"({"version":"9.0"})", 404));
@@ -79,11 +74,10 @@ TEST_F(UpdateCheckerTest, FailuresAreSilent)
     EXPECT_EQ(reported, 0);
 }
 
-TEST_F(UpdateCheckerTest, OnlyWebAddressesBecomeLinks)
-{
+TEST_F(UpdateCheckerTest, OnlyWebAddressesBecomeLinks) {
     EXPECT_EQ(UpdateChecker::parseFeed(R"x({"version":"1.0","url":"javascript:alert(1)"})x")->url, "");
     EXPECT_EQ(UpdateChecker::parseFeed(R"({"version":"1.0","url":"https://a.example/"})")->url, "https://a.example/");
 }
 
-} // namespace
-} // namespace velmo::test
+}  // namespace
+}  // namespace velmo::test

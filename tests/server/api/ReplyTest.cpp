@@ -58,7 +58,7 @@ std::string referenceNearby(const query::NearbyResult& r) {
     for (const auto& d : r.stopDatesNearby) {
         nearby.push_back(referenceItem(d));
     }
-    const json j{{"error", false},          {"stopDates", stopDates}, {"stopDatesNearby", nearby},
+    const json j{{"error", false},         {"stopDates", stopDates}, {"stopDatesNearby", nearby},
                  {"cityName", r.cityName}, {"cityURL", r.cityURL},   {"cityKey", r.cityKey}};
     return j.dump(-1, ' ', false, json::error_handler_t::replace);
 }
@@ -191,9 +191,24 @@ TEST(JsonText, DoublesReadBackExactlyAsFloats) {
     std::uniform_real_distribution<double> lat(-90.0, 90.0);
     std::uniform_int_distribution<int> digits(0, 7);
     // Values whose spelling must match the library's byte for byte.
-    const std::vector<double> exact = {0.0,   -0.0,  1.0,    -1.0,   47.0,   0.1,  0.0001, 0.00001, 1e-300,
-                                 1e15,  1e16,  123456789012345.0,    1234567890123456.0,      5e-324,
-                                 std::numeric_limits<double>::max(), 2.5e-5, -82.457311,   19.3608};
+    const std::vector<double> exact = {0.0,
+                                       -0.0,
+                                       1.0,
+                                       -1.0,
+                                       47.0,
+                                       0.1,
+                                       0.0001,
+                                       0.00001,
+                                       1e-300,
+                                       1e15,
+                                       1e16,
+                                       123456789012345.0,
+                                       1234567890123456.0,
+                                       5e-324,
+                                       std::numeric_limits<double>::max(),
+                                       2.5e-5,
+                                       -82.457311,
+                                       19.3608};
     std::vector<double> any;  // coordinates as feeds give them (0..7 decimals), and arbitrary doubles
     for (int i = 0; i < 20000; ++i) {
         // Read from decimal text, as the loader reads stops.txt.

@@ -11,9 +11,8 @@ using velmo::query::NearbyParams;
 
 namespace {
 
-const std::string kGood =
-    R"({"method":"TRIPSFORLOCATION","lat":47.5,"lon":19.05,"fetchRadius":800,"realRadius":300,)"
-    R"("favRoutes":["R9"],"favStops":[],"favSortMode":2,"minutes":30})";
+const std::string kGood = R"({"method":"TRIPSFORLOCATION","lat":47.5,"lon":19.05,"fetchRadius":800,"realRadius":300,)"
+                          R"("favRoutes":["R9"],"favStops":[],"favSortMode":2,"minutes":30})";
 
 std::string with(const std::string& member, const std::string& value) {
     auto j = nlohmann::json::parse(kGood);
@@ -132,7 +131,8 @@ TEST(CheckClient, ApiLevelVersionAndBuildGates) {
         {{{"X-APP", "velmomac"}, {"X-APPVERSION", "9"}, {"X-APPBUILD", "999"}}, "NEWSTABLE"},
         {{{"X-APILEVEL", "2"}, {"X-APP", "velmomac"}, {"X-APPVERSION", "1.4.1"}, {"X-APPBUILD", "999"}}, "NEWSTABLE"},
         {{{"X-APILEVEL", "2"}, {"X-APP", "velmomac"}, {"X-APPBUILD", "999"}}, "NEWSTABLE"},
-        {{{"X-APILEVEL", "2"}, {"X-APP", "velmomac"}, {"X-APPVERSION", "1.4.2"}, {"X-APPBUILD", "119"}}, "NEWTESTFLIGHT"},
+        {{{"X-APILEVEL", "2"}, {"X-APP", "velmomac"}, {"X-APPVERSION", "1.4.2"}, {"X-APPBUILD", "119"}},
+         "NEWTESTFLIGHT"},
         {{{"X-APILEVEL", "2"}, {"X-APP", "velmomac"}, {"X-APPVERSION", "1.4.2"}, {"X-APPBUILD", "x"}}, "NEWTESTFLIGHT"},
         {{{"X-APILEVEL", "2"}, {"X-APP", "velmomactoday"}, {"X-APPVERSION", "0.1"}}, nullptr},
     };

@@ -33,8 +33,8 @@ protected:
         api::writeSelfSignedCertificate(cert_, (dir_ / "key.pem").string());
 
         auto snapshot = std::make_shared<query::Snapshot>();
-        snapshot->cities.push_back(query::City::build({"bp", "Budapest", "https://bp.example", ""},
-                                                      gtfs::loadFeed(test::smallFeed())));
+        snapshot->cities.push_back(
+            query::City::build({"bp", "Budapest", "https://bp.example", ""}, gtfs::loadFeed(test::smallFeed())));
         api::ServerOptions options;
         options.certPath = cert_;
         options.keyPath = (dir_ / "key.pem").string();
@@ -67,13 +67,15 @@ protected:
     }
 
     static httplib::Headers headers() {
-        return {{"X-APP", "velmomac"}, {"X-APPVERSION", "1.2.0"}, {"X-APPBUILD", "50"}, {"X-APILEVEL", "2"},
+        return {{"X-APP", "velmomac"},
+                {"X-APPVERSION", "1.2.0"},
+                {"X-APPBUILD", "50"},
+                {"X-APILEVEL", "2"},
                 {"X-DEVICEOS", "MAC"}};
     }
 
     // POSTs a body; returns status and parsed envelope.
-    std::pair<int, json> post(const std::string& path, const std::string& body,
-                              const httplib::Headers& h = headers()) {
+    std::pair<int, json> post(const std::string& path, const std::string& body, const httplib::Headers& h = headers()) {
         const auto res = client()->Post(path.c_str(), h, body, "application/json");
         if (!res) {
             ADD_FAILURE() << "no reply: " << httplib::to_string(res.error());
@@ -83,9 +85,15 @@ protected:
     }
 
     static std::string nearbyBody(double lat = 47.4970, double lon = 19.0540) {
-        return json{{"method", "TRIPSFORLOCATION"}, {"lat", lat}, {"lon", lon}, {"fetchRadius", 500},
-                    {"realRadius", 300}, {"favRoutes", json::array()}, {"favStops", json::array({"P"})},
-                    {"favSortMode", 3}, {"minutes", 30}}
+        return json{{"method", "TRIPSFORLOCATION"},
+                    {"lat", lat},
+                    {"lon", lon},
+                    {"fetchRadius", 500},
+                    {"realRadius", 300},
+                    {"favRoutes", json::array()},
+                    {"favStops", json::array({"P"})},
+                    {"favSortMode", 3},
+                    {"minutes", 30}}
             .dump();
     }
 
@@ -219,8 +227,7 @@ TEST_F(ServerTest, HealthAndMetrics) {
     EXPECT_EQ(h["cities"][0]["feedEnd"], "2025-12-31");
     const auto metrics = client()->Get("/metrics");
     ASSERT_TRUE(metrics);
-    EXPECT_NE(metrics->body.find("tarvod_requests_total{endpoint=\"/v2/nearby/\",result=\"OK\"} 1"),
-              std::string::npos)
+    EXPECT_NE(metrics->body.find("tarvod_requests_total{endpoint=\"/v2/nearby/\",result=\"OK\"} 1"), std::string::npos)
         << metrics->body;
     EXPECT_NE(metrics->body.find("tarvod_request_seconds_count"), std::string::npos);
 }

@@ -24,12 +24,13 @@ std::vector<std::vector<std::string>> rows(CsvReader& r, int columns) {
 }  // namespace
 
 TEST(CsvReader, ReadsBomCrlfAndQuotedFields) {
-    CsvReader r("\xEF\xBB\xBFstop_id,stop_name\r\n"
-                "1,\"Deák tér, M\"\r\n"
-                "2,\"A \"\"B\"\" C\"\r\n"
-                "3,\"two\r\nlines\"\r\n"
-                "\r\n"
-                "4,  padded  \r\n");
+    CsvReader r(
+        "\xEF\xBB\xBFstop_id,stop_name\r\n"
+        "1,\"Deák tér, M\"\r\n"
+        "2,\"A \"\"B\"\" C\"\r\n"
+        "3,\"two\r\nlines\"\r\n"
+        "\r\n"
+        "4,  padded  \r\n");
     EXPECT_EQ(r.column("stop_id"), 0);
     EXPECT_EQ(r.column("stop_name"), 1);
     EXPECT_EQ(r.column("missing"), -1);

@@ -36,10 +36,18 @@ TEST(ParseTime, AcceptsGtfsTimesAndRejectsOthers) {
         const char* text;
         int seconds;  // -1: rejected
     };
-    const Case cases[] = {{"6:00:00", 21600},  {"06:00:00", 21600}, {"25:10:05", 90605},
-                          {" 7:30:00 ", 27000}, {"0:00:00", 0},      {"100:00:00", 360000},
-                          {"", -1},            {"6:0:00", -1},      {"06:60:00", -1},
-                          {"6:00", -1},        {"ab:cd:ef", -1},    {"-1:00:00", -1}};
+    const Case cases[] = {{"6:00:00", 21600},
+                          {"06:00:00", 21600},
+                          {"25:10:05", 90605},
+                          {" 7:30:00 ", 27000},
+                          {"0:00:00", 0},
+                          {"100:00:00", 360000},
+                          {"", -1},
+                          {"6:0:00", -1},
+                          {"06:60:00", -1},
+                          {"6:00", -1},
+                          {"ab:cd:ef", -1},
+                          {"-1:00:00", -1}};
     for (const auto& c : cases) {
         const auto t = parseTime(c.text);
         if (c.seconds < 0) {
@@ -163,8 +171,7 @@ TEST(Loader, FrequenciesAreExpandedIntoRuns) {
           "T1,23:50:00,24:10:00,900\n");
     const auto f = loadFeed(d);
     // Runs start at 6:00, 6:10, 6:20 and 23:50, 24:05; the template time itself is not a run.
-    EXPECT_EQ(departuresAt(*f, "A"),
-              (std::vector<int>{21600, 22200, 22800, 85800, 86700}));
+    EXPECT_EQ(departuresAt(*f, "A"), (std::vector<int>{21600, 22200, 22800, 85800, 86700}));
 }
 
 TEST(Loader, BrokenFeedsFailWithOneClearMessage) {
@@ -182,14 +189,13 @@ TEST(Loader, BrokenFeedsFailWithOneClearMessage) {
          "service_id,monday,tuesday,wednesday,thursday,friday,saturday,sunday,start_date,end_date\n"
          "ALL,0,0,0,0,0,0,0,20250101,20251231\n",
          "no usable service"},
-        {"stop_times.txt", "trip_id,arrival_time,departure_time,stop_id,stop_sequence\n",
-         "no usable trip"},
+        {"stop_times.txt", "trip_id,arrival_time,departure_time,stop_id,stop_sequence\n", "no usable trip"},
     };
     for (const auto& c : cases) {
         auto base = smallFeed();
         velmo::gtfs::MemoryDirectory d;
-        for (const char* name : {"agency.txt", "stops.txt", "routes.txt", "calendar.txt", "trips.txt",
-                                 "stop_times.txt"}) {
+        for (const char* name :
+             {"agency.txt", "stops.txt", "routes.txt", "calendar.txt", "trips.txt", "stop_times.txt"}) {
             if (std::string(name) == c.file) {
                 if (c.content != nullptr) {
                     d.put(name, c.content);

@@ -119,7 +119,7 @@ TEST(Engine, DepartureItemCarriesEveryMember) {
     EXPECT_TRUE(g.stopFavorite);
     EXPECT_TRUE(g.routeFavorite);
     EXPECT_EQ(g.routeType, "TRAM");
-    EXPECT_EQ(g.tripHeadsign, "Zéta");  // trip headsign
+    EXPECT_EQ(g.tripHeadsign, "Zéta");            // trip headsign
     EXPECT_EQ(g.tripDepartureMinutesText, "10");  // 10 min 30 s: rounded down
 }
 
@@ -326,8 +326,8 @@ TEST(Engine, NoStopsAndCityChoice) {
     other.stop("O1", "Omega", kLat - 0.0101, kLon).stop("O2", "Omega vég", kLat - 0.02, kLon);
     other.route("RO", "1", 3).trip("o", "RO", {{"O1", "08:04:00"}, {"O2", "08:10:00"}});
     Snapshot two = snapshotOf(b);
-    two.cities.push_back(City::build({"other", "Másik", "https://masik.example", ""},
-                                     gtfs::loadFeed(other.directory())));
+    two.cities.push_back(
+        City::build({"other", "Másik", "https://masik.example", ""}, gtfs::loadFeed(other.directory())));
     const auto r = nearby(two, p, kFriday8);
     EXPECT_EQ(r.cityKey, "other");
     EXPECT_EQ(r.cityName, "Másik");

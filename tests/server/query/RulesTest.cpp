@@ -13,12 +13,12 @@ TEST(RouteTypeCode, MapsBasicAndExtendedTypes) {
         const char* code;
     };
     const Case cases[] = {
-        {0, "4", "TRAM"},       {900, "", "TRAM"},       {906, "", "TRAM"},      {907, "", "UNKNOWN"},
-        {1, "M2", "SUBWAY"},    {401, "", "SUBWAY"},     {2, "S70", "RAIL"},     {109, "", "RAIL"},
-        {117, "", "RAIL"},      {3, "7", "BUS"},         {200, "", "BUS"},       {716, "", "BUS"},
-        {705, "", "NIGHTBUS"},  {3, "914", "NIGHTBUS"},  {700, "956", "NIGHTBUS"}, {3, "9140", "BUS"},
-        {4, "D12", "FERRY"},    {1200, "", "FERRY"},     {11, "72", "TROLLEYBUS"}, {800, "", "TROLLEYBUS"},
-        {5, "", "UNKNOWN"},     {7, "", "UNKNOWN"},      {1300, "", "UNKNOWN"},  {0, "914", "TRAM"},
+        {0, "4", "TRAM"},      {900, "", "TRAM"},      {906, "", "TRAM"},        {907, "", "UNKNOWN"},
+        {1, "M2", "SUBWAY"},   {401, "", "SUBWAY"},    {2, "S70", "RAIL"},       {109, "", "RAIL"},
+        {117, "", "RAIL"},     {3, "7", "BUS"},        {200, "", "BUS"},         {716, "", "BUS"},
+        {705, "", "NIGHTBUS"}, {3, "914", "NIGHTBUS"}, {700, "956", "NIGHTBUS"}, {3, "9140", "BUS"},
+        {4, "D12", "FERRY"},   {1200, "", "FERRY"},    {11, "72", "TROLLEYBUS"}, {800, "", "TROLLEYBUS"},
+        {5, "", "UNKNOWN"},    {7, "", "UNKNOWN"},     {1300, "", "UNKNOWN"},    {0, "914", "TRAM"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(routeTypeCode(c.type, c.name, &night), c.code) << c.type << " " << c.name;
@@ -27,7 +27,8 @@ TEST(RouteTypeCode, MapsBasicAndExtendedTypes) {
 }
 
 TEST(NaturalLess, OrdersLineNamesAsPeopleRead) {
-    const std::vector<std::string> sorted{"2", "4", "6", "9", "9A", "10", "10A", "47B", "105", "M2", "M10", "N1", "N12"};
+    const std::vector<std::string> sorted{"2",   "4",   "6",  "9",   "9A", "10", "10A",
+                                          "47B", "105", "M2", "M10", "N1", "N12"};
     for (std::size_t i = 0; i < sorted.size(); ++i) {
         for (std::size_t j = 0; j < sorted.size(); ++j) {
             EXPECT_EQ(naturalLess(sorted[i], sorted[j]), i < j) << sorted[i] << " vs " << sorted[j];

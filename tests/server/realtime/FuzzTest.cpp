@@ -55,15 +55,9 @@ TEST(Fuzz, RandomAndMutatedMessagesNeverCrash) {
                 // Past the header mostly, so that more mutants parse and reach the builder.
                 const std::size_t at = bytes.size() > 16 ? 16 + rng() % (bytes.size() - 16) : rng() % bytes.size();
                 switch (rng() % 4) {
-                    case 0:
-                        bytes[at] = static_cast<char>(rng());
-                        break;
-                    case 1:
-                        bytes.erase(at, 1 + rng() % 4);
-                        break;
-                    case 2:
-                        bytes.insert(at, 1, static_cast<char>(rng()));
-                        break;
+                    case 0: bytes[at] = static_cast<char>(rng()); break;
+                    case 1: bytes.erase(at, 1 + rng() % 4); break;
+                    case 2: bytes.insert(at, 1, static_cast<char>(rng())); break;
                     default:
                         bytes.resize(at);  // truncated
                         break;
@@ -77,8 +71,8 @@ TEST(Fuzz, RandomAndMutatedMessagesNeverCrash) {
         if (auto* m = std::get_if<std::shared_ptr<const pb::FeedMessage>>(&result)) {
             ++parsed;
             const realtime::Input input{*m, kNow};
-            city.live->publish(realtime::buildOverlay(city.city().feed, city.city().zone,
-                                                      std::span(&input, 1), kNow, 300s));
+            city.live->publish(
+                realtime::buildOverlay(city.city().feed, city.city().zone, std::span(&input, 1), kNow, 300s));
             const auto r = city.nearby(kNow, 3000);
             EXPECT_TRUE(r.error.empty() || r.error == query::kNoTrips);
             query::tripDetails(city.snapshot, "bp", "T2", "", kNow);

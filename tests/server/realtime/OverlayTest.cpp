@@ -143,8 +143,7 @@ TEST(Overlay, ServiceDateSelectsTheRun) {
     c.apply({undated}, late);
     const auto details = query::tripDetails(c.snapshot, "bp", "T2", "", late);  // tomorrow's run
     EXPECT_TRUE(details.stops.front().gps);
-    EXPECT_EQ(details.stops.front().departureTimestamp,
-              unix(budapest(date::year(2025) / 3 / 15, 8h + 7min)));
+    EXPECT_EQ(details.stops.front().departureTimestamp, unix(budapest(date::year(2025) / 3 / 15, 8h + 7min)));
 }
 
 TEST(Overlay, StaleDataFallsBackToTheTimetable) {

@@ -93,7 +93,8 @@ struct LiveCity {
         return stats;
     }
 
-    query::NearbyResult nearby(query::TimePoint now = kNow, std::int64_t radius = 200, std::int64_t minutes = 30) const {
+    query::NearbyResult nearby(query::TimePoint now = kNow, std::int64_t radius = 200,
+                               std::int64_t minutes = 30) const {
         query::NearbyParams p;
         p.lat = kLat;
         p.lon = kLon;

@@ -43,16 +43,16 @@ TEST(SynthRealtime, MatchesTheStaticFeedOfTheSameOptions) {
     ASSERT_TRUE(std::holds_alternative<std::shared_ptr<const realtime::pb::FeedMessage>>(parsed));
     const realtime::Input input{std::get<0>(parsed), at};
     realtime::BuildStats stats;
-    const auto overlay = realtime::buildOverlay(feed, date::locate_zone(feed->timezone()), std::span(&input, 1), at,
-                                                300s, &stats);
+    const auto overlay =
+        realtime::buildOverlay(feed, date::locate_zone(feed->timezone()), std::span(&input, 1), at, 300s, &stats);
     EXPECT_EQ(stats.matchedTrips, static_cast<std::uint64_t>(summary.tripUpdates));
     EXPECT_EQ(stats.unknownTrips, 0u);
     EXPECT_EQ(stats.unknownStops, 0u);
     EXPECT_EQ(stats.vehicles, static_cast<std::uint64_t>(summary.vehicles));
     ASSERT_EQ(overlay->alerts.size(), 1u);
     EXPECT_NE(overlay->alerts.front().text.find("terelt"), std::string::npos);  // the Hungarian text
-    const auto cancelled = std::count_if(overlay->runs.begin(), overlay->runs.end(),
-                                         [](const auto& r) { return r.second.canceled; });
+    const auto cancelled =
+        std::count_if(overlay->runs.begin(), overlay->runs.end(), [](const auto& r) { return r.second.canceled; });
     EXPECT_EQ(cancelled, 1);
     // Every update is for a run the timetable has on its service day.
     for (const auto& [key, run] : overlay->runs) {

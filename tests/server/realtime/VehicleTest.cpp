@@ -85,11 +85,9 @@ protected:
     }
 
     json vehicle(const std::string& tripB64) {
-        const auto res = request("/v2/vehicle/", json{{"city", "bp"},
-                                                      {"tripIdB64", tripB64},
-                                                      {"stopIdB64", "QQ=="},
-                                                      {"routeIdB64", "Ujk="}}
-                                                     .dump());
+        const auto res =
+            request("/v2/vehicle/",
+                    json{{"city", "bp"}, {"tripIdB64", tripB64}, {"stopIdB64", "QQ=="}, {"routeIdB64", "Ujk="}}.dump());
         EXPECT_TRUE(res);
         return res ? json::parse(res->body, nullptr, false) : json();
     }

@@ -4,21 +4,19 @@
 
 namespace velmo::synth::test {
 
-std::size_t CsvTable::column(std::string_view name) const
-{
+std::size_t CsvTable::column(std::string_view name) const {
     for (std::size_t i = 0; i < header.size(); ++i)
         if (header[i] == name)
             return i;
     throw std::out_of_range("no column " + std::string(name));
 }
 
-CsvTable parseCsv(std::string_view text)
-{
+CsvTable parseCsv(std::string_view text) {
     std::vector<std::vector<std::string>> records;
     std::vector<std::string> record;
     std::string field;
-    bool quoted = false;        // inside a quoted field
-    bool wasQuoted = false;     // the current field was quoted and has closed
+    bool quoted = false;     // inside a quoted field
+    bool wasQuoted = false;  // the current field was quoted and has closed
     bool fieldStarted = false;
     std::size_t line = 1;
     auto fail = [&](const std::string& what) {
@@ -80,15 +78,14 @@ CsvTable parseCsv(std::string_view text)
     table.header = std::move(records.front());
     for (std::size_t r = 1; r < records.size(); ++r) {
         if (records[r].size() != table.header.size())
-            throw std::runtime_error("row " + std::to_string(r + 1) + " has " + std::to_string(records[r].size())
-                                     + " fields, the header " + std::to_string(table.header.size()));
+            throw std::runtime_error("row " + std::to_string(r + 1) + " has " + std::to_string(records[r].size()) +
+                                     " fields, the header " + std::to_string(table.header.size()));
         table.rows.push_back(std::move(records[r]));
     }
     return table;
 }
 
-int parseTime(std::string_view text)
-{
+int parseTime(std::string_view text) {
     if (text.size() != 8 || text[2] != ':' || text[5] != ':')
         throw std::runtime_error("bad time " + std::string(text));
     auto two = [&](std::size_t at) {
@@ -103,4 +100,4 @@ int parseTime(std::string_view text)
     return two(0) * 3600 + minutes * 60 + seconds;
 }
 
-} // namespace velmo::synth::test
+}  // namespace velmo::synth::test

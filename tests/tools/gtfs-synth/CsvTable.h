@@ -22,4 +22,4 @@ CsvTable parseCsv(std::string_view text);
 // "25:10:00" → seconds after midnight; throws on anything else.
 int parseTime(std::string_view text);
 
-} // namespace velmo::synth::test
+}  // namespace velmo::synth::test

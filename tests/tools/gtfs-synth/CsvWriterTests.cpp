@@ -11,8 +11,7 @@ namespace {
 
 using test::parseCsv;
 
-TEST(CsvWriter, AwkwardTextRoundTrips)
-{
+TEST(CsvWriter, AwkwardTextRoundTrips) {
     const std::vector<std::string> values = {
         "Pipacs park",
         "Kavicsos sor, forduló",
@@ -38,8 +37,7 @@ TEST(CsvWriter, AwkwardTextRoundTrips)
     }
 }
 
-TEST(CsvWriter, QuotesOnlyWhenNeeded)
-{
+TEST(CsvWriter, QuotesOnlyWhenNeeded) {
     MemorySink sink;
     CsvWriter out(sink, "t.txt", {"a", "b"});
     out.text("Gesztenyés utca").text("Malomköz, tér").endRow();
@@ -48,8 +46,7 @@ TEST(CsvWriter, QuotesOnlyWhenNeeded)
     EXPECT_EQ(out.rows(), 1);
 }
 
-TEST(CsvWriter, NumbersTimesAndCoordinates)
-{
+TEST(CsvWriter, NumbersTimesAndCoordinates) {
     MemorySink sink;
     CsvWriter out(sink, "t.txt", {"n", "lat", "lon", "t1", "t2", "t3", "e"});
     out.number(-42).degrees(47.4979).degrees(-3.5).time(0).time(25 * 3600 + 10 * 60).time(99 * 3600 + 3599);
@@ -60,8 +57,7 @@ TEST(CsvWriter, NumbersTimesAndCoordinates)
     EXPECT_EQ(sink.files.at("t.txt"), "n,lat,lon,t1,t2,t3,e\n-42,47.497900,-3.500000,00:00:00,25:10:00,99:59:59,\n");
 }
 
-TEST(CsvWriter, LargeFilesArriveWhole)
-{
+TEST(CsvWriter, LargeFilesArriveWhole) {
     MemorySink sink;
     {
         CsvWriter out(sink, "big.txt", {"i"});
@@ -74,8 +70,7 @@ TEST(CsvWriter, LargeFilesArriveWhole)
 }
 
 // The reader the feed tests rely on must itself refuse broken quoting.
-TEST(CsvTableReader, RejectsBrokenQuoting)
-{
+TEST(CsvTableReader, RejectsBrokenQuoting) {
     EXPECT_THROW(parseCsv("a,b\nx,\"open\n"), std::runtime_error);
     EXPECT_THROW(parseCsv("a,b\nx,y\"z\n"), std::runtime_error);
     EXPECT_THROW(parseCsv("a,b\n\"x\"y,z\n"), std::runtime_error);
@@ -83,5 +78,5 @@ TEST(CsvTableReader, RejectsBrokenQuoting)
     EXPECT_EQ(parseCsv("a,b\n\"x,\"\"y\"\"\",\n").at(0, "a"), "x,\"y\"");
 }
 
-} // namespace
-} // namespace velmo::synth
+}  // namespace
+}  // namespace velmo::synth

@@ -24,8 +24,7 @@ using test::CsvTable;
 using test::parseCsv;
 using test::parseTime;
 
-Options smallCity(int stops = 120)
-{
+Options smallCity(int stops = 120) {
     Options options;
     options.stops = stops;
     options.startDate = year_month_day(year{2025}, January, day{1});
@@ -39,8 +38,7 @@ struct Feed {
     Summary summary;
     std::map<std::string, CsvTable> tables;
 
-    explicit Feed(const Options& options)
-    {
+    explicit Feed(const Options& options) {
         summary = generateFeed(options, sink);
         for (const auto& [name, text] : sink.files)
             tables.emplace(name, parseCsv(text));
@@ -49,21 +47,18 @@ struct Feed {
 };
 
 // One feed shared by the tests that only read it.
-const Feed& sharedFeed()
-{
+const Feed& sharedFeed() {
     static const Feed feed(smallCity());
     return feed;
 }
 
-double metres(double lat1, double lon1, double lat2, double lon2)
-{
+double metres(double lat1, double lon1, double lat2, double lon2) {
     const double kDegree = 111320.0;
     const double dx = (lon1 - lon2) * kDegree * std::cos(lat1 * 3.14159265358979 / 180.0);
     return std::hypot((lat1 - lat2) * kDegree, dx);
 }
 
-bool validUtf8(std::string_view text)
-{
+bool validUtf8(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
         std::size_t extra = c < 0x80 ? 0 : (c >> 5) == 0x6 ? 1 : (c >> 4) == 0xE ? 2 : (c >> 3) == 0x1E ? 3 : 9;
@@ -79,15 +74,13 @@ bool validUtf8(std::string_view text)
 
 class TempFolder {
 public:
-    TempFolder()
-    {
+    TempFolder() {
         std::string pattern = (fs::path(::testing::TempDir()) / "gtfs-synth-test-XXXXXX").string();
         if (!mkdtemp(pattern.data()))
             throw std::runtime_error("mkdtemp failed");
         path_ = pattern;
     }
-    ~TempFolder()
-    {
+    ~TempFolder() {
         std::error_code ignored;
         fs::remove_all(path_, ignored);
     }
@@ -97,16 +90,14 @@ private:
     fs::path path_;
 };
 
-std::string readFile(const fs::path& path)
-{
+std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
 }
 
-TEST(SynthFeed, SameOptionsGiveIdenticalFiles)
-{
+TEST(SynthFeed, SameOptionsGiveIdenticalFiles) {
     MemorySink first;
     MemorySink second;
     generateFeed(smallCity(), first);
@@ -126,8 +117,7 @@ TEST(SynthFeed, SameOptionsGiveIdenticalFiles)
     EXPECT_NE(first.files.at("stops.txt"), third.files.at("stops.txt"));
 }
 
-TEST(SynthFeed, ZipIsReproducibleAndHoldsEveryFile)
-{
+TEST(SynthFeed, ZipIsReproducibleAndHoldsEveryFile) {
     TempFolder temp;
     const fs::path folder = temp.path() / "feed";
     DirectorySink sink(folder);
@@ -159,17 +149,16 @@ TEST(SynthFeed, ZipIsReproducibleAndHoldsEveryFile)
     EXPECT_EQ(stops, readFile(folder / "stops.txt"));
 }
 
-TEST(SynthFeed, BoardingStopCountMatchesRequest)
-{
+TEST(SynthFeed, BoardingStopCountMatchesRequest) {
     for (int n : {kMinStops, 31, 77, 260}) {
         SCOPED_TRACE(n);
         const Feed feed(smallCity(n));
         const CsvTable& stops = feed["stops.txt"];
         const auto type = stops.column("location_type");
-        const auto boarding = std::count_if(stops.rows.begin(), stops.rows.end(),
-                                            [&](const auto& row) { return row[type] == "0"; });
-        const auto stations = std::count_if(stops.rows.begin(), stops.rows.end(),
-                                            [&](const auto& row) { return row[type] == "1"; });
+        const auto boarding =
+            std::count_if(stops.rows.begin(), stops.rows.end(), [&](const auto& row) { return row[type] == "0"; });
+        const auto stations =
+            std::count_if(stops.rows.begin(), stops.rows.end(), [&](const auto& row) { return row[type] == "1"; });
         EXPECT_EQ(boarding, n);
         EXPECT_EQ(boarding + stations, static_cast<long>(stops.rows.size()));
         EXPECT_EQ(feed.summary.stops, n);
@@ -177,8 +166,7 @@ TEST(SynthFeed, BoardingStopCountMatchesRequest)
     }
 }
 
-TEST(SynthFeed, EveryRouteTypeIsPresent)
-{
+TEST(SynthFeed, EveryRouteTypeIsPresent) {
     const CsvTable& routes = sharedFeed()["routes.txt"];
     std::set<std::string> types;
     std::set<std::string> ids;
@@ -196,10 +184,9 @@ TEST(SynthFeed, EveryRouteTypeIsPresent)
     EXPECT_TRUE(nightByNumber) << "a night line with basic type 3 and a 9xx number";
 }
 
-TEST(SynthFeed, StationsHaveTwoOrMorePlatforms)
-{
+TEST(SynthFeed, StationsHaveTwoOrMorePlatforms) {
     const CsvTable& stops = sharedFeed()["stops.txt"];
-    std::map<std::string, int> platforms;   // station id → children
+    std::map<std::string, int> platforms;  // station id → children
     std::map<std::string, std::string> names;
     std::map<std::string, std::pair<double, double>> positions;
     std::set<std::string> ids;
@@ -209,7 +196,8 @@ TEST(SynthFeed, StationsHaveTwoOrMorePlatforms)
             EXPECT_TRUE(stops.at(r, "parent_station").empty());
             platforms.emplace(stops.at(r, "stop_id"), 0);
             names[stops.at(r, "stop_id")] = stops.at(r, "stop_name");
-            positions[stops.at(r, "stop_id")] = {std::stod(stops.at(r, "stop_lat")), std::stod(stops.at(r, "stop_lon"))};
+            positions[stops.at(r, "stop_id")] = {std::stod(stops.at(r, "stop_lat")),
+                                                 std::stod(stops.at(r, "stop_lon"))};
         }
     }
     ASSERT_FALSE(platforms.empty());
@@ -230,14 +218,13 @@ TEST(SynthFeed, StationsHaveTwoOrMorePlatforms)
         EXPECT_GE(count, 2) << station;
 }
 
-TEST(SynthFeed, TripsAndStopTimesAreConsistent)
-{
+TEST(SynthFeed, TripsAndStopTimesAreConsistent) {
     const Feed& feed = sharedFeed();
     const CsvTable& stops = feed["stops.txt"];
     const CsvTable& trips = feed["trips.txt"];
     const CsvTable& times = feed["stop_times.txt"];
 
-    std::map<std::string, std::string> boarding;   // stop id → name, location_type 0 only
+    std::map<std::string, std::string> boarding;  // stop id → name, location_type 0 only
     for (std::size_t r = 0; r < stops.rows.size(); ++r)
         if (stops.at(r, "location_type") == "0")
             boarding[stops.at(r, "stop_id")] = stops.at(r, "stop_name");
@@ -293,8 +280,7 @@ TEST(SynthFeed, TripsAndStopTimesAreConsistent)
     }
 }
 
-TEST(SynthFeed, EveryBoardingStopIsServed)
-{
+TEST(SynthFeed, EveryBoardingStopIsServed) {
     const Feed& feed = sharedFeed();
     std::set<std::string> served;
     const CsvTable& times = feed["stop_times.txt"];
@@ -308,8 +294,7 @@ TEST(SynthFeed, EveryBoardingStopIsServed)
 }
 
 // First-stop departures of each non-frequency trip, by route, service and direction.
-std::map<std::string, std::vector<int>> departuresByLine(const Feed& feed)
-{
+std::map<std::string, std::vector<int>> departuresByLine(const Feed& feed) {
     const CsvTable& trips = feed["trips.txt"];
     std::map<std::string, std::string> key;
     for (std::size_t r = 0; r < trips.rows.size(); ++r)
@@ -331,8 +316,7 @@ std::map<std::string, std::vector<int>> departuresByLine(const Feed& feed)
     return result;
 }
 
-std::map<std::string, std::string> routeTypes(const Feed& feed)
-{
+std::map<std::string, std::string> routeTypes(const Feed& feed) {
     std::map<std::string, std::string> types;
     const CsvTable& routes = feed["routes.txt"];
     for (std::size_t r = 0; r < routes.rows.size(); ++r)
@@ -340,21 +324,19 @@ std::map<std::string, std::string> routeTypes(const Feed& feed)
     return types;
 }
 
-bool isNight(const std::string& typeAndName)
-{
+bool isNight(const std::string& typeAndName) {
     return typeAndName.rfind("705|", 0) == 0 || typeAndName.rfind("3|9", 0) == 0;
 }
 
-TEST(SynthFeed, DayLinesRunOftenInPeaksAndRarelyInTheEvening)
-{
+TEST(SynthFeed, DayLinesRunOftenInPeaksAndRarelyInTheEvening) {
     const Feed& feed = sharedFeed();
     const auto types = routeTypes(feed);
     int checkedLines = 0;
     for (const auto& [key, departures] : departuresByLine(feed)) {
         const std::string route = key.substr(0, key.find('|'));
         const std::string& type = types.at(route);
-        const bool streetLine = (type.rfind("0|", 0) == 0 || type.rfind("3|", 0) == 0 || type.rfind("11|", 0) == 0)
-                                && !isNight(type);
+        const bool streetLine =
+            (type.rfind("0|", 0) == 0 || type.rfind("3|", 0) == 0 || type.rfind("11|", 0) == 0) && !isNight(type);
         if (!streetLine || key.find("|MUNKANAP|") == std::string::npos)
             continue;
         ++checkedLines;
@@ -379,8 +361,7 @@ TEST(SynthFeed, DayLinesRunOftenInPeaksAndRarelyInTheEvening)
     EXPECT_GT(checkedLines, 10);
 }
 
-TEST(SynthFeed, NightLinesRunAfterElevenWithTimesPastMidnight)
-{
+TEST(SynthFeed, NightLinesRunAfterElevenWithTimesPastMidnight) {
     const Feed& feed = sharedFeed();
     const auto types = routeTypes(feed);
     int nightLines = 0;
@@ -402,14 +383,12 @@ TEST(SynthFeed, NightLinesRunAfterElevenWithTimesPastMidnight)
     EXPECT_GE(nightLines, 2);
 
     const CsvTable& times = feed["stop_times.txt"];
-    const auto late = std::count_if(times.rows.begin(), times.rows.end(), [&](const auto& row) {
-        return row[times.column("arrival_time")] >= "25:00:00";
-    });
+    const auto late = std::count_if(times.rows.begin(), times.rows.end(),
+                                    [&](const auto& row) { return row[times.column("arrival_time")] >= "25:00:00"; });
     EXPECT_GT(late, 0);
 }
 
-TEST(SynthFeed, FrequencyTemplatesAreConsistent)
-{
+TEST(SynthFeed, FrequencyTemplatesAreConsistent) {
     const Feed& feed = sharedFeed();
     const CsvTable& frequencies = feed["frequencies.txt"];
     ASSERT_FALSE(frequencies.rows.empty());
@@ -437,8 +416,7 @@ TEST(SynthFeed, FrequencyTemplatesAreConsistent)
     EXPECT_EQ(exactTimes, (std::set<std::string>{"0", "1"}));
 }
 
-TEST(SynthFeed, CalendarStartsOnTheGivenDate)
-{
+TEST(SynthFeed, CalendarStartsOnTheGivenDate) {
     Options options = smallCity(40);
     options.startDate = year_month_day(year{2024}, December, day{30});
     options.days = 5;
@@ -468,8 +446,7 @@ TEST(SynthFeed, CalendarStartsOnTheGivenDate)
     EXPECT_TRUE(Feed(options)["calendar_dates.txt"].rows.empty());
 }
 
-TEST(SynthFeed, CalendarCoversWeekdaysWeekendsAndNights)
-{
+TEST(SynthFeed, CalendarCoversWeekdaysWeekendsAndNights) {
     const CsvTable& calendar = sharedFeed()["calendar.txt"];
     std::map<std::string, std::string> pattern;
     for (std::size_t r = 0; r < calendar.rows.size(); ++r) {
@@ -482,8 +459,7 @@ TEST(SynthFeed, CalendarCoversWeekdaysWeekendsAndNights)
                            {"MUNKANAP", "1111100"}, {"HETVEGE", "0000011"}, {"EJSZAKA", "1111111"}}));
 }
 
-TEST(SynthFeed, NamesWithCommasAndQuotesSurviveTheRoundTrip)
-{
+TEST(SynthFeed, NamesWithCommasAndQuotesSurviveTheRoundTrip) {
     const Feed& feed = sharedFeed();
     const CsvTable& stops = feed["stops.txt"];
     std::string withComma;
@@ -502,8 +478,7 @@ TEST(SynthFeed, NamesWithCommasAndQuotesSurviveTheRoundTrip)
     EXPECT_NE(feed.sink.files.at("routes.txt").find("\"\"\"Hullám\"\" hajójárat: "), std::string::npos);
 }
 
-TEST(SynthFeed, FilesAreUtf8WithLineFeeds)
-{
+TEST(SynthFeed, FilesAreUtf8WithLineFeeds) {
     const Feed& feed = sharedFeed();
     for (const auto& [name, text] : feed.sink.files) {
         SCOPED_TRACE(name);
@@ -519,8 +494,7 @@ TEST(SynthFeed, FilesAreUtf8WithLineFeeds)
     EXPECT_EQ(agency.at(0, "agency_url").rfind("https://", 0), 0u);
 }
 
-TEST(SynthFeed, StopsLieOnAStreetGridAroundTheCentre)
-{
+TEST(SynthFeed, StopsLieOnAStreetGridAroundTheCentre) {
     Options options = smallCity(200);
     options.centreLat = 46.0;
     options.centreLon = 18.0;
@@ -546,8 +520,7 @@ TEST(SynthFeed, StopsLieOnAStreetGridAroundTheCentre)
     EXPECT_LT(nearest[nearest.size() / 2], 420.0);
 }
 
-TEST(SynthFeed, SummaryCountsWhatWasWritten)
-{
+TEST(SynthFeed, SummaryCountsWhatWasWritten) {
     const Feed& feed = sharedFeed();
     EXPECT_EQ(feed.summary.routes, static_cast<std::int64_t>(feed["routes.txt"].rows.size()));
     EXPECT_EQ(feed.summary.trips, static_cast<std::int64_t>(feed["trips.txt"].rows.size()));
@@ -555,5 +528,5 @@ TEST(SynthFeed, SummaryCountsWhatWasWritten)
     EXPECT_EQ(feed.summary.frequencies, static_cast<std::int64_t>(feed["frequencies.txt"].rows.size()));
 }
 
-} // namespace
-} // namespace velmo::synth
+}  // namespace
+}  // namespace velmo::synth

@@ -9,8 +9,7 @@ namespace {
 
 using namespace std::chrono;
 
-TEST(SynthOptions, CentreParsing)
-{
+TEST(SynthOptions, CentreParsing) {
     struct Case {
         const char* text;
         bool ok;
@@ -40,8 +39,7 @@ TEST(SynthOptions, CentreParsing)
     }
 }
 
-TEST(SynthOptions, DateParsing)
-{
+TEST(SynthOptions, DateParsing) {
     EXPECT_EQ(parseDate("2025-03-14"), year_month_day(year{2025}, March, day{14}));
     EXPECT_EQ(parseDate("2024-02-29"), year_month_day(year{2024}, February, day{29}));
     for (const char* bad : {"2025-02-29", "2025-13-01", "2025-3-14", "20250314", "2025-03-1x", "", "+025-03-14"}) {
@@ -51,8 +49,7 @@ TEST(SynthOptions, DateParsing)
     EXPECT_EQ(gtfsDate(year_month_day(year{2025}, March, day{4})), "20250304");
 }
 
-TEST(SynthOptions, RangesAreChecked)
-{
+TEST(SynthOptions, RangesAreChecked) {
     Options good;
     EXPECT_FALSE(checkOptions(good).has_value());
 
@@ -77,5 +74,5 @@ TEST(SynthOptions, RangesAreChecked)
     }
 }
 
-} // namespace
-} // namespace velmo::synth
+}  // namespace
+}  // namespace velmo::synth

@@ -24,8 +24,7 @@ struct Outcome {
 
 class CliTest : public SettingsFixture {
 protected:
-    Outcome run(const std::vector<std::string>& args) const
-    {
+    Outcome run(const std::vector<std::string>& args) const {
         const std::string outPath = folder_ + "/stdout";
         const std::string errPath = folder_ + "/stderr";
         const pid_t child = fork();
@@ -50,22 +49,17 @@ protected:
         return result;
     }
 
-    static std::string slurp(const std::string& path)
-    {
+    static std::string slurp(const std::string& path) {
         std::ifstream file(path);
         std::stringstream text;
         text << file.rdbuf();
         return text.str();
     }
 
-    static int lines(const std::string& text)
-    {
-        return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
-    }
+    static int lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 };
 
-TEST_F(CliTest, ListOnAnEmptySuiteShowsTheFirstRunValues)
-{
+TEST_F(CliTest, ListOnAnEmptySuiteShowsTheFirstRunValues) {
     const Outcome r = run({"list"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err, "");
@@ -85,8 +79,7 @@ TEST_F(CliTest, ListOnAnEmptySuiteShowsTheFirstRunValues)
     EXPECT_TRUE(std::regex_match(r.out, expected)) << r.out;
 }
 
-TEST_F(CliTest, ListAsJson)
-{
+TEST_F(CliTest, ListAsJson) {
     const Outcome r = run({"list", "--json"});
     ASSERT_EQ(r.exitCode, 0);
     const nlohmann::json json = nlohmann::json::parse(r.out);
@@ -96,8 +89,7 @@ TEST_F(CliTest, ListAsJson)
     EXPECT_EQ(json.at("settingFavSortMode").at("value"), false);
 }
 
-TEST_F(CliTest, BadInputIsRefusedWithExit2AndChangesNothing)
-{
+TEST_F(CliTest, BadInputIsRefusedWithExit2AndChangesNothing) {
     // A due start-up check would change the suite too: it must not run either.
     suite().setInteger("configVersion", 143);
     suite().setFloat("settingRadius", 350.0F);
@@ -106,11 +98,10 @@ TEST_F(CliTest, BadInputIsRefusedWithExit2AndChangesNothing)
 
     struct Case {
         std::vector<std::string> args;
-        std::string message; // part of the one-line error
+        std::string message;  // part of the one-line error
     };
     const std::vector<Case> cases{
-        {{"set", "settingMinutes", "abc"},
-         "érvénytelen érték a(z) settingMinutes kulcshoz: abc"},
+        {{"set", "settingMinutes", "abc"}, "érvénytelen érték a(z) settingMinutes kulcshoz: abc"},
         {{"set", "settingRadius", "0x10"}, "settingRadius kulcshoz: 0x10"},
         {{"set", "settingRadius", "nan"}, "settingRadius kulcshoz: nan"},
         {{"set", "settingRovavorir", "yes"}, "settingRovavorir kulcshoz: yes"},
@@ -138,14 +129,13 @@ TEST_F(CliTest, BadInputIsRefusedWithExit2AndChangesNothing)
         EXPECT_EQ(r.exitCode, 2) << what;
         EXPECT_EQ(r.out, "") << what;
         EXPECT_EQ(lines(r.err), 1) << what << r.err;
-        EXPECT_THAT(r.err, HasSubstr("velmo-settings: " )) << what;
+        EXPECT_THAT(r.err, HasSubstr("velmo-settings: ")) << what;
         EXPECT_THAT(r.err, HasSubstr(c.message)) << what;
         EXPECT_EQ(suite().dictionaryRepresentation(), before) << what;
     }
 }
 
-TEST_F(CliTest, AValueOutsideTheAllowedListIsRefusedWithTheChoices)
-{
+TEST_F(CliTest, AValueOutsideTheAllowedListIsRefusedWithTheChoices) {
     run({"list"});
     const Outcome r = run({"set", "settingRadius", "350"});
     EXPECT_EQ(r.exitCode, 2);
@@ -170,8 +160,7 @@ TEST_F(CliTest, AValueOutsideTheAllowedListIsRefusedWithTheChoices)
     EXPECT_EQ(suite().objectForKey("settingMinutes"), PlistValue("sok"));
 }
 
-TEST_F(CliTest, SetParsesTheValueByTheKeysType)
-{
+TEST_F(CliTest, SetParsesTheValueByTheKeysType) {
     struct Case {
         std::vector<std::string> args;
         std::string key;
@@ -210,8 +199,7 @@ TEST_F(CliTest, SetParsesTheValueByTheKeysType)
     EXPECT_TRUE(std::regex_match(uuid, std::regex("^[0-9A-F-]{36}$"))) << uuid;
 }
 
-TEST_F(CliTest, GetShowsTheValueAndItsLabel)
-{
+TEST_F(CliTest, GetShowsTheValueAndItsLabel) {
     EXPECT_EQ(run({"get", "settingMinutes"}).out, "30\tfél órában\n");
     EXPECT_EQ(run({"get", "settingFavTrip"}).out, "2\tirányonként egy-egy\n");
     EXPECT_EQ(run({"get", "useDevelopmentServer"}).out, "0\n");
@@ -219,8 +207,7 @@ TEST_F(CliTest, GetShowsTheValueAndItsLabel)
     EXPECT_EQ(run({"get", "nonsense"}).out, "null\n");
 }
 
-TEST_F(CliTest, FavouritesAddListRemove)
-{
+TEST_F(CliTest, FavouritesAddListRemove) {
     EXPECT_EQ(run({"fav", "add", "stop", "S2", "béke tér"}).exitCode, 0);
     EXPECT_EQ(run({"fav", "add", "stop", "S1", "Astoria"}).exitCode, 0);
     EXPECT_EQ(run({"fav", "add", "stop", "S3"}).exitCode, 0);
@@ -240,16 +227,14 @@ TEST_F(CliTest, FavouritesAddListRemove)
     EXPECT_EQ(run({"fav", "list", "trip"}).out, "T1\tEgyes\n");
 }
 
-TEST_F(CliTest, ResetEmptiesTheSuite)
-{
+TEST_F(CliTest, ResetEmptiesTheSuite) {
     run({"fav", "add", "stop", "S1", "Astoria"});
     ASSERT_FALSE(suite().dictionaryRepresentation().empty());
     EXPECT_EQ(run({"reset"}).exitCode, 0);
     EXPECT_TRUE(suite().dictionaryRepresentation().empty());
 }
 
-TEST_F(CliTest, AWriteToAnUnusableSuiteFails)
-{
+TEST_F(CliTest, AWriteToAnUnusableSuiteFails) {
     const std::string blocker = folder_ + "/file";
     { std::ofstream(blocker) << "not a folder"; }
     setenv("XDG_CONFIG_HOME", blocker.c_str(), 1);
@@ -259,16 +244,15 @@ TEST_F(CliTest, AWriteToAnUnusableSuiteFails)
     EXPECT_EQ(run({"fav", "add", "stop", "S1"}).exitCode, 1);
 }
 
-TEST_F(CliTest, HelpListsTheCommandsAndOptions)
-{
+TEST_F(CliTest, HelpListsTheCommandsAndOptions) {
     const Outcome r = run({"--help"});
     EXPECT_EQ(r.exitCode, 0);
-    for (const char* word : {"Használat: velmo-settings", "list [--json]", "get KULCS",
-                             "set [--raw] [--type TÍPUS] KULCS ÉRTÉK", "reset",
-                             "fav add stop|trip RAW [NÉV]", "fav remove", "-h, --help"})
+    for (const char* word :
+         {"Használat: velmo-settings", "list [--json]", "get KULCS", "set [--raw] [--type TÍPUS] KULCS ÉRTÉK", "reset",
+          "fav add stop|trip RAW [NÉV]", "fav remove", "-h, --help"})
         EXPECT_THAT(r.out, HasSubstr(word));
     EXPECT_EQ(run({"-h"}).out, r.out);
 }
 
-} // namespace
-} // namespace velmo::test
+}  // namespace
+}  // namespace velmo::test
