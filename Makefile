@@ -18,8 +18,10 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD_DIR) --parallel $(JOBS)
 
+# With CI set, the sanitizer pass follows (tools/sanitize-tests).
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure --parallel $(JOBS)
+	@if [ -n "$$CI" ]; then tools/sanitize-tests $(BUILD_DIR) $(JOBS); fi
 
 demo: build
 	@tools/demo $(BUILD_DIR)

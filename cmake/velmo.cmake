@@ -37,12 +37,18 @@ endfunction()
 # velmo_test(<name> SOURCES ... LIBS ... [ENVIRONMENT ...])
 # A GoogleTest program registered with ctest; each test runs in a pinned world:
 # UTC unless the test sets otherwise, and a private XDG_CONFIG_HOME set by the fixture.
+# Its tests carry the label of their top folder under tests/ ("server", "core", ...), and the
+# program joins the target velmo_tests_<label>, so one part's tests can be built and run alone.
 function(velmo_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   velmo_target_defaults(${name})
+  file(RELATIVE_PATH _rel "${PROJECT_SOURCE_DIR}/tests" "${CMAKE_CURRENT_SOURCE_DIR}")
+  string(REGEX REPLACE "/.*" "" _label "${_rel}")
+  set_property(GLOBAL APPEND PROPERTY VELMO_TEST_LABELS ${_label})
+  set_property(GLOBAL APPEND PROPERTY VELMO_TESTS_${_label} ${name})
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "TZ=UTC;LC_ALL=C.UTF-8;QT_QPA_PLATFORM=offscreen;${ARG_ENVIRONMENT}")
+    PROPERTIES LABELS ${_label} ENVIRONMENT "TZ=UTC;LC_ALL=C.UTF-8;QT_QPA_PLATFORM=offscreen;${ARG_ENVIRONMENT}")
 endfunction()
