@@ -1,4 +1,3 @@
-#include "server/api/Reply.h"
 #include "server/api/Request.h"
 
 #include <gtest/gtest.h>
@@ -153,28 +152,4 @@ TEST(CheckClient, ApiLevelVersionAndBuildGates) {
     EXPECT_LT(compareVersions("1.9", "1.10"), 0);
     EXPECT_EQ(compareVersions("1.0", "1"), 0);
     EXPECT_GT(compareVersions("2", "1.99.99"), 0);
-}
-
-TEST(RenderError, TextOnlyWhereTheClientHasNone) {
-    struct Case {
-        const char* code;
-        const char* text;  // nullptr: no "errorMessageText"
-    };
-    const Case cases[] = {{"BADREQUEST", "Hibás kérés"},
-                          {"NOTRIP", "A járat nem található"},
-                          {"NOVEHICLE", "Nincs elérhető járműpozíció"},
-                          {"NOSTOPS", nullptr},
-                          {"NOTRIPS", nullptr},
-                          {"NEWSTABLE", nullptr},
-                          {"NEWTESTFLIGHT", nullptr}};
-    for (const auto& c : cases) {
-        const auto j = nlohmann::json::parse(renderError({c.code, 200}).body);
-        EXPECT_EQ(j["error"], true);
-        EXPECT_EQ(j["errorMessage"], c.code);
-        if (c.text == nullptr) {
-            EXPECT_FALSE(j.contains("errorMessageText")) << c.code;
-        } else {
-            EXPECT_EQ(j["errorMessageText"], c.text);
-        }
-    }
 }

@@ -1,6 +1,6 @@
 #include "server/query/Engine.h"
 
-#include "tests/server/TestFeed.h"
+#include "tests/support/Feeds.h"
 
 #include <gtest/gtest.h>
 
@@ -8,18 +8,13 @@ using namespace velmo;
 using namespace velmo::query;
 using namespace std::chrono_literals;
 using namespace date::literals;
+using velmo::test::budapest;
 using velmo::test::FeedBuilder;
 
 namespace {
 
 constexpr double kLat = 47.5;
 constexpr double kLon = 19.05;
-
-// Local time in Budapest.
-TimePoint budapest(date::year_month_day day, std::chrono::seconds time) {
-    return date::floor<std::chrono::seconds>(
-        date::make_zoned("Europe/Budapest", date::local_days(day) + time).get_sys_time());
-}
 
 const TimePoint kFriday8 = budapest(2025_y / 3 / 14, 8h);
 
@@ -42,7 +37,7 @@ FeedBuilder network() {
 
 Snapshot snapshotOf(const FeedBuilder& b, const std::string& night = "") {
     Snapshot s;
-    s.cities.push_back(City::build({"bp", "", "", night}, gtfs::loadFeed(b.directory())));
+    s.cities.push_back(City::build({"bp", "", "", night}, b.load()));
     return s;
 }
 
@@ -50,10 +45,8 @@ NearbyParams params(std::int64_t radius = 500, std::int64_t minutes = 30) {
     NearbyParams p;
     p.lat = kLat;
     p.lon = kLon;
-    p.fetchRadius = radius;
-    p.realRadius = radius;
+    p.fetchRadius = p.realRadius = radius;
     p.minutes = minutes;
-    p.favSortMode = 3;
     return p;
 }
 
@@ -166,7 +159,7 @@ TEST(Engine, ServiceDayZeroIsNoonMinusTwelveHoursOnDaylightSavingDays) {
 
 TEST(Engine, TimesPastMidnightBelongToThePreviousServiceDay) {
     auto b = network();
-    b.calendar += "THU,0,0,0,1,0,0,0,20250101,20251231\n";
+    b.add("calendar.txt", "THU,0,0,0,1,0,0,0,20250101,20251231\n");
     b.trip("owl", "RN", {{"A1", "24:30:00"}, {"Z", "25:00:00"}}, 0, "", "THU");
     const auto snap = snapshotOf(b, "^N");
     // Thursday 13 March's trip leaves on Friday at 00:30.
@@ -183,7 +176,7 @@ TEST(Engine, TimesPastMidnightBelongToThePreviousServiceDay) {
 TEST(Engine, FrequencyTripsRunAtEveryHeadway) {
     auto b = network();
     b.trip("F", "R10", {{"A1", "06:00:00"}, {"Z", "06:20:00"}});
-    b.frequencies += "F,06:00:00,07:00:00,600\n";
+    b.add("frequencies.txt", "F,06:00:00,07:00:00,600\n");
     EngineOptions all;
     all.maxPerLine = 10;
     // Runs start at 6:00 ... 6:50; the end time itself starts none.
@@ -194,17 +187,6 @@ TEST(Engine, FrequencyTripsRunAtEveryHeadway) {
     }
     EXPECT_EQ(seconds, (std::vector<std::int64_t>{22800, 23400, 24000, 24600}));
     EXPECT_EQ(r.stopDates[0].tripUniqueId, "F@20250314");
-}
-
-TEST(Engine, CalendarDatesAddAndRemoveService) {
-    auto b = network();
-    b.calendarDates += "ALL,20250314,2\nEXTRA,20250315,1\n";
-    b.trip("T", "R9", {{"A1", "08:05:00"}, {"Z", "08:30:00"}});
-    b.trip("X", "R10", {{"A1", "08:05:00"}, {"Z", "08:30:00"}}, 0, "", "EXTRA");
-    const auto snap = snapshotOf(b);
-    EXPECT_EQ(nearby(snap, params(), kFriday8).error, kNoTrips);
-    EXPECT_EQ(ids(nearby(snap, params(), budapest(2025_y / 3 / 15, 8h)).stopDates), (Ids{"T@A1", "X@A1"}));
-    EXPECT_EQ(ids(nearby(snap, params(), budapest(2025_y / 3 / 16, 8h)).stopDates), Ids{"T@A1"});
 }
 
 TEST(Engine, LineShowsAtItsNearestStopGroupOnly) {
@@ -224,18 +206,14 @@ TEST(Engine, LineShowsAtItsNearestStopGroupOnly) {
     p.favStops = {"B"};
     EXPECT_EQ(ids(nearby(snapshotOf(b), p, kFriday8).stopDates),
               (Ids{"10a@AF", "9a@B", "9a@A2", "9r@B", "10b@AF", "9b@B", "9b@A2"}));
-}
-
-TEST(Engine, StationPlatformsFormOneGroup) {
-    auto b = network();
-    // Only Gamma serves line 10: both platforms are the same group, both shown.
-    b.trip("10a", "R10", {{"G1", "08:03:00"}, {"Z", "08:30:00"}});
-    b.trip("10b", "R10", {{"G2", "08:08:00"}, {"Z", "08:30:00"}});
+    // Where only Gamma serves a line, both its platforms are one group and both show.
+    auto g = network();
+    g.trip("10a", "R10", {{"G1", "08:03:00"}, {"Z", "08:30:00"}});
+    g.trip("10b", "R10", {{"G2", "08:08:00"}, {"Z", "08:30:00"}});
     // The far Alfa (334 m) does not join the Alfa pair.
-    b.trip("7a", "R7", {{"AF", "08:01:00"}, {"Z", "08:30:00"}});
-    b.trip("7b", "R7", {{"A1", "08:09:00"}, {"Z", "08:30:00"}});
-    const auto r = nearby(snapshotOf(b), params(), kFriday8);
-    EXPECT_EQ(ids(r.stopDates), (Ids{"10a@G1", "10b@G2", "7b@A1"}));
+    g.trip("7a", "R7", {{"AF", "08:01:00"}, {"Z", "08:30:00"}});
+    g.trip("7b", "R7", {{"A1", "08:09:00"}, {"Z", "08:30:00"}});
+    EXPECT_EQ(ids(nearby(snapshotOf(g), params(), kFriday8).stopDates), (Ids{"10a@G1", "10b@G2", "7b@A1"}));
 }
 
 TEST(Engine, AtMostMaxPerLineDeparturesPerGroupAndLine) {
@@ -326,8 +304,7 @@ TEST(Engine, NoStopsAndCityChoice) {
     other.stop("O1", "Omega", kLat - 0.0101, kLon).stop("O2", "Omega vég", kLat - 0.02, kLon);
     other.route("RO", "1", 3).trip("o", "RO", {{"O1", "08:04:00"}, {"O2", "08:10:00"}});
     Snapshot two = snapshotOf(b);
-    two.cities.push_back(
-        City::build({"other", "Másik", "https://masik.example", ""}, gtfs::loadFeed(other.directory())));
+    two.cities.push_back(City::build({"other", "Másik", "https://masik.example", ""}, other.load()));
     const auto r = nearby(two, p, kFriday8);
     EXPECT_EQ(r.cityKey, "other");
     EXPECT_EQ(r.cityName, "Másik");
@@ -355,4 +332,23 @@ TEST(Engine, TripDetailsOfTheCurrentRun) {
     EXPECT_EQ(later.stops[1].departureTimestamp, (kFriday8 + 24h + 5min).time_since_epoch().count());
     EXPECT_EQ(tripDetails(snap, "bp", "nope", "B", kFriday8).error, kNoTrip);
     EXPECT_EQ(tripDetails(snap, "elsewhere", "9a", "B", kFriday8).error, kNoTrip);
+}
+
+TEST(Engine, LineNamesAndVehicleTypes) {
+    const std::vector<std::string> sorted{"2", "9", "9A", "10", "10A", "47B", "105", "M2", "M10", "N1", "N12"};
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+        for (std::size_t j = 0; j < sorted.size(); ++j) {
+            EXPECT_EQ(naturalLess(sorted[i], sorted[j]), i < j) << sorted[i] << " vs " << sorted[j];
+        }
+    }
+    // The edges of the extended route-type ranges, and the night pattern on buses only.
+    const std::regex night("^9\\d\\d$");
+    const std::tuple<int, const char*, const char*> types[] = {
+        {906, "", "TRAM"},      {907, "", "UNKNOWN"},    {405, "", "SUBWAY"}, {406, "", "UNKNOWN"},
+        {117, "", "RAIL"},      {118, "", "UNKNOWN"},    {716, "", "BUS"},    {705, "", "NIGHTBUS"},
+        {3, "914", "NIGHTBUS"}, {3, "9140", "BUS"},      {0, "914", "TRAM"},  {1200, "", "FERRY"},
+        {11, "", "TROLLEYBUS"}, {800, "", "TROLLEYBUS"}, {7, "", "UNKNOWN"}};
+    for (const auto& [type, name, code] : types) {
+        EXPECT_EQ(routeTypeCode(type, name, &night), code) << type << " " << name;
+    }
 }
