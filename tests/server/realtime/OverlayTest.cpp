@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 using namespace velmo;
 using namespace velmo::test;
 using Ids = std::vector<std::string>;
@@ -220,4 +222,51 @@ TEST(Overlay, NewestVehiclePositionPerTrip) {
     EXPECT_EQ(query::vehicle(c.snapshot, "bp", "nope", kNow).error, query::kNoTrip);
     EXPECT_EQ(query::vehicle(c.snapshot, "elsewhere", "T2", kNow).error, query::kNoTrip);
     EXPECT_EQ(query::vehicle(c.snapshot, "bp", "T2", kNow + 301s).error, query::kNoVehicle);  // stale
+}
+
+// Random and mutated messages through the parser and the builder: nothing may crash or throw,
+// and the answers stay well-formed. Seeded, so it repeats.
+TEST(Overlay, FuzzedMessagesNeverBreakAnswers) {
+    LiveCity c;
+    auto m = message(kNow);
+    auto* u = tripUpdate(m, "T2", "20250314");
+    stopDelay(u, 1, 60);
+    stopDelay(u, 2, 0)->set_schedule_relationship(pb::TripUpdate::StopTimeUpdate::SKIPPED);
+    tripUpdate(m, "T3")->mutable_trip()->set_schedule_relationship(pb::TripDescriptor::CANCELED);
+    vehicle(m, "T1", 47.5f, 10);
+    auto* a = m.add_entity()->mutable_alert();
+    a->add_informed_entity()->set_route_id("R9");
+    a->add_active_period()->set_start(1);
+    a->mutable_header_text()->add_translation()->set_text("x");
+    const std::string seed = m.SerializeAsString();
+    std::mt19937_64 rng(20250314);
+    int parsed = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::string bytes = round % 3 == 0 ? std::string(rng() % 200, '\0') : seed;
+        for (auto& byte : bytes) {
+            byte = round % 3 == 0 ? static_cast<char>(rng()) : byte;
+        }
+        for (int edits = round % 3 == 0 ? 0 : 1 + static_cast<int>(rng() % 3); edits > 0 && bytes.size() > 16;
+             --edits) {
+            const std::size_t at = 16 + rng() % (bytes.size() - 16);  // mostly past the header, so more parse
+            switch (rng() % 4) {
+                case 0: bytes[at] = static_cast<char>(rng()); break;
+                case 1: bytes.erase(at, 1 + rng() % 4); break;
+                case 2: bytes.insert(at, 1, static_cast<char>(rng())); break;
+                default: bytes.resize(at); break;
+            }
+        }
+        auto result = realtime::parseMessage(bytes);
+        if (auto* parsedMessage = std::get_if<std::shared_ptr<const pb::FeedMessage>>(&result)) {
+            ++parsed;
+            const realtime::Input input{*parsedMessage, kNow};
+            c.live->publish(realtime::buildOverlay(c.city().feed, c.city().zone, std::span(&input, 1), kNow, 300s));
+            const auto r = c.nearby(kNow, 3000);
+            EXPECT_TRUE(r.error.empty() || r.error == query::kNoTrips) << r.error;
+            EXPECT_EQ(query::tripDetails(c.snapshot, "bp", "T2", "", kNow).stops.size(), 3u);
+        } else {
+            EXPECT_FALSE(std::get<std::string>(result).empty());
+        }
+    }
+    EXPECT_GT(parsed, 50);  // the mutants reach the builder, not only the parser's refusals
 }
