@@ -1,14 +1,16 @@
-#include "server/app/Config.h"
-
-#include "server/api/Tls.h"
-
-#include <CLI/CLI.hpp>
-// GCC 12 sees uninitialised fields in date::parse where there are none.
+// GCC 12 sees uninitialised fields in date::parse where there are none; date.h must be read
+// under this before any header brings it in.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <date/date.h>
 #include <date/tz.h>
 #pragma GCC diagnostic pop
+
+#include "server/app/Config.h"
+
+#include "server/api/Tls.h"
+
+#include <CLI/CLI.hpp>
 #include <spdlog/spdlog.h>
 #include <toml++/toml.h>
 
