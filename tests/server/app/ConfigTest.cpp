@@ -25,61 +25,41 @@ std::variant<Config, ConfigError> configured(velmo::test::TempDir& dir, const st
 
 TEST(Config, RefusesWhatCannotWork) {
     velmo::test::TempDir dir;
-    const std::string path = (dir.path() / "tarvod.toml").string();
     const std::string city = "[[city]]\nkey = \"bp\"\nfeed = \"/srv/bp\"\n";
-    const std::vector<std::pair<std::string, std::vector<const char*>>> inputs = {
-        {"max_per_line = 0\n", {}},
-        {"threads = 257\n", {}},
-        {"keep_alive_max_requests = 0\n", {}},
-        {"idle_timeout = 3601\n", {}},
-        {"reload_check_interval = 0\n", {}},
-        {"city = [1]\n", {}},
-        {"[[city]]\nkey = \"bp\"\n", {}},
-        {city + "realtime = 5\n", {}},
-        {city + "realtime = [\"\"]\n", {}},
-        {"[versions]\nvelmomac = 1\n", {}},
-        {"listen = \n", {}},
-        {"", {"--feed", "bp"}},
-        {"", {"--feed", "=x"}},
-        {"", {"--feed", "bp=/srv/bp", "--realtime", "bp="}},
-        {city, {"--realtime", "mv=/srv/mv.pb"}},
-        {"", {}},
-        {city, {"--tls-cert", "/c.pem"}},
-        {"tls_key = \"/k.pem\"\n" + city, {}},
-        {city, {"--listen", "localhost"}},
-        {city, {"--listen", "127.0.0.1:65536"}},
-        {city, {"--listen", "127.0.0.1:x"}},
+    const std::string file = "config " + (dir.path() / "tarvod.toml").string() + ": ";
+    struct Case {
+        std::string toml;
+        std::vector<const char*> args;
+        std::string message;  // or how it starts
     };
-    const std::vector<std::string> messages = {
-        // each message, or how it starts
-        "config " + path + ": max_per_line must be at least 1",
-        "config " + path + ": threads must be 1..256",
-        "config " + path + ": keep_alive_max_requests must be 1..1000000",
-        "config: idle_timeout must be 1..3600 seconds",
-        "config: reload_check_interval must be 1..3600 seconds",
-        "config " + path + ": [[city]] entries must be tables",
-        "config " + path + ": every [[city]] needs key and feed",
-        "config " + path + ": realtime must be a string or a list of strings",
-        "config " + path + ": realtime must be a string or a list of strings",
-        "config " + path + ": [versions.velmomac] must be a table",
-        "config " + path + ": ",  // then TOML's own words and where
-        "bad --feed bp (want KEY=PATH)",
-        "bad --feed =x (want KEY=PATH)",
-        "bad --realtime bp= (want KEY=URL or KEY=PATH)",
-        "--realtime mv=/srv/mv.pb: no city with key mv",
-        "no city to serve: give --feed KEY=PATH or a --config with [[city]] entries",
-        "give both --tls-cert and --tls-key, or neither",
-        "give both --tls-cert and --tls-key, or neither",
-        "bad --listen localhost (want HOST:PORT)",
-        "bad port in --listen 127.0.0.1:65536",
-        "bad port in --listen 127.0.0.1:x",
+    const Case cases[] = {
+        {"max_per_line = 0\n", {}, file + "max_per_line must be at least 1"},
+        {"threads = 257\n", {}, file + "threads must be 1..256"},
+        {"keep_alive_max_requests = 0\n", {}, file + "keep_alive_max_requests must be 1..1000000"},
+        {"idle_timeout = 3601\n", {}, "config: idle_timeout must be 1..3600 seconds"},
+        {"reload_check_interval = 0\n", {}, "config: reload_check_interval must be 1..3600 seconds"},
+        {"city = [1]\n", {}, file + "[[city]] entries must be tables"},
+        {"[[city]]\nkey = \"bp\"\n", {}, file + "every [[city]] needs key and feed"},
+        {city + "realtime = 5\n", {}, file + "realtime must be a string or a list of strings"},
+        {city + "realtime = [\"\"]\n", {}, file + "realtime must be a string or a list of strings"},
+        {"[versions]\nvelmomac = 1\n", {}, file + "[versions.velmomac] must be a table"},
+        {"listen = \n", {}, file},  // TOML's own words follow
+        {"", {"--feed", "bp"}, "bad --feed bp (want KEY=PATH)"},
+        {"", {"--feed", "=x"}, "bad --feed =x (want KEY=PATH)"},
+        {"", {"--feed", "bp=/srv/bp", "--realtime", "bp="}, "bad --realtime bp= (want KEY=URL or KEY=PATH)"},
+        {city, {"--realtime", "mv=/srv/mv.pb"}, "--realtime mv=/srv/mv.pb: no city with key mv"},
+        {"", {}, "no city to serve: give --feed KEY=PATH or a --config with [[city]] entries"},
+        {city, {"--tls-cert", "/c.pem"}, "give both --tls-cert and --tls-key, or neither"},
+        {"tls_key = \"/k.pem\"\n" + city, {}, "give both --tls-cert and --tls-key, or neither"},
+        {city, {"--listen", "localhost"}, "bad --listen localhost (want HOST:PORT)"},
+        {city, {"--listen", "127.0.0.1:65536"}, "bad port in --listen 127.0.0.1:65536"},
+        {city, {"--listen", "127.0.0.1:x"}, "bad port in --listen 127.0.0.1:x"},
     };
-    ASSERT_EQ(inputs.size(), messages.size());
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        const auto result = configured(dir, inputs[i].first, inputs[i].second);
+    for (const auto& [toml, args, message] : cases) {
+        const auto result = configured(dir, toml, args);
         const auto* error = std::get_if<ConfigError>(&result);
-        ASSERT_NE(error, nullptr) << messages[i];
-        EXPECT_EQ(error->message.substr(0, messages[i].size()), messages[i]) << error->message;
+        ASSERT_NE(error, nullptr) << message;
+        EXPECT_EQ(error->message.substr(0, message.size()), message) << error->message;
     }
 }
 
