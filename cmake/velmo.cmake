@@ -1,6 +1,7 @@
 # Shared helpers for our own targets (third-party code never gets these flags).
 
-# velmo_target_defaults(<target>): warnings, -Werror in CI, sanitizers, clang-tidy.
+# velmo_target_defaults(<target>): warnings, -Werror in CI, sanitizers (address and undefined, or
+# thread), clang-tidy.
 function(velmo_target_defaults target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow
                          -Wnon-virtual-dtor -Wcast-align -Woverloaded-virtual)
@@ -16,6 +17,10 @@ function(velmo_target_defaults target)
   if(VELMO_SANITIZE)
     target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer)
     target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  endif()
+  if(VELMO_TSAN)
+    target_compile_options(${target} PRIVATE -fsanitize=thread -fno-omit-frame-pointer)
+    target_link_options(${target} PRIVATE -fsanitize=thread)
   endif()
   if(VELMO_LINT)
     find_program(CLANG_TIDY clang-tidy REQUIRED)

@@ -13,7 +13,6 @@ struct ApiError {
 inline constexpr const char* kBadRequest = "BADREQUEST";
 inline constexpr const char* kNewStable = "NEWSTABLE";
 inline constexpr const char* kNewTestflight = "NEWTESTFLIGHT";
-inline constexpr const char* kNoVehicle = "NOVEHICLE";
 
 // The Hungarian sentence sent with a code, empty where the client has its own.
 std::string errorText(const std::string& code);

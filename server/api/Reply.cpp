@@ -114,7 +114,11 @@ Reply renderNearby(const query::NearbyResult& r) {
     return {200, std::move(out)};
 }
 
-Reply renderVehicle(const realtime::VehicleState& v) {
+Reply renderVehicle(const query::VehicleResult& r) {
+    if (!r.error.empty()) {
+        return renderError({r.error, 200});
+    }
+    const auto& v = r.vehicle;
     const json j{{"error", false},
                  {"vehicle",
                   {{"lat", v.lat},
@@ -152,6 +156,42 @@ Reply renderTrip(const query::TripResult& r) {
                    {"headsign", r.headsign},
                    {"stops", stops}}},
                  {"warningText", r.warningText}};
+    return {200, dump(j)};
+}
+
+Reply renderHealth(const query::Snapshot& snapshot, const std::vector<realtime::SourceStatus>& sources,
+                   query::TimePoint now) {
+    const auto isoDate = [](date::sys_days d) { return date::format("%F", d); };
+    json cities = json::array();
+    for (const auto& c : snapshot.cities) {
+        const auto& f = *c->feed;
+        json live = json::array();
+        std::optional<std::int64_t> age;  // of the freshest data the city holds
+        for (const auto& s : sources) {
+            if (s.city != c->key) {
+                continue;
+            }
+            const auto sourceAge =
+                s.dataTime ? std::optional(now.time_since_epoch().count() - *s.dataTime) : std::nullopt;
+            if (sourceAge && (!age || *sourceAge < *age)) {
+                age = sourceAge;
+            }
+            live.push_back({{"source", s.location},
+                            {"lastSuccess", s.lastSuccess ? json(*s.lastSuccess) : json()},
+                            {"ageSeconds", sourceAge ? json(*sourceAge) : json()},
+                            {"lastError", s.lastError},
+                            {"failures", s.failures}});
+        }
+        cities.push_back({{"cityKey", c->key},
+                          {"cityName", c->name},
+                          {"feedStart", isoDate(f.info.startDate.value_or(f.calendar.firstDay()))},
+                          {"feedEnd", isoDate(f.info.endDate.value_or(f.calendar.lastDay()))},
+                          {"stops", f.stops.size()},
+                          {"trips", f.trips.size()},
+                          {"realtimeAgeSeconds", age ? json(*age) : json()},
+                          {"realtime", live}});
+    }
+    const json j{{"error", false}, {"now", now.time_since_epoch().count()}, {"cities", cities}};
     return {200, dump(j)};
 }
 

@@ -2,8 +2,10 @@
 
 #include "server/api/Errors.h"
 #include "server/query/Engine.h"
+#include "server/realtime/Poller.h"
 
 #include <string>
+#include <vector>
 
 namespace velmo::api {
 
@@ -15,9 +17,10 @@ struct Reply {
 
 Reply renderError(const ApiError& error);
 Reply renderNearby(const query::NearbyResult& result);
-// The newest live position of a trip's vehicle.
-Reply renderVehicle(const realtime::VehicleState& v);
-
+Reply renderVehicle(const query::VehicleResult& result);
 Reply renderTrip(const query::TripResult& result);
+// GET /healthz: every city's feed, its live sources and the age of its freshest live data.
+Reply renderHealth(const query::Snapshot& snapshot, const std::vector<realtime::SourceStatus>& sources,
+                   query::TimePoint now);
 
 }  // namespace velmo::api

@@ -76,7 +76,7 @@ std::string errorText(const std::string& code) {
     if (code == query::kNoTrip) {
         return "A járat nem található";
     }
-    if (code == kNoVehicle) {
+    if (code == query::kNoVehicle) {
         return "Nincs elérhető járműpozíció";
     }
     return {};

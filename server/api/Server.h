@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/api/Metrics.h"
+#include "server/api/Reply.h"
 #include "server/api/Request.h"
 #include "server/query/Engine.h"
 #include "server/realtime/Poller.h"
@@ -12,7 +13,9 @@
 
 namespace httplib {
 class SSLServer;
-}
+struct Request;
+struct Response;
+}  // namespace httplib
 
 namespace velmo::api {
 
@@ -57,6 +60,10 @@ public:
 
 private:
     void routes();
+    void send(const httplib::Request& req, httplib::Response& res, const Reply& reply, const std::string& result,
+              std::chrono::steady_clock::time_point started);
+    void count(const httplib::Request& req, int status, const std::string& result,
+               std::chrono::steady_clock::time_point started);
 
     ServerOptions options_;
     SnapshotSource snapshots_;

@@ -1,5 +1,7 @@
 #include "server/query/Engine.h"
 
+#include "server/gtfs/ServiceDay.h"
+
 #include <algorithm>
 #include <cmath>
 #include <unordered_map>
@@ -10,6 +12,7 @@ namespace velmo::query {
 namespace {
 
 using namespace std::chrono_literals;
+using gtfs::serviceDayZero;
 using gtfs::StopIdx;
 
 constexpr std::size_t kMaxFavourites = 500;
@@ -40,12 +43,6 @@ const std::string& favouriteId(const gtfs::Feed& feed, StopIdx stop) {
 }
 
 const std::string& routeName(const gtfs::Route& r) { return r.shortName.empty() ? r.longName : r.shortName; }
-
-// "Noon minus 12 h" of a local service day: the zero of its GTFS times, which
-// differs from midnight on the days the clocks change.
-TimePoint serviceDayZero(const date::time_zone* zone, date::local_days day) {
-    return date::floor<std::chrono::seconds>(zone->to_sys(day + 12h, date::choose::earliest)) - 12h;
-}
 
 std::string headsignOf(const gtfs::Feed& feed, const gtfs::StopDeparture& d) {
     const gtfs::StopTime& st = feed.stopTimes[d.stopTime];
@@ -494,6 +491,23 @@ TripResult tripDetails(const Snapshot& snapshot, std::string_view cityKey, std::
         out.selected = s.id == stopId;
         r.stops.push_back(std::move(out));
     }
+    return r;
+}
+
+VehicleResult vehicle(const Snapshot& snapshot, std::string_view cityKey, std::string_view tripId, TimePoint now) {
+    VehicleResult r;
+    const City* city = snapshot.city(cityKey);
+    if (city == nullptr || !city->feed->tripById.contains(std::string(tripId))) {
+        r.error = kNoTrip;
+        return r;
+    }
+    const auto overlay = city->overlay(now);
+    const realtime::VehicleState* v = overlay ? overlay->vehicle(tripId) : nullptr;
+    if (v == nullptr) {
+        r.error = kNoVehicle;
+        return r;
+    }
+    r.vehicle = *v;
     return r;
 }
 

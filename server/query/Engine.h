@@ -15,6 +15,7 @@ using TimePoint = std::chrono::sys_seconds;
 inline constexpr const char* kNoStops = "NOSTOPS";
 inline constexpr const char* kNoTrips = "NOTRIPS";
 inline constexpr const char* kNoTrip = "NOTRIP";
+inline constexpr const char* kNoVehicle = "NOVEHICLE";
 
 struct NearbyParams {
     double lat = 0;
@@ -98,6 +99,15 @@ struct TripResult {
 // way, else the next one), `stopId` marked as selected.
 TripResult tripDetails(const Snapshot& snapshot, std::string_view cityKey, std::string_view tripId,
                        std::string_view stopId, TimePoint now);
+
+struct VehicleResult {
+    std::string error;  // empty on success, else kNoTrip or kNoVehicle
+    realtime::VehicleState vehicle;
+};
+
+// The newest live position of a trip's vehicle: NOTRIP for a trip the city's
+// timetable does not have, NOVEHICLE while no usable live data places it.
+VehicleResult vehicle(const Snapshot& snapshot, std::string_view cityKey, std::string_view tripId, TimePoint now);
 
 // The client's vehicle-type code for a GTFS route_type (basic or extended).
 std::string routeTypeCode(int routeType, std::string_view shortName, const std::regex* nightPattern);

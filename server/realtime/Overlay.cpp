@@ -1,9 +1,10 @@
 #include "server/realtime/Overlay.h"
 
+#include "server/gtfs/Loader.h"
+#include "server/gtfs/ServiceDay.h"
 #include "server/realtime/gtfs-realtime.pb.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
 namespace velmo::realtime {
@@ -11,20 +12,8 @@ namespace velmo::realtime {
 namespace {
 
 using namespace std::chrono_literals;
+using gtfs::serviceDayZero;
 using StopTimeUpdate = pb::TripUpdate::StopTimeUpdate;
-
-std::optional<date::sys_days> parseGtfsDate(const std::string& text) {
-    int v = 0;
-    if (text.size() != 8 || std::from_chars(text.data(), text.data() + 8, v).ptr != text.data() + 8) {
-        return std::nullopt;
-    }
-    const date::year_month_day ymd{date::year(v / 10000), date::month(static_cast<unsigned>(v / 100 % 100)),
-                                   date::day(static_cast<unsigned>(v % 100))};
-    if (!ymd.ok()) {
-        return std::nullopt;
-    }
-    return date::sys_days(ymd);
-}
 
 // The text in Hungarian when given, else the first translation.
 std::string pickText(const pb::TranslatedString& s) {
@@ -75,7 +64,7 @@ private:
     std::optional<date::sys_days> serviceDay(const pb::TripDescriptor& d, gtfs::TripIdx index) const {
         const gtfs::Trip& trip = feed_.trip(index);
         if (d.has_start_date()) {
-            return parseGtfsDate(d.start_date());
+            return gtfs::parseDate(d.start_date());
         }
         const auto times = feed_.stopTimesOf(index);
         std::optional<date::sys_days> best;
@@ -337,10 +326,6 @@ bool matches(const Selector& s, const Subject& x) {
 }
 
 }  // namespace
-
-TimePoint serviceDayZero(const date::time_zone* zone, date::local_days day) {
-    return date::floor<std::chrono::seconds>(zone->to_sys(day + 12h, date::choose::earliest)) - 12h;
-}
 
 const RunUpdate* Overlay::run(gtfs::TripIdx trip, date::sys_days day) const {
     const auto it = runs.find(key(trip, day));

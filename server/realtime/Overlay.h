@@ -130,9 +130,6 @@ std::shared_ptr<const Overlay> buildOverlay(std::shared_ptr<const gtfs::Feed> fe
                                             std::span<const Input> inputs, TimePoint now, std::chrono::seconds maxAge,
                                             BuildStats* stats = nullptr);
 
-// The zero of a local service day's GTFS times ("noon minus 12 h").
-TimePoint serviceDayZero(const date::time_zone* zone, date::local_days day);
-
 // The slot through which a city's current overlay is published and read.
 // Readers take a reference without locking; one thread publishes.
 class Live {

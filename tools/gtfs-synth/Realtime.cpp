@@ -4,6 +4,7 @@
 #include "tools/gtfs-synth/Random.h"
 #include "tools/gtfs-synth/Timetable.h"
 
+#include "server/gtfs/ServiceDay.h"
 #include "server/realtime/gtfs-realtime.pb.h"
 
 #include <date/tz.h>
@@ -79,8 +80,7 @@ std::string generateRealtime(const Options& options, sys_seconds at, RealtimeSum
         if (day < first || day > last)
             continue;
         const year_month_day ymd{day};
-        const sys_seconds zero =
-            std::chrono::floor<std::chrono::seconds>(zone->to_sys(localDay + 12h, date::choose::earliest)) - 12h;
+        const sys_seconds zero = gtfs::serviceDayZero(zone, localDay);
         const std::string startDate = gtfsDate(ymd);
         for (const Line& line : city.lines) {
             forEachRun(line, [&](const Run& run) {

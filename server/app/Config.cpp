@@ -1,0 +1,306 @@
+// GCC 12 sees uninitialised fields in date::parse where there are none; date.h must be read
+// under this before any header brings it in.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <date/date.h>
+#include <date/tz.h>
+#pragma GCC diagnostic pop
+
+#include "server/app/Config.h"
+
+#include "server/api/Tls.h"
+
+#include <CLI/CLI.hpp>
+#include <spdlog/spdlog.h>
+#include <toml++/toml.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+namespace velmo::tarvod {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A number of seconds in 1..3600, or the fallback when the key is absent.
+std::optional<ConfigError> readSeconds(const toml::table& t, const char* key, std::chrono::seconds& out) {
+    const auto v = t[key].value<std::int64_t>();
+    if (v && (*v < 1 || *v > 3600)) {
+        return ConfigError{std::string("config: ") + key + " must be 1..3600 seconds"};
+    }
+    if (v) {
+        out = std::chrono::seconds(*v);
+    }
+    return std::nullopt;
+}
+
+std::optional<ConfigError> readCity(const toml::node& node, const std::string& path, CityEntry& e) {
+    const auto* c = node.as_table();
+    if (c == nullptr) {
+        return ConfigError{"config " + path + ": [[city]] entries must be tables"};
+    }
+    e.city.key = (*c)["key"].value_or(std::string());
+    e.city.name = (*c)["name"].value_or(std::string());
+    e.city.url = (*c)["url"].value_or(std::string());
+    e.city.nightPattern = (*c)["night_pattern"].value_or(std::string());
+    e.feed = (*c)["feed"].value_or(std::string());
+    const ConfigError badRealtime{"config " + path + ": realtime must be a string or a list of strings"};
+    if (const auto one = (*c)["realtime"].value<std::string>()) {
+        e.realtime.push_back(*one);
+    } else if (const auto* many = (*c)["realtime"].as_array()) {
+        for (const auto& r : *many) {
+            const auto v = r.value<std::string>();
+            if (!v || v->empty()) {
+                return badRealtime;
+            }
+            e.realtime.push_back(*v);
+        }
+    } else if ((*c)["realtime"]) {
+        return badRealtime;
+    }
+    if (e.city.key.empty() || e.feed.empty()) {
+        return ConfigError{"config " + path + ": every [[city]] needs key and feed"};
+    }
+    return std::nullopt;
+}
+
+// Splits "KEY=VALUE" with both parts non-empty.
+std::optional<std::pair<std::string, std::string>> keyValue(const std::string& text) {
+    const auto eq = text.find('=');
+    if (eq == std::string::npos || eq == 0 || eq + 1 == text.size()) {
+        return std::nullopt;
+    }
+    return std::pair{text.substr(0, eq), text.substr(eq + 1)};
+}
+
+std::string dataHome() {
+    if (const char* x = std::getenv("XDG_DATA_HOME"); x != nullptr && *x == '/') {
+        return x;
+    }
+    const char* home = std::getenv("HOME");
+    return home == nullptr ? std::string() : std::string(home) + "/.local/share";
+}
+
+}  // namespace
+
+std::variant<Flags, int> parseCommandLine(int argc, const char* const* argv) {
+    CLI::App app{
+        "tarvod - public-transport departures service on GTFS timetables.\n\n"
+        "Answers the departures client over HTTPS: POST /v2/nearby/, /v2/more/,\n"
+        "/v2/vehicle/; GET /healthz and /metrics.",
+        "tarvod"};
+    app.footer(
+        "Signals: SIGHUP reloads every feed; SIGTERM and SIGINT stop the service.\n"
+        "A feed file whose modification time changes is reloaded too.\n\n"
+        "Exit status: 0 when stopped by SIGTERM or SIGINT; 1 if the service cannot\n"
+        "start (bad configuration, unreadable feed, address in use) or serving fails;\n"
+        "another non-zero value on a bad command line.\n\n"
+        "Examples:\n"
+        "  tarvod --config /etc/tarvod/tarvod.toml\n"
+        "  tarvod --feed mv=/srv/gtfs/mintavaros.zip --now 2025-03-14T08:00:00+01:00");
+    Flags f;
+    app.add_option("-c,--config", f.configPath, "TOML configuration file")->check(CLI::ExistingFile);
+    app.add_option("-f,--feed", f.feeds, "city feed as KEY=PATH (zip or folder); repeatable");
+    app.add_option("-r,--realtime", f.realtime,
+                   "live (GTFS-Realtime) source of a city as KEY=URL or KEY=PATH; repeatable");
+    app.add_option("-l,--listen", f.listen, "address and port to listen on (default 127.0.0.1:8443)");
+    app.add_option("--tls-cert", f.tlsCert, "PEM certificate (default: a generated one for localhost)");
+    app.add_option("--tls-key", f.tlsKey, "PEM private key belonging to --tls-cert");
+    app.add_option("--now", f.now,
+                   "start the clock at TIME: ISO 8601 with offset or Z; without offset the first "
+                   "city's local time");
+    app.add_flag("-v,--verbose", f.verbose, "log every request");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e);
+    }
+    return f;
+}
+
+std::optional<ConfigError> readConfigFile(const std::string& path, Config& config) {
+    toml::table t;
+    try {
+        t = toml::parse_file(path);
+    } catch (const toml::parse_error& e) {
+        std::ostringstream where;
+        where << e.source().begin;
+        return ConfigError{"config " + path + ": " + std::string(e.description()) + " at " + where.str()};
+    }
+    config.listen = t["listen"].value_or(config.listen);
+    config.tlsCert = t["tls_cert"].value_or(config.tlsCert);
+    config.tlsKey = t["tls_key"].value_or(config.tlsKey);
+    config.server.engine.maxPerLine = static_cast<int>(t["max_per_line"].value_or(std::int64_t{3}));
+    if (config.server.engine.maxPerLine < 1) {
+        return ConfigError{"config " + path + ": max_per_line must be at least 1"};
+    }
+    config.server.threads = static_cast<int>(t["threads"].value_or(std::int64_t{config.server.threads}));
+    if (config.server.threads < 1 || config.server.threads > 256) {
+        return ConfigError{"config " + path + ": threads must be 1..256"};
+    }
+    const auto keepAlive =
+        t["keep_alive_max_requests"].value_or(static_cast<std::int64_t>(config.server.keepAliveMaxRequests));
+    if (keepAlive < 1 || keepAlive > 1000000) {
+        return ConfigError{"config " + path + ": keep_alive_max_requests must be 1..1000000"};
+    }
+    config.server.keepAliveMaxRequests = static_cast<std::size_t>(keepAlive);
+    const std::pair<const char*, std::chrono::seconds*> durations[] = {
+        {"read_timeout", &config.server.readTimeout},     {"write_timeout", &config.server.writeTimeout},
+        {"idle_timeout", &config.server.idleTimeout},     {"reload_check_interval", &config.reloadCheck},
+        {"realtime_interval", &config.realtime.interval}, {"realtime_max_age", &config.realtime.maxAge}};
+    for (const auto& [key, out] : durations) {
+        if (auto error = readSeconds(t, key, *out)) {
+            return error;
+        }
+    }
+    if (const auto* cities = t["city"].as_array()) {
+        for (const auto& node : *cities) {
+            CityEntry e;
+            if (auto error = readCity(node, path, e)) {
+                return error;
+            }
+            config.cities.push_back(std::move(e));
+        }
+    }
+    if (const auto* apps = t["versions"].as_table()) {
+        for (const auto& [app, node] : *apps) {
+            const auto* v = node.as_table();
+            if (v == nullptr) {
+                return ConfigError{"config " + path + ": [versions." + std::string(app.str()) + "] must be a table"};
+            }
+            config.server.versions[std::string(app.str())] = {(*v)["min_version"].value_or(std::string()),
+                                                              (*v)["min_build"].value_or(std::int64_t{0})};
+        }
+    }
+    return std::nullopt;
+}
+
+std::variant<std::pair<std::string, int>, ConfigError> splitListen(const std::string& listen) {
+    const auto colon = listen.rfind(':');
+    if (colon == std::string::npos) {
+        return ConfigError{"bad --listen " + listen + " (want HOST:PORT)"};
+    }
+    std::string host = listen.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    int port = 0;
+    try {
+        port = std::stoi(listen.substr(colon + 1));
+    } catch (const std::exception&) {
+        port = -1;
+    }
+    if (port < 1 || port > 65535) {
+        return ConfigError{"bad port in --listen " + listen};
+    }
+    return std::pair{host, port};
+}
+
+std::variant<Config, ConfigError> configure(const Flags& flags) {
+    Config config;
+    if (!flags.configPath.empty()) {
+        if (auto error = readConfigFile(flags.configPath, config)) {
+            return *error;
+        }
+    }
+    const auto city = [&config](const std::string& key) {
+        return std::find_if(config.cities.begin(), config.cities.end(),
+                            [&](const CityEntry& e) { return e.city.key == key; });
+    };
+    for (const auto& f : flags.feeds) {
+        const auto kv = keyValue(f);
+        if (!kv) {
+            return ConfigError{"bad --feed " + f + " (want KEY=PATH)"};
+        }
+        if (const auto it = city(kv->first); it != config.cities.end()) {
+            it->feed = kv->second;
+        } else {
+            config.cities.push_back({{kv->first, "", "", ""}, kv->second, {}});
+        }
+    }
+    for (const auto& r : flags.realtime) {
+        const auto kv = keyValue(r);
+        if (!kv) {
+            return ConfigError{"bad --realtime " + r + " (want KEY=URL or KEY=PATH)"};
+        }
+        const auto it = city(kv->first);
+        if (it == config.cities.end()) {
+            return ConfigError{"--realtime " + r + ": no city with key " + kv->first};
+        }
+        it->realtime.push_back(kv->second);
+    }
+    if (config.cities.empty()) {
+        return ConfigError{"no city to serve: give --feed KEY=PATH or a --config with [[city]] entries"};
+    }
+    if (!flags.listen.empty()) {
+        config.listen = flags.listen;
+    }
+    if (!flags.tlsCert.empty() || !flags.tlsKey.empty()) {
+        config.tlsCert = flags.tlsCert;
+        config.tlsKey = flags.tlsKey;
+    }
+    if (config.tlsCert.empty() != config.tlsKey.empty()) {
+        return ConfigError{"give both --tls-cert and --tls-key, or neither"};
+    }
+    auto address = splitListen(config.listen);
+    if (auto* error = std::get_if<ConfigError>(&address)) {
+        return *error;
+    }
+    std::tie(config.host, config.port) = std::get<std::pair<std::string, int>>(address);
+    return config;
+}
+
+std::optional<std::chrono::sys_seconds> parseNow(const std::string& text, const date::time_zone* zone) {
+    for (const char* format : {"%FT%T%Ez", "%FT%T%z", "%F %T%Ez"}) {
+        std::istringstream in(text);
+        date::sys_seconds t;
+        in >> date::parse(format, t);
+        if (!in.fail() && in.peek() == EOF) {
+            return t;
+        }
+    }
+    for (const char* format : {"%FT%TZ", "%FT%T", "%F %T"}) {
+        std::istringstream in(text);
+        date::local_seconds t;
+        in >> date::parse(format, t);
+        if (!in.fail() && in.peek() == EOF) {
+            if (std::string(format).back() == 'Z') {
+                return std::chrono::sys_seconds(t.time_since_epoch());
+            }
+            return date::floor<std::chrono::seconds>(zone->to_sys(t, date::choose::earliest));
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<ConfigError> useDefaultCertificate(Config& config) {
+    if (!config.tlsCert.empty()) {
+        return std::nullopt;
+    }
+    const std::string home = dataHome();
+    if (home.empty()) {
+        return ConfigError{"neither XDG_DATA_HOME nor HOME is set; give --tls-cert and --tls-key"};
+    }
+    const fs::path dir = fs::path(home) / "tarvod" / "tls";
+    const fs::path cert = dir / "cert.pem";
+    const fs::path key = dir / "key.pem";
+    if (!fs::exists(cert) || !fs::exists(key)) {
+        std::error_code ec;
+        fs::create_directories(dir, ec);
+        fs::permissions(dir, fs::perms::owner_all, ec);
+        try {
+            api::writeSelfSignedCertificate(cert.string(), key.string());
+        } catch (const std::exception& e) {
+            return ConfigError{e.what()};
+        }
+        spdlog::info("created a self-signed certificate for localhost: {}", cert.string());
+    }
+    config.tlsCert = cert.string();
+    config.tlsKey = key.string();
+    return std::nullopt;
+}
+
+}  // namespace velmo::tarvod

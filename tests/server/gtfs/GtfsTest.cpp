@@ -1,0 +1,181 @@
+#include "server/gtfs/Csv.h"
+#include "server/gtfs/Directory.h"
+#include "server/gtfs/Loader.h"
+
+#include "tests/support/Feeds.h"
+#include "tests/support/TempHome.h"
+
+#include <gtest/gtest.h>
+#include <zip.h>
+
+using namespace velmo::gtfs;
+using namespace date::literals;
+using velmo::test::smallCity;
+using Rows = std::vector<std::vector<std::string>>;
+
+namespace {
+
+std::vector<int> departuresAt(const Feed& f, const std::string& stop) {
+    std::vector<int> out;
+    for (const auto& d : f.departuresAt(f.stopById.at(stop))) {
+        out.push_back(d.departure.count());
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(Loader, ParsesTimesAndDates) {
+    const std::pair<const char*, int> times[] = {
+        {"6:00:00", 21600}, {"06:00:00", 21600}, {"25:10:05", 90605}, {" 7:30:00 ", 27000}, {"100:00:00", 360000},
+        {"", -1},           {"6:0:00", -1},      {"06:60:00", -1},    {"6:00", -1},         {"-1:00:00", -1}};
+    for (const auto& [text, seconds] : times) {
+        EXPECT_EQ(parseTime(text).value_or(Seconds(-1)).count(), seconds) << text;
+    }
+    EXPECT_EQ(parseDate("20250314"), date::sys_days(2025_y / 3 / 14));
+    for (const char* bad : {"20250230", "2025031", "2025-3-1", "2025031x"}) {
+        EXPECT_FALSE(parseDate(bad)) << bad;
+    }
+}
+
+TEST(Loader, StationsBoardingAndCalendar) {
+    const auto f = smallCity().load();
+    EXPECT_EQ(f->timezone(), "Europe/Budapest");
+    EXPECT_EQ(f->stop(f->stopById.at("A")).parent, f->stopById.at("P"));
+    EXPECT_EQ(f->stop(f->stopById.at("P")).type, LocationType::Station);
+    EXPECT_EQ(departuresAt(*f, "A"), std::vector<int>{8 * 3600});
+    EXPECT_TRUE(departuresAt(*f, "C").empty());  // a trip's last stop is no boarding
+    EXPECT_TRUE(f->calendar.active(f->trips[0].service, 2025_y / 3 / 14));
+    EXPECT_FALSE(f->calendar.active(f->trips[0].service, 2026_y / 1 / 1));
+}
+
+TEST(Loader, ColumnOrderInterpolationAndBadRows) {
+    auto b = smallCity();
+    b.files["stop_times.txt"] =
+        "\xEF\xBB\xBFstop_sequence,stop_id,departure_time,trip_id,arrival_time,pickup_type\r\n"
+        "1,A,6:00:00,T1,6:00:00,\r\n2,B,,T1,,\r\n3,P,,T1,,\r\n4,C,6:09:00,T1,6:09:00,\r\n5,GHOST,6:10:00,T1,,\r\n"
+        "1,A,9:00:00,T3,9:00:00,1\r\n2,B,9:01:00,T3,9:01:00,0\r\n3,C,9:03:00,T3,9:03:00,0\r\n"
+        "1,A,nine,T4,,\r\n2,C,10:00:00,T4,10:00:00,\r\n";
+    b.add("trips.txt", "NOPE,ALL,T2,,0\nR9,ALL,T3,,0\nR9,ALL,T4,,0\n");
+    const auto f = b.load();
+    EXPECT_FALSE(f->tripById.contains("T2"));  // unknown route
+    EXPECT_FALSE(f->tripById.contains("T4"));  // one usable stop left
+    // Stops without times are spaced evenly; pickup_type 1 is no boarding.
+    EXPECT_EQ(departuresAt(*f, "A"), std::vector<int>{6 * 3600});
+    EXPECT_EQ(departuresAt(*f, "B"), (std::vector<int>{6 * 3600 + 180, 9 * 3600 + 60}));
+    EXPECT_EQ(f->stopTimesOf(f->tripById.at("T1")).size(), 4u);
+}
+
+TEST(Loader, CalendarDatesAndFrequencies) {
+    auto b = smallCity();
+    b.files["calendar.txt"] =
+        "service_id,monday,tuesday,wednesday,thursday,friday,saturday,sunday,start_date,end_date\n"
+        "WD,1,1,1,1,1,0,0,20250303,20250316\n";
+    b.add("calendar_dates.txt", "WD,20250314,2\nWD,20250315,1\nEXTRA,20250401,1\n");
+    b.files["trips.txt"] = "route_id,service_id,trip_id\nR9,WD,T1\n";
+    b.trip("T2", "R9", {{"A", "07:00:00"}, {"C", "07:05:00"}}, 0, "", "EXTRA");
+    b.add("frequencies.txt", "T1,06:00:00,06:30:00,600\nT1,23:50:00,24:10:00,900\n");
+    const auto f = b.load();
+    const auto wd = f->trip(f->tripById.at("T1")).service;
+    const auto extra = f->trip(f->tripById.at("T2")).service;
+    EXPECT_TRUE(f->calendar.active(wd, 2025_y / 3 / 13));
+    EXPECT_FALSE(f->calendar.active(wd, 2025_y / 3 / 14));  // removed Friday
+    EXPECT_TRUE(f->calendar.active(wd, 2025_y / 3 / 15));   // added Saturday
+    EXPECT_FALSE(f->calendar.active(wd, 2025_y / 3 / 16));
+    EXPECT_TRUE(f->calendar.active(extra, 2025_y / 4 / 1));
+    EXPECT_FALSE(f->calendar.active(extra, 2025_y / 4 / 2));
+    EXPECT_EQ(f->calendar.firstDay(), date::sys_days(2025_y / 3 / 3));
+    EXPECT_EQ(f->calendar.lastDay(), date::sys_days(2025_y / 4 / 1));
+    // Runs every headway from start to before end; the template's own time is no run.
+    EXPECT_EQ(departuresAt(*f, "A"), (std::vector<int>{21600, 22200, 22800, 25200, 85800, 86700}));
+}
+
+TEST(Loader, BrokenFeedsFailWithOneClearMessage) {
+    const std::pair<const char*, const char*> noRun{
+        "calendar.txt",
+        "service_id,monday,tuesday,wednesday,thursday,friday,saturday,sunday,start_date,end_date\n"
+        "ALL,0,0,0,0,0,0,0,20250101,20251231\n"};
+    struct Case {
+        std::pair<const char*, const char*> file;  // content nullptr: the file is removed
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"stops.txt", nullptr}, "required file stops.txt is missing"},
+        {{"calendar.txt", nullptr}, "calendar.txt or calendar_dates.txt is missing"},
+        {{"routes.txt", "route_id,route_short_name\nR9,9\n"}, "routes.txt: missing required column route_type"},
+        {{"agency.txt", "agency_name,agency_timezone\nX,Mars/Olympus\n"}, "unknown time zone Mars/Olympus"},
+        {noRun, "no usable service"},
+        {{"stop_times.txt", "trip_id,arrival_time,departure_time,stop_id,stop_sequence\n"}, "no usable trip"},
+    };
+    for (const auto& c : cases) {
+        auto b = smallCity();
+        b.files.erase("calendar_dates.txt");
+        if (c.file.second == nullptr) {
+            b.files.erase(c.file.first);
+        } else {
+            b.files[c.file.first] = c.file.second;
+        }
+        std::string message = "loaded";
+        try {
+            b.load();
+        } catch (const FeedError& e) {
+            message = e.what();
+        }
+        EXPECT_NE(message.find(c.message), std::string::npos) << message;
+    }
+}
+
+TEST(CsvReader, ReadsWhatFeedsWrite) {
+    struct Case {
+        const char* text;
+        Rows rows;  // the first two columns of each row
+    };
+    const Case cases[] = {
+        {"\xEF\xBB\xBFid,name\r\n1,\"Deák tér, M\"\r\n2,\"A \"\"B\"\" C\"\r\n3,\"two\r\nlines\"\r\n\r\n4,  padded  "
+         "\r\n",
+         {{"1", "Deák tér, M"}, {"2", "A \"B\" C"}, {"3", "two\r\nlines"}, {"4", "padded"}}},
+        {"a,b,c\n1\n1,2,3,4\n", {{"1", ""}, {"1", "2"}}},  // short and long rows
+        {"a\r\nlast", {{"last", ""}}},                     // no line end at the end
+        {"", {}},
+    };
+    for (const auto& c : cases) {
+        CsvReader r(c.text);
+        Rows got;
+        while (r.next()) {
+            got.push_back({std::string(r.field(0)), std::string(r.field(1))});
+        }
+        EXPECT_EQ(got, c.rows) << c.text;
+    }
+    CsvReader r(
+        "\xEF\xBB\xBF"
+        "a,b\n1,\"x\ny\"\n2,z\n");
+    EXPECT_EQ(r.column("a"), 0);  // past the byte-order mark
+    EXPECT_EQ(r.column("b"), 1);
+    EXPECT_EQ(r.column("missing"), -1);
+    ASSERT_TRUE(r.next() && r.next());
+    EXPECT_EQ(r.line(), 4u);  // physical lines, for messages
+    EXPECT_EQ(r.field(-1), "");
+}
+
+TEST(Directory, ZipFolderAndFailures) {
+    velmo::test::TempDir dir;
+    auto makeZip = [&](const std::string& name, const std::string& member) {
+        int err = 0;
+        zip_t* z = zip_open((dir.path() / name).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
+        ASSERT_NE(z, nullptr);
+        static const std::string text = "stop_id\n1\n";
+        ASSERT_GE(zip_file_add(z, member.c_str(), zip_source_buffer(z, text.data(), text.size(), 0), 0), 0);
+        ASSERT_EQ(zip_close(z), 0);
+    };
+    makeZip("flat.zip", "stops.txt");
+    makeZip("nested.zip", "feed/stops.txt");  // one sub-folder, as some publishers pack them
+    dir.write("folder/stops.txt", "stop_id\n1\n");
+    for (const char* name : {"flat.zip", "nested.zip", "folder"}) {
+        const auto d = openDirectory((dir.path() / name).string());
+        EXPECT_EQ(d->read("stops.txt"), "stop_id\n1\n") << name;
+        EXPECT_EQ(d->read("trips.txt"), std::nullopt) << name;
+    }
+    dir.write("junk.zip", "not a zip");
+    EXPECT_THROW(openDirectory((dir.path() / "junk.zip").string()), std::runtime_error);
+    EXPECT_THROW(openDirectory((dir.path() / "nope.zip").string()), std::runtime_error);
+}
