@@ -1,0 +1,149 @@
+// Settings shown as lists: the stored value's place among the allowed values, table rows,
+// setIndex, and the favourite lists sorted with the user's locale collation.
+
+#include "SettingsFixture.h"
+
+#include "core/settings/Collation.h"
+
+#include <gmock/gmock.h>
+
+namespace velmo::test {
+namespace {
+
+using Entries = std::vector<std::pair<std::string, std::string>>;
+const char* const kStops = "settingFavStopList";
+
+class ListsTest : public SettingsFixture {
+protected:
+    // The stored favourite list as (raw, display) pairs; "-" for a missing display.
+    static Entries entries(const std::string& key) {
+        Entries result;
+        const std::optional<PlistValue> stored = suite().objectForKey(key);
+        for (const PlistValue& entry : stored && stored->ifList() ? *stored->ifList() : PlistList{}) {
+            const PlistMap& map = *entry.ifMap();
+            result.emplace_back(map.at("raw").toString().value_or("?"),
+                                map.count("display") ? *map.at("display").toString() : "-");
+        }
+        return result;
+    }
+};
+
+TEST_F(ListsTest, StoredValueSelectsItsPlaceAndLabel) {
+    AppSettings settings(true);
+    struct Case {
+        const char* key;
+        PlistValue value;
+        int64_t index;
+    };
+    for (const Case& c : {Case{"settingFavTrip", int64_t{4}, 2}, Case{"settingFavTrip", int64_t{3}, 3},
+                          Case{"settingFavStopRadius", -1.0F, 0}, Case{"settingMinutes", int64_t{60}, 11},
+                          Case{"settingMinutes", int64_t{31}, -1}, Case{"settingRadius", 350.0F, -1},
+                          Case{"useDevelopmentServer", int64_t{1}, 1}, Case{"deviceUUID", "x", -1},
+                          Case{"previousReply1", int64_t{1}, -1}}) {
+        SCOPED_TRACE(c.key);
+        settings.set(c.key, c.value);
+        EXPECT_EQ(settings.getSelectedIndex(c.key), c.index);
+        const auto labels = settings.getValidValuesText(c.key).value_or(std::vector<std::string>{});
+        EXPECT_EQ(settings.getVisible(c.key), c.index >= 0 && !labels.empty() ? labels.at(c.index) : "");
+        if (c.index >= 0)
+            EXPECT_EQ(settings.getValidValues(c.key)->at(c.index), c.value);
+    }
+}
+
+TEST_F(ListsTest, TableRowsMarkTheStoredValue) {
+    AppSettings settings(true);
+    settings.set("settingTodayStops", int64_t{2});
+    const auto rows = settings.getSettingsForTableView("settingTodayStops");
+    const auto labels = *settings.getValidValuesText("settingTodayStops");
+    ASSERT_EQ(rows.size(), labels.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].at("text"), PlistValue(labels[i]));
+        EXPECT_EQ(rows[i].at("value"), settings.getValidValues("settingTodayStops")->at(i));
+        EXPECT_EQ(rows[i].at("selected"), PlistValue(rows[i].at("value") == PlistValue(int64_t{2})));
+    }
+    settings.set("settingMinutes", int64_t{31});  // outside the list: no row selected
+    for (const PlistMap& row : settings.getSettingsForTableView("settingMinutes"))
+        EXPECT_EQ(row.at("selected"), PlistValue(false));
+    // Values without labels, or no values at all, give no rows.
+    for (const char* key : {"", "settingFavStopList", "deviceUUID", "useDevelopmentServer", "previousReply1"})
+        EXPECT_TRUE(settings.getSettingsForTableView(key).empty()) << key;
+
+    // A favourite list gives one row per entry, a damaged one keeping its place.
+    settings.set("settingFavTripList", PlistList{PlistMap{{"raw", "T1"}, {"display", "Egyes"}}, PlistMap{{"raw", "T2"}},
+                                                 PlistMap{{"display", "Hármas"}}});
+    EXPECT_EQ(settings.getSettingsForTableView("settingFavTripList"),
+              (std::vector<PlistMap>{{{"text", "Egyes"}, {"value", "T1"}}, {{"value", "T2"}}, {{"text", "Hármas"}}}));
+}
+
+TEST_F(ListsTest, SetIndexStoresTheAllowedValueOrNothing) {
+    AppSettings settings;
+    const int64_t last = static_cast<int64_t>(settings.getValidValues("settingMinutes")->size()) - 1;
+    settings.setIndex("settingMinutes", last);
+    EXPECT_EQ(settings.getSelectedIndex("settingMinutes"), last);
+
+    const PlistMap before = suite().dictionaryRepresentation();
+    for (const auto& [key, index] : std::vector<std::pair<std::string, int64_t>>{
+             {"settingMinutes", last + 1}, {"settingMinutes", -1}, {"deviceUUID", 0}, {"nonsense", 0}}) {
+        ::testing::internal::CaptureStderr();
+        settings.setIndex(key, index);
+        EXPECT_THAT(::testing::internal::GetCapturedStderr(), ::testing::HasSubstr(key));
+    }
+    EXPECT_EQ(suite().dictionaryRepresentation(), before);
+}
+
+TEST_F(ListsTest, FavouritesSortByDisplayIgnoringCaseAndKeepTheirOrder) {
+    AppSettings settings(true);
+    for (const auto& [raw, display] :
+         Entries{{"1", "b"}, {"2", "A"}, {"3", "c"}, {"4", "Alma"}, {"5", "alma"}, {"6", "ALMA"}, {"1", "renamed?"}})
+        settings.setStringList(kStops, raw, display);
+    // Equal texts keep the order in which they were added; a known raw is neither added nor renamed.
+    EXPECT_EQ(entries(kStops),
+              (Entries{{"2", "A"}, {"4", "Alma"}, {"5", "alma"}, {"6", "ALMA"}, {"1", "b"}, {"3", "c"}}));
+    EXPECT_EQ(settings.getStringListIndex(kStops, "1"), 4);
+    EXPECT_FALSE(settings.getStringList(kStops, "9"));
+
+    settings.delStringListByIndex(kStops, 0);
+    settings.delStringList(kStops, "6");
+    settings.delStringList(kStops, "missing");
+    settings.delStringListByIndex(kStops, 4);  // out of range
+    settings.delStringListByIndex(kStops, -1);
+    EXPECT_EQ(entries(kStops), (Entries{{"4", "Alma"}, {"5", "alma"}, {"1", "b"}, {"3", "c"}}));
+}
+
+TEST_F(ListsTest, DamagedFavouritesAreSkippedAndANonListIsReplaced) {
+    AppSettings settings(true);
+    settings.set(kStops, int64_t{42});
+    EXPECT_EQ(settings.getStringListIndex(kStops, "42"), -1);
+    settings.delStringListByIndex(kStops, 0);
+    EXPECT_EQ(suite().objectForKey(kStops), PlistValue(int64_t{42}));
+    settings.setStringList(kStops, "S1", "Astoria");
+    EXPECT_EQ(entries(kStops), (Entries{{"S1", "Astoria"}}));
+
+    settings.set(kStops, PlistList{PlistMap{{"raw", int64_t{7}}, {"display", "Hetes"}}, PlistMap{{"raw", "S3"}}});
+    EXPECT_EQ(settings.getStringListIndex(kStops, "7"), -1);
+    EXPECT_EQ(settings.getStringListIndex(kStops, "S3"), 1);
+    settings.setStringList(kStops, "S1", "Astoria");  // an entry without a display sorts as an empty text
+    EXPECT_EQ(suite().objectForKey(kStops)->ifList()->front(), PlistValue(PlistMap{{"raw", "S3"}}));
+}
+
+TEST_F(ListsTest, SortFollowsTheUsersLocale) {
+    // Hungarian has "cs" as a letter of its own after "c"; the root order does not.
+    for (const auto& [locale, expected] : std::vector<std::pair<std::string, Entries>>{
+             {"hu_HU.UTF-8", {{"2", "cukor"}, {"1", "Csillag"}}}, {"C.UTF-8", {{"1", "Csillag"}, {"2", "cukor"}}}}) {
+        const ScopedEnv lcAll("LC_ALL", locale);
+        suite().removeAllObjects();
+        AppSettings settings(true);
+        settings.setStringList(kStops, "1", "Csillag");
+        settings.setStringList(kStops, "2", "cukor");
+        EXPECT_EQ(entries(kStops), expected) << locale;
+    }
+    for (const auto& [value, locale] :
+         std::vector<std::pair<std::string, std::string>>{{"de_DE@euro", "de_DE"}, {"POSIX", ""}}) {
+        const ScopedEnv lcAll("LC_ALL", value);
+        EXPECT_EQ(collationLocaleFromEnvironment(), locale) << value;
+    }
+    EXPECT_LT(LocaleCollator("").compare("alma", "álma"), 0);  // accents still count
+}
+
+}  // namespace
+}  // namespace velmo::test
