@@ -17,13 +17,8 @@ namespace fs = std::filesystem;
 
 class UserDefaultsRecoveryTest : public test::TempHome {
 protected:
-    void SetUp() override {
-        TempHome::SetUp();
-        fs::create_directories(suiteFolder());
-    }
-    fs::path write(const std::string& name, const std::string& bytes) const {
+    void write(const std::string& name, const std::string& bytes) const {
         test::writeFile(suiteFolder() / name, bytes);
-        return suiteFolder() / name;
     }
     // The files moved aside for this suite, sorted; with `companions` also their -wal and -shm.
     std::vector<fs::path> movedAside(const std::string& suite, bool companions = false) const {
@@ -36,6 +31,7 @@ protected:
         return found;
     }
     void sql(const std::string& suite, const char* statements) {
+        fs::create_directories(suiteFolder());
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open((suiteFolder() / (suite + ".sqlite")).c_str(), &db), SQLITE_OK);
         EXPECT_EQ(sqlite3_exec(db, statements, nullptr, nullptr, nullptr), SQLITE_OK);
@@ -70,7 +66,8 @@ TEST_F(UserDefaultsRecoveryTest, GarbageIsMovedAsideWithItsJournalAndTheSuiteSta
 }
 
 TEST_F(UserDefaultsRecoveryTest, ASecondDamagedFileDoesNotOverwriteTheFirst) {
-    const fs::path file = write("twice.sqlite", std::string(2048, 'A'));
+    const fs::path file = suiteFolder() / "twice.sqlite";
+    write("twice.sqlite", std::string(2048, 'A'));
     testing::internal::CaptureStderr();
     UserDefaults("twice").setInteger("n", 1);
     write("twice.sqlite", std::string(2048, 'B'));  // a new file, as another program would write it

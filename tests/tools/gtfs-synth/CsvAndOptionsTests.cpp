@@ -13,10 +13,9 @@ namespace {
 using namespace std::chrono;
 using test::parseCsv;
 
-TEST(CsvWriter, AwkwardTextRoundTripsAndIsQuotedOnlyWhenNeeded) {
+TEST(CsvWriter, AwkwardTextRoundTripsAndOnlyItIsQuoted) {
     const std::vector<std::string> values = {
-        "Kavicsos sor, forduló", "\"Hullám\" hajójárat", "egy \"\" két", "sor\ntörés", ",", "\"", "",
-        "Ősz – ünnep, \"nagy\""};
+        "Kavicsos sor, forduló", "\"Hullám\" hajójárat", "egy \"\" két", "sor\ntörés", ",", "\"", "", "Ősz – ünnep"};
     MemorySink sink;
     {
         CsvWriter out(sink, "t.txt", {"id", "name"});
@@ -27,14 +26,10 @@ TEST(CsvWriter, AwkwardTextRoundTripsAndIsQuotedOnlyWhenNeeded) {
     ASSERT_EQ(table.rows.size(), values.size());
     for (std::size_t i = 0; i < values.size(); ++i)
         EXPECT_EQ(table.at(i, "name"), values[i]) << i;
-
-    CsvWriter plain(sink, "p.txt", {"a", "b"});
-    plain.text("Gesztenyés utca").text("Malomköz, tér").endRow();
-    plain.close();
-    EXPECT_EQ(sink.files.at("p.txt"), "a,b\nGesztenyés utca,\"Malomköz, tér\"\n");
+    EXPECT_NE(sink.files.at("t.txt").find("\n7,Ősz – ünnep\n"), std::string::npos);
 }
 
-TEST(CsvWriter, NumbersTimesCoordinatesAndLargeFiles) {
+TEST(CsvWriter, NumbersTimesAndCoordinates) {
     MemorySink sink;
     CsvWriter out(sink, "t.txt", {"n", "lat", "lon", "t1", "t2", "t3", "e"});
     out.number(-42).degrees(47.4979).degrees(-3.5).time(0).time(25 * 3600 + 10 * 60).time(99 * 3600 + 3599);
@@ -43,15 +38,6 @@ TEST(CsvWriter, NumbersTimesCoordinatesAndLargeFiles) {
     EXPECT_THROW(out.time(100 * 3600), std::logic_error);
     out.close();
     EXPECT_EQ(sink.files.at("t.txt"), "n,lat,lon,t1,t2,t3,e\n-42,47.497900,-3.500000,00:00:00,25:10:00,99:59:59,\n");
-    {
-        CsvWriter big(sink, "big.txt", {"i"});
-        for (int i = 0; i < 300000; ++i)
-            big.number(i).endRow();
-        EXPECT_EQ(big.rows(), 300000);
-    }
-    const auto table = parseCsv(sink.files.at("big.txt"));
-    ASSERT_EQ(table.rows.size(), 300000u);
-    EXPECT_EQ(table.rows.back().front(), "299999");
 }
 
 TEST(SynthOptions, CentreAndDateParsing) {
