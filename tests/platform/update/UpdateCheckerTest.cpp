@@ -1,6 +1,5 @@
 // The update check over scripted sessions and a manual run loop.
 
-#include "platform/defaults/UserDefaults.h"
 #include "platform/http/FakeHttp.h"
 #include "platform/runloop/ManualRunLoop.h"
 #include "platform/update/UpdateChecker.h"
@@ -13,13 +12,6 @@ namespace velmo::test {
 namespace {
 
 class UpdateCheckerTest : public TempHome {};
-
-TEST_F(UpdateCheckerTest, FeedAddressComesFromTheDefaultsOrTheBuiltInFeed) {
-    UserDefaults defaults("velmomac");
-    EXPECT_EQ(UpdateChecker::feedUrl(defaults), kDefaultUpdateFeed);
-    defaults.setObject("SUFeedURL", "https://beta.velmomac.example/");
-    EXPECT_EQ(UpdateChecker::feedUrl(defaults), "https://beta.velmomac.example/");
-}
 
 // Only a newer version (then a newer build) is reported; failures are silent.
 TEST_F(UpdateCheckerTest, OnlyANewerVersionIsReported) {
