@@ -8,6 +8,8 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <ctime>
+#include <map>
 #include <regex>
 
 namespace velmo {
@@ -64,22 +66,23 @@ TEST_F(UserDefaultsRecoveryTest, GarbageIsMovedAsideWithItsJournalAndTheSuiteSta
     EXPECT_EQ(movedAside("garbled", true).size(), 3U);  // the new suite is sound
 }
 
-TEST_F(UserDefaultsRecoveryTest, ASecondDamagedFileDoesNotOverwriteTheFirst) {
-    testing::internal::CaptureStderr();
-    for (const char fill : {'A', 'B'}) {  // the second as another program would write it
-        write("twice.sqlite", std::string(2048, fill));
-        fs::remove(suiteFolder() / "twice.sqlite-wal");
-        fs::remove(suiteFolder() / "twice.sqlite-shm");
-        UserDefaults("twice").setInteger("n", fill);
+TEST_F(UserDefaultsRecoveryTest, ADamagedFileNeverReplacesOneMovedAsideEarlier) {
+    // Earlier damaged files under every name the next half minute could give.
+    for (std::time_t t = std::time(nullptr); t < std::time(nullptr) + 30; ++t) {
+        char stamp[32];
+        std::tm utc{};
+        std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", ::gmtime_r(&t, &utc));
+        write("twice.sqlite.corrupt-" + std::string(stamp), "earlier");
     }
+    write("twice.sqlite", std::string(2048, 'B'));
+    testing::internal::CaptureStderr();
+    UserDefaults("twice").setInteger("n", 2);
     testing::internal::GetCapturedStderr();
-
-    const auto moved = movedAside("twice");
-    ASSERT_EQ(moved.size(), 2U);
-    std::vector<std::string> contents{test::readFile(moved[0]), test::readFile(moved[1])};
-    std::sort(contents.begin(), contents.end());
-    EXPECT_EQ(contents, (std::vector<std::string>{std::string(2048, 'A'), std::string(2048, 'B')}));
-    EXPECT_EQ(UserDefaults("twice").integerForKey("n"), 'B');
+    std::map<std::string, int> contents;
+    for (const fs::path& moved : movedAside("twice"))
+        ++contents[test::readFile(moved)];
+    EXPECT_EQ(contents, (std::map<std::string, int>{{"earlier", 30}, {std::string(2048, 'B'), 1}}));
+    EXPECT_EQ(UserDefaults("twice").integerForKey("n"), 2);
 }
 
 TEST_F(UserDefaultsRecoveryTest, ATruncatedDatabaseFoundOnReadIsMovedAside) {
