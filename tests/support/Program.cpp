@@ -116,6 +116,68 @@ int RunningProgram::wait(std::chrono::milliseconds timeout) {
     return code;
 }
 
+ForkedChild::ForkedChild(const std::function<int()>& body) {
+    pid_ = ::fork();
+    if (pid_ < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (pid_ == 0) {
+        int code = 126;
+        try {
+            code = body();
+        } catch (...) {
+        }
+        ::_exit(code);
+    }
+}
+
+ForkedChild::~ForkedChild() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        reap(pid_, std::chrono::steady_clock::now() + std::chrono::seconds(10));
+    }
+}
+
+int ForkedChild::wait(std::chrono::milliseconds timeout) {
+    const int code = reap(pid_, std::chrono::steady_clock::now() + timeout);
+    pid_ = -1;
+    return code;
+}
+
+Gate::Gate() {
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    read_ = fds[0];
+    write_ = fds[1];
+}
+
+Gate::~Gate() {
+    ::close(read_);
+    open();
+}
+
+bool Gate::wait() {
+    // The waiter's own copy of the writing end would keep end-of-file from ever coming.
+    open();
+    char byte = 0;
+    return ::read(read_, &byte, 1) >= 0;
+}
+
+void Gate::pass() {
+    if (write_ >= 0 && ::write(write_, "x", 1) != 1) {
+        throw std::runtime_error("gate write failed");
+    }
+}
+
+void Gate::open() {
+    if (write_ >= 0) {
+        ::close(write_);
+        write_ = -1;
+    }
+}
+
 int freePort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};

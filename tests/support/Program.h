@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -44,6 +45,42 @@ public:
 
 private:
     pid_t pid_ = -1;
+};
+
+// `body` run in a forked copy of this test program (for two programs sharing a store); its
+// return value, or 126 when it throws, is the child's exit code. Killed when destroyed
+// unless waited for.
+class ForkedChild {
+public:
+    explicit ForkedChild(const std::function<int()>& body);
+    ~ForkedChild();
+    ForkedChild(const ForkedChild&) = delete;
+    ForkedChild& operator=(const ForkedChild&) = delete;
+
+    // The exit code once it ends within `timeout` (-1 for a signal or a time-out).
+    int wait(std::chrono::milliseconds timeout = std::chrono::seconds(60));
+
+private:
+    pid_t pid_ = -1;
+};
+
+// A one-way signal between processes (a pipe). Created before fork(): the receiving side
+// calls wait(), the other side pass() once per waiter, or open() to let every waiter through.
+class Gate {
+public:
+    Gate();
+    ~Gate();
+    Gate(const Gate&) = delete;
+    Gate& operator=(const Gate&) = delete;
+
+    // Blocks until a pass() or open() of the other side (or until that side is gone).
+    bool wait();
+    void pass();
+    void open();
+
+private:
+    int read_ = -1;
+    int write_ = -1;
 };
 
 // A TCP port on 127.0.0.1 that was free a moment ago.

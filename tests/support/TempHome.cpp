@@ -22,16 +22,22 @@ TempDir::~TempDir() {
 
 std::filesystem::path TempDir::write(const std::string& name, const std::string& text) const {
     const auto file = path_ / name;
-    std::filesystem::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << text;
+    writeFile(file, text);
     return file;
 }
 
-std::string TempDir::read(const std::string& name) const {
-    std::ifstream in(path_ / name, std::ios::binary);
+std::string TempDir::read(const std::string& name) const { return readFile(path_ / name); }
+
+std::string readFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+void writeFile(const std::filesystem::path& file, const std::string& bytes) {
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << bytes;
 }
 
 ScopedEnv::ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {

@@ -29,6 +29,10 @@ private:
     std::filesystem::path path_;
 };
 
+// A whole file's bytes ("" when it cannot be read), and a file written whole (folders made).
+std::string readFile(const std::filesystem::path& file);
+void writeFile(const std::filesystem::path& file, const std::string& bytes);
+
 // Sets an environment variable for its lifetime and restores the old value after.
 class ScopedEnv {
 public:

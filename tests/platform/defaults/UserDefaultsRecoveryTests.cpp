@@ -2,14 +2,14 @@
 
 #include "platform/defaults/UserDefaults.h"
 
-#include "TempConfigHome.h"
+#include "tests/support/TempHome.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
+#include <ctime>
+#include <map>
 #include <regex>
 
 namespace velmo {
@@ -17,103 +17,80 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeFile(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
-std::vector<fs::path> filesStartingWith(const fs::path& folder, const std::string& prefix) {
-    std::vector<fs::path> found;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        if (entry.path().filename().string().starts_with(prefix)) {
-            found.push_back(entry.path());
-        }
-    }
-    std::sort(found.begin(), found.end());
-    return found;
-}
-
-// The damaged files moved aside for this suite, without their -wal and -shm companions.
-std::vector<fs::path> movedAside(const fs::path& folder, const std::string& suite) {
-    const std::regex name(suite + R"(\.sqlite\.corrupt-\d{8}T\d{6}Z(-\d+)?)");
-    std::vector<fs::path> found;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        if (std::regex_match(entry.path().filename().string(), name)) {
-            found.push_back(entry.path());
-        }
-    }
-    return found;
-}
-
-class UserDefaultsRecoveryTest : public testing_support::TempConfigHome {
+class UserDefaultsRecoveryTest : public test::TempHome {
 protected:
-    void SetUp() override {
-        TempConfigHome::SetUp();
+    void write(const std::string& name, const std::string& bytes) const {
+        test::writeFile(suiteFolder() / name, bytes);
+    }
+    // The files moved aside for this suite, sorted; with `companions` also their -wal and -shm.
+    std::vector<fs::path> movedAside(const std::string& suite, bool companions = false) const {
+        const std::regex name(suite + R"(\.sqlite\.corrupt-\d{8}T\d{6}Z(-\d+)?)" + (companions ? "(-wal|-shm)?" : ""));
+        std::vector<fs::path> found;
+        for (const auto& entry : fs::directory_iterator(suiteFolder()))
+            if (std::regex_match(entry.path().filename().string(), name))
+                found.push_back(entry.path());
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+    void sql(const std::string& suite, const char* statements) {
         fs::create_directories(suiteFolder());
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open((suiteFolder() / (suite + ".sqlite")).c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, statements, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
     }
 };
 
-TEST_F(UserDefaultsRecoveryTest, GarbageFileIsMovedAsideAndSuiteStartsEmpty) {
-    const fs::path file = suiteFolder() / "garbled.sqlite";
+TEST_F(UserDefaultsRecoveryTest, GarbageIsMovedAsideWithItsJournalAndTheSuiteStartsEmpty) {
     std::string garbage;
-    for (int i = 0; i < 4096; ++i) {
+    for (int i = 0; i < 4096; ++i)
         garbage += static_cast<char>((i * 37 + 11) % 256);
-    }
-    writeFile(file, garbage);
-    writeFile(fs::path(file.string() + "-wal"), "stale journal");
+    write("garbled.sqlite", garbage);
+    write("garbled.sqlite-wal", "stale journal");
 
     testing::internal::CaptureStderr();
     UserDefaults defaults("garbled");
     EXPECT_TRUE(defaults.dictionaryRepresentation().empty());
     const std::string output = testing::internal::GetCapturedStderr();
 
-    // The file, its journal untouched, and the journal's index.
-    const auto moved = filesStartingWith(suiteFolder(), "garbled.sqlite.corrupt-");
+    const auto moved = movedAside("garbled", true);  // the file, its index and its journal
     ASSERT_EQ(moved.size(), 3U) << output;
-    EXPECT_TRUE(std::regex_match(moved[0].filename().string(), std::regex(R"(garbled\.sqlite\.corrupt-\d{8}T\d{6}Z)")));
-    EXPECT_EQ(moved[1].string(), moved[0].string() + "-shm");
-    EXPECT_EQ(moved[2].string(), moved[0].string() + "-wal");
-    EXPECT_EQ(readFile(moved[0]), garbage);
-    EXPECT_EQ(readFile(moved[2]), "stale journal");
+    EXPECT_EQ(moved[1].string() + moved[2].string(), moved[0].string() + "-shm" + moved[0].string() + "-wal");
+    EXPECT_EQ(test::readFile(moved[0]), garbage);
+    EXPECT_EQ(test::readFile(moved[2]), "stale journal");
     EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
     EXPECT_NE(output.find(moved[0].string()), std::string::npos) << output;
 
-    EXPECT_TRUE(defaults.isWritable());
     defaults.setInteger("fresh", 1);
     EXPECT_EQ(UserDefaults("garbled").integerForKey("fresh"), 1);
-    // The new suite is a sound database: opening again moves nothing more aside.
-    EXPECT_EQ(filesStartingWith(suiteFolder(), "garbled.sqlite.corrupt-").size(), 3U);
+    EXPECT_EQ(movedAside("garbled", true).size(), 3U);  // the new suite is sound
 }
 
-TEST_F(UserDefaultsRecoveryTest, SecondDamagedFileDoesNotOverwriteTheFirst) {
-    const fs::path file = suiteFolder() / "twice.sqlite";
-    writeFile(file, std::string(2048, 'A'));
+TEST_F(UserDefaultsRecoveryTest, ADamagedFileNeverReplacesOneMovedAsideEarlier) {
+    // Earlier damaged files under every name the next half minute could give.
+    for (std::time_t t = std::time(nullptr); t < std::time(nullptr) + 30; ++t) {
+        char stamp[32];
+        std::tm utc{};
+        std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", ::gmtime_r(&t, &utc));
+        write("twice.sqlite.corrupt-" + std::string(stamp), "earlier");
+    }
+    write("twice.sqlite", std::string(2048, 'B'));
     testing::internal::CaptureStderr();
-    UserDefaults("twice").setInteger("n", 1);
-    writeFile(file, std::string(2048, 'B'));  // a new file, as another program would write it
-    fs::remove(fs::path(file.string() + "-wal"));
-    fs::remove(fs::path(file.string() + "-shm"));
     UserDefaults("twice").setInteger("n", 2);
     testing::internal::GetCapturedStderr();
-
-    const auto moved = movedAside(suiteFolder(), "twice");
-    ASSERT_EQ(moved.size(), 2U);
-    std::vector<std::string> contents{readFile(moved[0]), readFile(moved[1])};
-    std::sort(contents.begin(), contents.end());
-    EXPECT_EQ(contents, (std::vector<std::string>{std::string(2048, 'A'), std::string(2048, 'B')}));
+    std::map<std::string, int> contents;
+    for (const fs::path& moved : movedAside("twice"))
+        ++contents[test::readFile(moved)];
+    EXPECT_EQ(contents, (std::map<std::string, int>{{"earlier", 30}, {std::string(2048, 'B'), 1}}));
     EXPECT_EQ(UserDefaults("twice").integerForKey("n"), 2);
 }
 
-TEST_F(UserDefaultsRecoveryTest, TruncatedDatabaseFoundOnReadIsMovedAside) {
-    const std::string big(300, 'x');
+TEST_F(UserDefaultsRecoveryTest, ATruncatedDatabaseFoundOnReadIsMovedAside) {
     {
         UserDefaults defaults("truncated");
         defaults.transaction([&] {
-            for (int i = 0; i < 2000; ++i) {
-                defaults.setObject("key" + std::to_string(i), big);
-            }
+            for (int i = 0; i < 2000; ++i)
+                defaults.setObject("key" + std::to_string(i), std::string(300, 'x'));
         });
     }
     // Closing the last connection folded the journal into the file; cut it in half.
@@ -123,34 +100,28 @@ TEST_F(UserDefaultsRecoveryTest, TruncatedDatabaseFoundOnReadIsMovedAside) {
 
     testing::internal::CaptureStderr();
     UserDefaults defaults("truncated");
-    const PlistMap all = defaults.dictionaryRepresentation();
-    const std::string output = testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(all.empty());
-    EXPECT_EQ(movedAside(suiteFolder(), "truncated").size(), 1U) << output;
+    EXPECT_TRUE(defaults.dictionaryRepresentation().empty());
+    testing::internal::GetCapturedStderr();
     defaults.setInteger("fresh", 1);
     EXPECT_EQ(UserDefaults("truncated").dictionaryRepresentation(), (PlistMap{{"fresh", 1}}));
+    EXPECT_EQ(movedAside("truncated").size(), 1U);
 }
 
-TEST_F(UserDefaultsRecoveryTest, EmptyFileIsAnEmptySuiteNotDamage) {
-    writeFile(suiteFolder() / "blank.sqlite", "");
+TEST_F(UserDefaultsRecoveryTest, AnEmptyFileIsAnEmptySuiteAndAnUnreadableValueIsAbsent) {
+    write("blank.sqlite", "");
+    UserDefaults("blank").setBool("b", true);
+    sql("blank", "INSERT INTO defaults VALUES('bad', '{\"colour\":1}')");
     UserDefaults defaults("blank");
-    defaults.setBool("b", true);
-    EXPECT_TRUE(UserDefaults("blank").boolForKey("b"));
-    EXPECT_TRUE(filesStartingWith(suiteFolder(), "blank.sqlite.corrupt-").empty());
+    EXPECT_EQ(defaults.objectForKey("bad"), std::nullopt);
+    EXPECT_EQ(defaults.integerForKey("bad"), 0);
+    EXPECT_EQ(defaults.dictionaryRepresentation(), (PlistMap{{"b", true}}));
+    EXPECT_TRUE(movedAside("blank", true).empty());
 }
 
-TEST_F(UserDefaultsRecoveryTest, NewerFormatIsReadButNotWritten) {
-    const fs::path file = suiteFolder() / "newer.sqlite";
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db,
-                           "CREATE TABLE defaults(key TEXT PRIMARY KEY NOT NULL, value TEXT NOT NULL);"
-                           "INSERT INTO defaults VALUES('kept', '{\"int\":7}');"
-                           "PRAGMA user_version=99;",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
-
+TEST_F(UserDefaultsRecoveryTest, ANewerFormatIsReadButNotWritten) {
+    sql("newer",
+        "CREATE TABLE defaults(key TEXT PRIMARY KEY NOT NULL, value TEXT NOT NULL);"
+        "INSERT INTO defaults VALUES('kept', '{\"int\":7}'); PRAGMA user_version=99;");
     testing::internal::CaptureStderr();
     UserDefaults defaults("newer");
     defaults.setInteger("kept", 8);
@@ -162,23 +133,7 @@ TEST_F(UserDefaultsRecoveryTest, NewerFormatIsReadButNotWritten) {
     EXPECT_FALSE(again.isWritable());
     EXPECT_EQ(defaults.integerForKey("kept"), 7);
     EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
-    EXPECT_NE(output.find(file.string()), std::string::npos) << output;
-}
-
-TEST_F(UserDefaultsRecoveryTest, UnreadableValueReadsAsAbsent) {
-    {
-        UserDefaults defaults("values");
-        defaults.setInteger("good", 1);
-    }
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((suiteFolder() / "values.sqlite").c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "INSERT INTO defaults VALUES('bad', '{\"colour\":1}')", nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
-    UserDefaults defaults("values");
-    EXPECT_EQ(defaults.objectForKey("bad"), std::nullopt);
-    EXPECT_EQ(defaults.integerForKey("bad"), 0);
-    EXPECT_EQ(defaults.dictionaryRepresentation(), (PlistMap{{"good", 1}}));
+    EXPECT_NE(output.find((suiteFolder() / "newer.sqlite").string()), std::string::npos) << output;
 }
 
 }  // namespace
