@@ -94,13 +94,13 @@ struct CommandLine {
 std::optional<std::string> parse(int argc, char** argv, CommandLine& line, bool& help) {
     CLI::App parser("velmo-settings", "velmo-settings");
     parser.set_help_flag();
+    // The words are what CLI11 leaves over, in command-line order: no positional option, as
+    // that would split a JSON value such as "[1,2]" into several words.
     parser.allow_extras();
-    std::vector<std::string> positionals;
     parser.add_flag("-h,--help", help);
     parser.add_flag("--json", line.json);
     parser.add_flag("--raw", line.raw);
     CLI::Option* type = parser.add_option("--type")->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    parser.add_option("words", positionals);
     try {
         parser.parse(argc, argv);
     } catch (const CLI::ArgumentMismatch&) {
@@ -108,31 +108,18 @@ std::optional<std::string> parse(int argc, char** argv, CommandLine& line, bool&
     } catch (const CLI::ParseError& error) {
         return std::string(error.what());
     }
-    std::vector<std::string> extras = parser.remaining();
-    // CLI11 keeps the "--" that ends the options among the extras.
-    if (const auto mark = std::find(extras.begin(), extras.end(), "--"); mark != extras.end()) {
-        extras.erase(mark);
-    }
-    for (const std::string& extra : extras) {
-        if (extra.rfind("--", 0) == 0) {
-            return "ismeretlen kapcsoló: " + extra;
+    bool optionsEnded = false;
+    for (std::string& word : parser.remaining()) {
+        if (!optionsEnded && word == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && word.rfind("--", 0) == 0) {
+            return "ismeretlen kapcsoló: " + word;
+        } else {
+            line.words.push_back(std::move(word));
         }
     }
     if (type->count() > 0) {
         line.type = type->as<std::string>();
-    }
-    // CLI11 keeps single-dash words apart from the others; put them back in command-line order.
-    std::size_t word = 0;
-    std::size_t extra = 0;
-    bool marked = false;
-    for (int i = 1; i < argc; ++i) {
-        if (!marked && std::string_view(argv[i]) == "--") {
-            marked = true;
-        } else if (word < positionals.size() && positionals[word] == argv[i]) {
-            line.words.push_back(positionals[word++]);
-        } else if (extra < extras.size() && extras[extra] == argv[i]) {
-            line.words.push_back(extras[extra++]);
-        }
     }
     return std::nullopt;
 }
