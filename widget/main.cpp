@@ -47,19 +47,20 @@ Options parseOptions(int argc, char** argv) {
     parser.set_help_flag();
     parser.allow_extras();
     std::string position;
-    parser.add_flag("-h,--help", options.help);
-    CLI::Option* positionOption = parser.add_option("--position", position);
+    CLI::Option* help = parser.add_flag("-h,--help");
+    // The first --position counts, as it always has.
+    CLI::Option* positionOption =
+        parser.add_option("--position", position)->multi_option_policy(CLI::MultiOptionPolicy::TakeFirst);
     try {
         parser.parse(argc, argv);
+        if (positionOption->count() > 0) {
+            options.position = position;
+        }
     } catch (const CLI::ArgumentMismatch&) {
         options.position = std::string();  // "--position" with no value: not a position
-        return options;
     } catch (const CLI::ParseError&) {
-        return options;
     }
-    if (positionOption->count() > 0) {
-        options.position = position;
-    }
+    options.help = help->count() > 0;
     return options;
 }
 
