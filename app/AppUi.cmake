@@ -7,6 +7,6 @@ if(NOT TARGET velmo_app_ui)
             ${CMAKE_CURRENT_LIST_DIR}/PreferencesPage.cpp ${CMAKE_CURRENT_LIST_DIR}/MainWindow.cpp
             ${CMAKE_CURRENT_LIST_DIR}/AppDelegate.cpp ${CMAKE_CURRENT_LIST_DIR}/WindowMode.cpp
     PUBLIC_LIBS velmo_display velmo_settings velmo_update Qt6::Widgets
-    PRIVATE_LIBS velmo_service velmo_location_backends velmo_display_tarvo velmo_http velmo_bundle)
+    PRIVATE_LIBS velmo_client velmo_bundle)
   set_target_properties(velmo_app_ui PROPERTIES AUTOMOC ON)
 endif()

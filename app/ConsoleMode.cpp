@@ -1,15 +1,11 @@
 #include "app/ConsoleMode.h"
 
+#include "core/client/ClientStack.h"
 #include "core/service/TarvoReply.h"
 #include "core/service/TarvoRequest.h"
-#include "core/settings/AppSettings.h"
 #include "core/settings/PlistJson.h"
-#include "platform/bundle/Bundle.h"
-#include "platform/defaults/UserDefaults.h"
-#include "platform/http/QtUrlSession.h"
 #include "platform/location/FixedLocationService.h"
-#include "platform/location/LocationSource.h"
-#include "platform/runloop/QtRunLoop.h"
+#include "platform/runloop/RunLoop.h"
 
 #include <CLI/CLI.hpp>
 #include <QCoreApplication>
@@ -170,18 +166,12 @@ std::string formatDepartureJsonLines(const PlistList& items) {
 
 int runOnce(int& argc, char** argv, const ConsoleOptions& options) {
     QCoreApplication application(argc, argv);
-    QtRunLoop loop;
-    RunLoop::setMain(&loop);
-    QtUrlSessionFactory sessions;
-
-    // The location source reads --position from the arguments itself (checked already).
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
     int status = kExitNoAnswer;
     {
-        const UserDefaults suite(AppSettings::kAppGroup);
-        LocationServiceChoice location = chooseLocationService(loop, Bundle::main(), suite, arguments, std::cerr);
         // The provider's status lines go to standard error: standard output holds departures only.
-        TarvoRequest client(*location.service, sessions, std::cerr);
+        ClientStack stack(ClientOptions{options.position}, std::cerr, std::cerr);
+        RunLoop& loop = stack.runLoop();
+        TarvoRequest& client = stack.request();
 
         bool answered = false;
         const auto finish = [&](int code) {
@@ -218,7 +208,6 @@ int runOnce(int& argc, char** argv, const ConsoleOptions& options) {
         QCoreApplication::exec();
         limit->invalidate();
     }
-    RunLoop::setMain(nullptr);
     return status;
 }
 

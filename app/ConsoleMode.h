@@ -48,8 +48,8 @@ std::string formatDepartureTable(const PlistList& items);
 // One compact JSON object per item and line.
 std::string formatDepartureJsonLines(const PlistList& items);
 
-// Runs one query with Qt's event loop, HTTP backend and the location source chosen from the
-// arguments and settings, prints the outcome and returns the exit status.
+// Runs one query through the client stack built from `options` and the settings, prints the
+// outcome and returns the exit status.
 int runOnce(int& argc, char** argv, const ConsoleOptions& options);
 
 }  // namespace velmo

@@ -3,10 +3,10 @@
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
 #include "app/ViewController.h"
-#include "core/display/TarvoDeparturesClient.h"
+#include "core/client/ClientStack.h"
+#include "core/display/DeparturesClient.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/defaults/UserDefaults.h"
-#include "platform/http/QtUrlSession.h"
 #include "platform/update/UpdateChecker.h"
 
 #include <QApplication>
@@ -65,24 +65,24 @@ private:
 
 }  // namespace
 
-int runWindow(int argc, char** argv, const std::vector<std::string>& arguments) {
+int runWindow(int argc, char** argv, const ConsoleOptions& options) {
     const auto begun = std::chrono::steady_clock::now();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmomac"));
     QApplication::setDesktopFileName(QStringLiteral("velmomac"));
     AppDelegate delegate(app);
 
-    UserDefaults& standard = UserDefaults::standard();
-    MainWindow window(std::make_unique<TarvoDeparturesClient>(arguments, std::cerr), standard);
+    ClientStack stack(ClientOptions{options.position}, std::cout, std::cerr);
+    UserDefaults& standard = stack.standardDefaults();
+    MainWindow window(stack.departuresClient(), standard);
     FirstPaintReporter firstPaint(window, begun);
     const char* report = std::getenv("VELMO_REPORT_FIRST_PAINT");
     if (report && std::string(report) == "1")
         app.installEventFilter(&firstPaint);
     window.show();
 
-    QtUrlSessionFactory sessions;
-    const Bundle& bundle = Bundle::main();
-    UpdateChecker updates(sessions, bundle.info("CFBundleShortVersionString").value_or("0"),
+    const Bundle& bundle = stack.bundle();
+    UpdateChecker updates(stack.sessions(), bundle.info("CFBundleShortVersionString").value_or("0"),
                           std::atoll(bundle.info("CFBundleVersion").value_or("0").c_str()));
     QPointer<MainWindow> target(&window);
     updates.check(UpdateChecker::feedUrl(standard), [target](const UpdateInfo& info) {

@@ -2,11 +2,11 @@
 // The window of velmomac: runs the application loop with the main window until the last
 // window closes.
 
-#include <string>
-#include <vector>
+#include "app/ConsoleMode.h"
 
 namespace velmo {
 
-int runWindow(int argc, char** argv, const std::vector<std::string>& arguments);
+// `options` is the checked command line (its position, if any, replaces the settings').
+int runWindow(int argc, char** argv, const ConsoleOptions& options);
 
 }  // namespace velmo

@@ -21,5 +21,5 @@ int main(int argc, char** argv) {
     if (command.options.once) {
         return velmo::runOnce(argc, argv, command.options);
     }
-    return velmo::runWindow(argc, argv, arguments);
+    return velmo::runWindow(argc, argv, command.options);
 }

@@ -1,14 +1,16 @@
 // velmomactoday: the departures widget in the desktop's notification area.
 
-#include "core/display/TarvoDeparturesClient.h"
+#include "core/client/ClientStack.h"
+#include "core/display/DeparturesClient.h"
 #include "widget/TrayController.h"
 
+#include <CLI/CLI.hpp>
 #include <QApplication>
 #include <QSystemTrayIcon>
 
 #include <iostream>
+#include <optional>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -31,15 +33,44 @@ Példák:
   velmomactoday --position 47.4979,19.0402
 )";
 
+// The command line: -h/--help, and --position, whose value the location choice checks (a
+// bad one is named on standard error and the widget then shows the location error). Qt's own
+// options and anything else pass through to QApplication.
+struct Options {
+    bool help = false;
+    std::optional<std::string> position;
+};
+
+Options parseOptions(int argc, char** argv) {
+    Options options;
+    CLI::App parser("velmomactoday", "velmomactoday");
+    parser.set_help_flag();
+    parser.allow_extras();
+    std::string position;
+    CLI::Option* help = parser.add_flag("-h,--help");
+    // The first --position counts, as it always has.
+    CLI::Option* positionOption =
+        parser.add_option("--position", position)->multi_option_policy(CLI::MultiOptionPolicy::TakeFirst);
+    try {
+        parser.parse(argc, argv);
+        if (positionOption->count() > 0) {
+            options.position = position;
+        }
+    } catch (const CLI::ArgumentMismatch&) {
+        options.position = std::string();  // "--position" with no value: not a position
+    } catch (const CLI::ParseError&) {
+    }
+    options.help = help->count() > 0;
+    return options;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (argument == "-h" || argument == "--help") {
-            std::cout << kHelp;
-            return 0;
-        }
+    const Options options = parseOptions(argc, argv);
+    if (options.help) {
+        std::cout << kHelp;
+        return 0;
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmomactoday"));
@@ -49,8 +80,7 @@ int main(int argc, char** argv) {
     const bool trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
     QApplication::setQuitOnLastWindowClosed(!trayAvailable);
 
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
-    velmo::TrayController tray(std::make_unique<velmo::TarvoDeparturesClient>(arguments, std::cerr), trayAvailable,
-                               std::cerr);
+    velmo::ClientStack stack(velmo::ClientOptions{options.position}, std::cout, std::cerr);
+    velmo::TrayController tray(stack.departuresClient(), trayAvailable, std::cerr);
     return QApplication::exec();
 }

@@ -1,6 +1,7 @@
 #include "core/json/JSON.h"
 
 #include "core/json/JSONParser.h"
+#include "platform/text/NumberText.h"
 
 #include <algorithm>
 #include <atomic>
@@ -88,18 +89,6 @@ bool serialisable(const json& root) {
     return true;
 }
 
-// The double nearest to the float's shortest decimal text, so 47.123f becomes 47.123.
-double widenAsWritten(float number) {
-    if (!std::isfinite(number))
-        return static_cast<double>(number);
-    char buffer[64];
-    const auto written = std::to_chars(buffer, buffer + sizeof buffer, number);
-    double wide = static_cast<double>(number);
-    if (written.ec == std::errc{})
-        std::from_chars(buffer, written.ptr, wide);
-    return wide;
-}
-
 // Whether this value alone holds the tree, so it may change it in place. The acquire
 // fence orders our writes after the reads of any other thread that just released its share.
 bool soleOwner(const std::shared_ptr<json>& root) {
@@ -143,9 +132,7 @@ std::string JSONNumber::text() const {
         return std::to_string(*i);
     if (const auto* u = std::get_if<std::uint64_t>(&v_))
         return std::to_string(*u);
-    char buffer[64];
-    const auto written = std::to_chars(buffer, buffer + sizeof buffer, std::get<double>(v_));
-    return std::string(buffer, written.ptr);
+    return shortestText(std::get<double>(v_));
 }
 
 nlohmann::json JSONNumber::plain() const {
@@ -193,11 +180,10 @@ std::optional<JSONNumber> JSONNumber::fromText(std::string_view text) {
                 return JSONNumber(unsignedValue);
         }
     }
-    double value = 0;
-    const auto r = std::from_chars(first, last, value, std::chars_format::general);
-    if (r.ec != std::errc{} || r.ptr != last || !std::isfinite(value))
+    const std::optional<DecimalNumber> decimal = readDecimal(std::string_view(first, text.size()));
+    if (!decimal || !decimal->inRange)
         return std::nullopt;
-    return JSONNumber(value);
+    return JSONNumber(decimal->value);
 }
 
 std::ostream& operator<<(std::ostream& out, const JSONNumber& number) { return out << number.text(); }

@@ -1,14 +1,12 @@
 #include "core/service/ServerConfig.h"
 
 #include "platform/defaults/UserDefaults.h"
+#include "platform/paths/UserFolders.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <ostream>
-#include <pwd.h>
 #include <sstream>
-#include <unistd.h>
 
 #ifndef VELMO_PRODUCTION_BASE
 #define VELMO_PRODUCTION_BASE "https://api.velmomac.example/v2/"
@@ -23,24 +21,6 @@
 namespace velmo {
 
 namespace {
-
-std::string homeFolder() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
-        return home;
-    }
-    if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr) {
-        return entry->pw_dir;
-    }
-    return {};
-}
-
-std::string dataFolder() {
-    // Relative values are ignored, as the XDG base directory rules ask.
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') {
-        return xdg;
-    }
-    return homeFolder() + "/.local/share";
-}
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
 
@@ -81,7 +61,7 @@ std::optional<std::string> readValue(std::string_view rest, std::string& why) {
 
 ServerBases ServerBases::builtIn() {
     return ServerBases{VELMO_PRODUCTION_BASE, VELMO_DEVELOPMENT_BASE, VELMO_LOCAL_BASE,
-                       dataFolder() + "/tarvod/tls/cert.pem"};
+                       dataHome() + "/tarvod/tls/cert.pem"};
 }
 
 bool isValidServerBase(std::string_view base) {

@@ -44,11 +44,6 @@ TarvoRequest::TarvoRequest(std::unique_ptr<EasyLocation> manager, std::unique_pt
       bundle_(bundle),
       servers_(std::move(servers)) {}
 
-TarvoRequest::TarvoRequest(LocationService& location, UrlSessionFactory& sessions, std::ostream& locationLog)
-    : TarvoRequest(std::make_unique<EasyLocation>(location, RunLoop::main(), Bundle::main(), locationLog),
-                   std::make_unique<AppSettings>(), sessions, RunLoop::main(), Bundle::main(),
-                   loadServerBases(std::cerr)) {}
-
 TarvoRequest::~TarvoRequest() = default;
 
 std::string TarvoRequest::baseServerUrl() const {

@@ -29,7 +29,6 @@ namespace velmo {
 class AppSettings;
 class Bundle;
 class EasyLocation;
-class LocationService;
 class RunLoop;
 
 // The name reserved for the client's stage events ("LOCATION", "SERVER").
@@ -51,10 +50,6 @@ public:
     // `runLoop` and `bundle` must outlive it.
     TarvoRequest(std::unique_ptr<EasyLocation> manager, std::unique_ptr<AppSettings> settings,
                  UrlSessionFactory& sessions, RunLoop& runLoop, const Bundle& bundle, ServerBases servers);
-    // For the programs: the main run loop and bundle, a new settings store (which runs the
-    // start-up check), the bases of servers.conf, and the provider's status lines on
-    // `locationLog`. `location` and `sessions` must outlive the client.
-    TarvoRequest(LocationService& location, UrlSessionFactory& sessions, std::ostream& locationLog);
     virtual ~TarvoRequest();
     TarvoRequest(const TarvoRequest&) = delete;
     TarvoRequest& operator=(const TarvoRequest&) = delete;

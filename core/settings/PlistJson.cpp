@@ -1,22 +1,13 @@
 #include "core/settings/PlistJson.h"
 
+#include "platform/text/NumberText.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 
 namespace velmo {
-
-namespace {
-
-double floatAsShortestDouble(float value) {
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text - 1, value);
-    *result.ptr = '\0';
-    return std::strtod(text, nullptr);
-}
-
-}  // namespace
 
 nlohmann::json plistToJson(const PlistValue& value) {
     using K = PlistValue::Kind;
@@ -26,7 +17,7 @@ nlohmann::json plistToJson(const PlistValue& value) {
         case K::Integer: return *value.ifInteger();
         case K::Float: {
             const float f = *value.ifFloat();
-            return std::isfinite(f) ? nlohmann::json(floatAsShortestDouble(f)) : nlohmann::json();
+            return std::isfinite(f) ? nlohmann::json(widenAsWritten(f)) : nlohmann::json();
         }
         case K::Double: {
             const double d = *value.ifDouble();

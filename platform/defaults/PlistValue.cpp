@@ -1,10 +1,10 @@
 #include "platform/defaults/PlistValue.h"
 
+#include "platform/text/NumberText.h"
+
 #include <charconv>
-#include <clocale>
 #include <cmath>
 #include <cstdlib>
-#include <locale.h>
 #include <string_view>
 
 namespace velmo {
@@ -12,8 +12,6 @@ namespace velmo {
 namespace {
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // A double converted toward zero; NaN and values outside the 64-bit range give 0.
 int64_t truncateToInteger(double d) {
@@ -24,12 +22,6 @@ int64_t truncateToInteger(double d) {
         return 0;
     }
     return static_cast<int64_t>(d);
-}
-
-// The C locale, so that a program that set its own locale (a decimal comma) still reads "3.5".
-locale_t cLocale() {
-    static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return locale;
 }
 
 struct NumericString {
@@ -51,59 +43,17 @@ std::optional<NumericString> parseNumericString(std::string_view text) {
         --end;
     }
     const std::string_view number = text.substr(begin, end - begin);
-
-    size_t i = 0;
-    if (i < number.size() && (number[i] == '+' || number[i] == '-')) {
-        ++i;
-    }
-    size_t integerDigits = 0;
-    while (i < number.size() && isDigit(number[i])) {
-        ++i;
-        ++integerDigits;
-    }
-    size_t fractionDigits = 0;
-    bool hasPoint = false;
-    if (i < number.size() && number[i] == '.') {
-        hasPoint = true;
-        ++i;
-        while (i < number.size() && isDigit(number[i])) {
-            ++i;
-            ++fractionDigits;
-        }
-    }
-    if (integerDigits + fractionDigits == 0) {
+    const std::optional<DecimalNumber> decimal = readDecimal(number);
+    if (!decimal) {
         return std::nullopt;
     }
-    bool hasExponent = false;
-    if (i < number.size() && (number[i] == 'e' || number[i] == 'E')) {
-        hasExponent = true;
-        ++i;
-        if (i < number.size() && (number[i] == '+' || number[i] == '-')) {
-            ++i;
-        }
-        size_t exponentDigits = 0;
-        while (i < number.size() && isDigit(number[i])) {
-            ++i;
-            ++exponentDigits;
-        }
-        if (exponentDigits == 0) {
-            return std::nullopt;
-        }
-    }
-    if (i != number.size()) {
-        return std::nullopt;
-    }
-
+    // Overflow gives ±HUGE_VAL, underflow ±0 or a subnormal.
     NumericString result;
-    // strtod_l needs a terminated string; the grammar above already guarantees it stops at
-    // the end of `number`, and overflow gives ±HUGE_VAL, underflow ±0 or a subnormal.
-    const std::string terminated(number);
-    result.value = strtod_l(terminated.c_str(), nullptr, cLocale());
-
-    if (!hasPoint && !hasExponent) {
+    result.value = decimal->value;
+    if (decimal->integral) {
         // from_chars does not take a leading '+'.
-        const char* first = terminated.data();
-        const char* last = first + terminated.size();
+        const char* first = number.data();
+        const char* last = first + number.size();
         if (*first == '+') {
             ++first;
         }

@@ -1,5 +1,7 @@
 #include "platform/defaults/UserDefaults.h"
 
+#include "platform/paths/UserFolders.h"
+
 #include "platform/defaults/PlistCodec.h"
 
 #include <sqlite3.h>
@@ -14,7 +16,6 @@
 #include <set>
 #include <tuple>
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,16 +103,6 @@ std::string utcTimestamp() {
     char text[32];
     std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &utc);
     return text;
-}
-
-std::string homeFolder() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        return home;
-    }
-    if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr) {
-        return entry->pw_dir;
-    }
-    return {};
 }
 
 // A suite name becomes a file name; path separators and dot names would leave the folder.
@@ -527,15 +518,8 @@ UserDefaults& UserDefaults::standard() {
 }
 
 std::string UserDefaults::configFolder() {
-    // Relative values are ignored, as the XDG base directory rules ask.
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
-        return std::string(xdg) + "/velmomac";
-    }
-    const std::string home = homeFolder();
-    if (home.empty()) {
-        return {};
-    }
-    return home + "/.config/velmomac";
+    const std::string home = configHome();
+    return home.empty() ? std::string() : home + "/velmomac";
 }
 
 const std::string& UserDefaults::suiteName() const { return impl_->name; }

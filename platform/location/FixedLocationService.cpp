@@ -1,6 +1,7 @@
 #include "platform/location/FixedLocationService.h"
 
-#include <charconv>
+#include "platform/text/NumberText.h"
+
 #include <cmath>
 #include <vector>
 
@@ -20,15 +21,11 @@ std::string_view trim(std::string_view s) {
 
 std::optional<double> parseNumber(std::string_view s) {
     s = trim(s);
-    if (!s.empty() && s.front() == '+') {
-        s.remove_prefix(1);
-    }
-    double value = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value, std::chars_format::fixed);
-    if (s.empty() || ec != std::errc{} || end != s.data() + s.size() || !std::isfinite(value)) {
+    const std::optional<DecimalNumber> number = readDecimal(s, DecimalForm::fixed);
+    if (!number || !number->inRange) {
         return std::nullopt;
     }
-    return value;
+    return number->value;
 }
 
 class FixedManager final : public RunLoopLocationManager {

@@ -8,20 +8,6 @@
 
 namespace velmo {
 
-std::optional<std::string> positionArgument(const std::vector<std::string>& arguments) {
-    static const std::string flag = "--position";
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& a = arguments[i];
-        if (a == flag) {
-            return i + 1 < arguments.size() ? arguments[i + 1] : std::string();
-        }
-        if (a.rfind(flag + "=", 0) == 0) {
-            return a.substr(flag.size() + 1);
-        }
-    }
-    return std::nullopt;
-}
-
 namespace {
 
 LocationServiceChoice fixedOrInvalid(RunLoop& runLoop, const std::string& text, const std::string& origin,
@@ -36,9 +22,9 @@ LocationServiceChoice fixedOrInvalid(RunLoop& runLoop, const std::string& text, 
 }  // namespace
 
 LocationServiceChoice chooseLocationService(RunLoop& runLoop, const Bundle& bundle, const UserDefaults& sharedSuite,
-                                            const std::vector<std::string>& arguments, std::ostream& err,
+                                            const std::optional<std::string>& position, std::ostream& err,
                                             const std::function<std::unique_ptr<LocationService>()>& systemService) {
-    if (auto position = positionArgument(arguments)) {
+    if (position) {
         return fixedOrInvalid(runLoop, *position, "--position", err);
     }
     const std::string source = sharedSuite.stringForKey(kLocationSourceKey).value_or("system");

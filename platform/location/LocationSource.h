@@ -1,7 +1,8 @@
 #pragma once
-// Chooses a program's location service from its command line and the shared settings suite.
+// Chooses a program's location service from its parsed command line and the shared settings
+// suite.
 //
-//   --position LAT,LON[,ACC] (or --position=...)  a fixed position; wins over the settings
+//   position (--position LAT,LON[,ACC])  a fixed position; wins over the settings
 //   "locationSource" = "system" (default) | "fixed" | "nmea:PATH"
 //   "locationFixed"  = "LAT,LON[,ACC]", used by "fixed", and by "system" when the system has
 //                      no location service
@@ -19,7 +20,6 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace velmo {
 
@@ -28,18 +28,16 @@ class UserDefaults;
 inline constexpr const char* kLocationSourceKey = "locationSource";
 inline constexpr const char* kLocationFixedKey = "locationFixed";
 
-// The value of "--position VALUE" or "--position=VALUE" among the program's arguments.
-std::optional<std::string> positionArgument(const std::vector<std::string>& arguments);
-
 struct LocationServiceChoice {
     std::unique_ptr<LocationService> service;
     std::string description;  // "system", "fixed", "nmea:PATH", "unavailable" or "invalid"
 };
 
+// `position` is the value of the program's --position option, if it was given.
 // `systemService` stands for the system's location service (nullptr: none); by default
 // makeSystemLocationService.
 LocationServiceChoice chooseLocationService(
-    RunLoop& runLoop, const Bundle& bundle, const UserDefaults& sharedSuite, const std::vector<std::string>& arguments,
+    RunLoop& runLoop, const Bundle& bundle, const UserDefaults& sharedSuite, const std::optional<std::string>& position,
     std::ostream& err, const std::function<std::unique_ptr<LocationService>()>& systemService = {});
 
 }  // namespace velmo

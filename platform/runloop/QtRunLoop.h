@@ -1,6 +1,6 @@
 #pragma once
 // The run loop of the Qt GUI thread. Construct it on the main thread after the
-// QCoreApplication exists (or let RunLoop::main() create it).
+// QCoreApplication exists.
 
 #include "platform/runloop/RunLoop.h"
 

@@ -1,7 +1,8 @@
 #pragma once
 // The main run loop as the core sees it: one-shot timers, work posted to the main thread,
 // and the clock. Plain C++ so that the core never includes a Qt header; QtRunLoop.h and
-// ManualRunLoop.h are the backends.
+// ManualRunLoop.h are the backends. There is no process-wide loop: each program's
+// composition root makes one and hands it to whatever needs it.
 
 #include <chrono>
 #include <functional>
@@ -38,12 +39,6 @@ public:
     virtual void runOnMainAndWait(std::function<void()> work) = 0;
     // The wall clock of this loop (virtual in tests).
     virtual TimePoint now() const = 0;
-
-    // The process-wide main loop; set by the program's entry (or a test) before first use.
-    // Without one, the Qt loop of the running application is created on first call.
-    static RunLoop& main();
-    // Replaces the process-wide loop (not owned); nullptr restores the default.
-    static void setMain(RunLoop* loop);
 };
 
 }  // namespace velmo

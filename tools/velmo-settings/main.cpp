@@ -6,6 +6,9 @@
 #include "core/settings/AppSettings.h"
 #include "core/settings/PlistJson.h"
 #include "platform/defaults/UserDefaults.h"
+#include "platform/text/NumberText.h"
+
+#include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <cctype>
@@ -86,30 +89,37 @@ struct CommandLine {
     std::optional<std::string> type;
 };
 
-// Long options anywhere, "--" ends them; "-1" and the like are values, not options.
+// Long options anywhere, "--" ends them; "-1" and the like are values, not options, and so
+// is any other text that starts with a single dash and is not -h.
 std::optional<std::string> parse(int argc, char** argv, CommandLine& line, bool& help) {
+    CLI::App parser("velmo-settings", "velmo-settings");
+    parser.set_help_flag();
+    // The words are what CLI11 leaves over, in command-line order: no positional option, as
+    // that would split a JSON value such as "[1,2]" into several words.
+    parser.allow_extras();
+    parser.add_flag("-h,--help", help);
+    parser.add_flag("--json", line.json);
+    parser.add_flag("--raw", line.raw);
+    CLI::Option* type = parser.add_option("--type")->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    try {
+        parser.parse(argc, argv);
+    } catch (const CLI::ArgumentMismatch&) {
+        return std::string("a(z) --type kapcsolóhoz típusnév kell");
+    } catch (const CLI::ParseError& error) {
+        return std::string(error.what());
+    }
     bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-' || (arg[1] != '-' && arg != "-h")) {
-            line.words.push_back(arg);
-        } else if (arg == "--") {
+    for (std::string& word : parser.remaining()) {
+        if (!optionsEnded && word == "--") {
             optionsEnded = true;
-        } else if (arg == "-h" || arg == "--help") {
-            help = true;
-        } else if (arg == "--json") {
-            line.json = true;
-        } else if (arg == "--raw") {
-            line.raw = true;
-        } else if (arg == "--type") {
-            if (i + 1 >= argc)
-                return std::string("a(z) --type kapcsolóhoz típusnév kell");
-            line.type = argv[++i];
-        } else if (arg.rfind("--type=", 0) == 0) {
-            line.type = arg.substr(7);
+        } else if (!optionsEnded && word.rfind("--", 0) == 0) {
+            return "ismeretlen kapcsoló: " + word;
         } else {
-            return "ismeretlen kapcsoló: " + arg;
+            line.words.push_back(std::move(word));
         }
+    }
+    if (type->count() > 0) {
+        line.type = type->as<std::string>();
     }
     return std::nullopt;
 }
@@ -124,14 +134,11 @@ std::optional<int64_t> parseInteger(const std::string& text) {
 }
 
 std::optional<double> parseDouble(const std::string& text) {
-    // Decimal notation only: strtod would also take "nan", "inf", hex and white space.
-    if (text.empty() || text.find_first_not_of("0123456789+-.eE") != std::string::npos)
+    // Decimal notation only; an underflow reads as 0, an overflow is refused.
+    const std::optional<velmo::DecimalNumber> number = velmo::readDecimal(text);
+    if (!number || !std::isfinite(number->value))
         return std::nullopt;
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size() || !std::isfinite(value))
-        return std::nullopt;
-    return value;
+    return number->value;
 }
 
 std::optional<float> parseFloat(const std::string& text) {

@@ -1,6 +1,10 @@
-#include "core/service/TarvoRequest.h"
+// Reading the service's replies without any transport: the envelope, the departure items
+// and the messages of error codes.
 
-#include "ServiceFixture.h"
+#include "core/service/TarvoReply.h"
+#include "core/service/TarvoRequest.h"
+#include "core/settings/PlistJson.h"
+#include "tests/core/service/ServiceFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -11,175 +15,99 @@ using velmo::test::sampleDeparture;
 
 namespace {
 
-JSON json(const nlohmann::json& plain) { return JSON(plain); }
+Envelope judge(const std::string& body) { return judgeEnvelope(Bytes(body.begin(), body.end()), std::nullopt); }
+
+std::optional<PlistMap> convert(const nlohmann::json& departure) { return TarvoRequest::toDictionary(JSON(departure)); }
 
 }  // namespace
 
-TEST(ToDictionary, RenamesAndRetypesEveryMember) {
-    const std::optional<PlistMap> item = TarvoRequest::toDictionary(json(sampleDeparture()));
-    ASSERT_TRUE(item);
-    const PlistMap expected{
-        {"stopLat", 47.497913},
-        {"stopLon", 19.040236},
-        {"stopDistance", int64_t{123}},  // truncated, not rounded
-        {"stopId", "F01"},
-        {"stopIdUniq", "F01-a"},
-        {"nearest", true},
-        {"favStop", false},
-        {"name", "Deák Ferenc tér"},
-        {"shortName", "47"},
-        {"routeId", "R47"},
-        {"routeIdUniq", "R47|0"},
-        {"favRoute", true},
-        {"type", "TRAM"},
-        {"tripHeadsign", "Budafok"},
-        {"tripId", "T1"},
-        {"tripIdUniq", "T1@20250314"},
-        {"departureSeconds", int64_t{30600}},
-        {"departure", int64_t{1741935600}},
-        {"departureMinutes", "3"},
-        {"departureGPS", true},
-        {"warning", false},
-        {"hasDetails", true},
-    };
-    EXPECT_EQ(item->size(), 22u);
-    EXPECT_EQ(*item, expected);  // equality includes the kind: doubles stay doubles, integers int64
-}
-
-TEST(ToDictionary, NumbersAndFlagsConvertByTheirAccessors) {
-    nlohmann::json departure = sampleDeparture();
-    departure["stopLat"] = true;                   // a bool is a number 1
-    departure["stopLon"] = 19;                     // an integer becomes a double
-    departure["stopDistance"] = -5.9;              // toward zero
-    departure["tripDepartureSeconds"] = 30600.99;  // a fraction is truncated
-    departure["tripDepartureTimestamp"] = false;   // int accepts a bool as 0
-    const std::optional<PlistMap> item = TarvoRequest::toDictionary(json(departure));
-    ASSERT_TRUE(item);
-    EXPECT_EQ(item->at("stopLat"), PlistValue(1.0));
-    EXPECT_EQ(item->at("stopLon"), PlistValue(19.0));
-    EXPECT_EQ(item->at("stopDistance"), PlistValue(int64_t{-5}));
-    EXPECT_EQ(item->at("departureSeconds"), PlistValue(int64_t{30600}));
-    EXPECT_EQ(item->at("departure"), PlistValue(int64_t{0}));
-}
-
-TEST(ToDictionary, WarningTextsOnlyWhenWarningIsTrue) {
-    struct Case {
-        const char* name;
-        nlohmann::json warning;
-        std::optional<nlohmann::json> texts;
-        std::optional<PlistList> expected;  // absent: no "warningText" key
-    };
-    const std::vector<Case> cases{
-        {"no warning", false, nlohmann::json::array({"ignored"}), std::nullopt},
-        {"texts in order", true, nlohmann::json::array({"Pótlóbusz", "Terelés"}), PlistList{"Pótlóbusz", "Terelés"}},
-        {"texts missing", true, std::nullopt, PlistList{}},
-        {"texts not a list", true, "Pótlóbusz", PlistList{}},
-        {"object values in key order", true, nlohmann::json{{"b", "második"}, {"a", "első"}},
-         PlistList{"első", "második"}},
-        {"non-strings left out", true, nlohmann::json::array({"egy", 2, nullptr, "három"}), PlistList{"egy", "három"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        nlohmann::json departure = sampleDeparture();
-        departure["warning"] = c.warning;
-        if (c.texts) {
-            departure["warningText"] = *c.texts;
-        }
-        const std::optional<PlistMap> item = TarvoRequest::toDictionary(json(departure));
-        ASSERT_TRUE(item);
-        if (c.expected) {
-            EXPECT_EQ(item->size(), 23u);
-            EXPECT_EQ(item->at("warningText"), PlistValue(*c.expected));
-        } else {
-            EXPECT_EQ(item->size(), 22u);
-            EXPECT_FALSE(item->contains("warningText"));
-        }
+TEST(Envelope, JudgedByTheBodyAlone) {
+    EXPECT_TRUE(judge(R"({"error":false,"stopDates":[]})").succeeded());
+    EXPECT_EQ(judgeEnvelope(std::nullopt, std::nullopt).code, "DOWNLOADERROR");
+    EXPECT_EQ(judgeEnvelope(Bytes{'{', '}'}, UrlError{UrlError::timedOut, "timed out"}).code, "DOWNLOADERROR");
+    // body, then the code (absent: the server declared an error without naming one)
+    const std::vector<std::pair<std::string, std::optional<std::string>>> failures{
+        {"Bad Gateway", "DOWNLOADERROR"},
+        {R"([{"error":false}])", "DOWNLOADERROR"},
+        {R"({"error":"false"})", "DOWNLOADERROR"},
+        {R"({"error":true})", std::nullopt},
+        {R"({"error":true,"errorMessage":5})", std::nullopt},
+        {R"({"error":true,"errorMessage":"NOTRIPS","errorMessageText":"Ma már nincs"})", "NOTRIPS::Ma már nincs"},
+        {R"({"error":true,"errorMessage":"NOTRIPS","errorMessageText":1})", "NOTRIPS"},
+        {R"({"error":true,"errorMessageText":"Hibás kérés"})", "::Hibás kérés"}};
+    for (const auto& [body, code] : failures) {
+        const Envelope envelope = judge(body);
+        EXPECT_FALSE(envelope.succeeded()) << body;
+        EXPECT_EQ(envelope.code, code) << body;
     }
 }
 
-TEST(ToDictionary, EveryMemberIsRequired) {
+TEST(ToDictionary, RenamesAndRetypesEveryMember) {
+    nlohmann::json departure = sampleDeparture();
+    departure["stopLon"] = 19;                    // an integer becomes a double
+    departure["stopDistance"] = -5.9;             // toward zero
+    departure["tripDepartureTimestamp"] = false;  // int accepts a bool as 0
+    const std::optional<PlistMap> item = convert(departure);
+    ASSERT_TRUE(item);
+    // The kinds show in the text: doubles keep a point, integers have none.
+    EXPECT_EQ(plistToJson(PlistValue(*item)).dump(),
+              R"({"departure":0,"departureGPS":true,"departureMinutes":"3","departureSeconds":30600,)"
+              R"("favRoute":true,"favStop":false,"hasDetails":true,"name":"Deák Ferenc tér","nearest":true,)"
+              R"("routeId":"R47","routeIdUniq":"R47|0","shortName":"47","stopDistance":-5,"stopId":"F01",)"
+              R"("stopIdUniq":"F01-a","stopLat":47.497913,"stopLon":19.0,"tripHeadsign":"Budafok","tripId":"T1",)"
+              R"("tripIdUniq":"T1@20250314","type":"TRAM","warning":false})");
+}
+
+TEST(ToDictionary, EveryMemberIsRequiredAndOfItsKind) {
     const nlohmann::json complete = sampleDeparture();
     for (const auto& [member, value] : complete.items()) {
         SCOPED_TRACE(member);
         nlohmann::json departure = sampleDeparture();
         departure.erase(member);
-        EXPECT_FALSE(TarvoRequest::toDictionary(json(departure)));
+        EXPECT_FALSE(convert(departure));
     }
-}
-
-TEST(ToDictionary, MembersOfTheWrongKindMakeTheItemInvalid) {
-    const std::vector<std::pair<const char*, nlohmann::json>> cases{
-        {"tripDepartureGPS", 1},  // bool members take JSON booleans only
-        {"stopNearest", "true"},
-        {"hasDetails", 0},
-        {"stopLat", "47.5"},  // numbers are not read from text
-        {"stopDistance", nullptr},
-        {"tripDepartureSeconds", "30600"},
-        {"routeName", 47},  // strings take JSON strings only
-        {"stopFavoriteId", nlohmann::json::array()},
-        {"warning", nullptr},
-    };
-    for (const auto& [member, value] : cases) {
+    const std::vector<std::pair<const char*, nlohmann::json>> wrongKinds{
+        {"tripDepartureGPS", 1},   {"stopNearest", "true"}, {"stopLat", "47.5"},
+        {"stopDistance", nullptr}, {"routeName", 47},       {"stopFavoriteId", nlohmann::json::array()}};
+    for (const auto& [member, value] : wrongKinds) {
         SCOPED_TRACE(member);
         nlohmann::json departure = sampleDeparture();
         departure[member] = value;
-        EXPECT_FALSE(TarvoRequest::toDictionary(json(departure)));
+        EXPECT_FALSE(convert(departure));
     }
     EXPECT_FALSE(TarvoRequest::toDictionary(JSON("not an item")));
-    EXPECT_FALSE(TarvoRequest::toDictionary(JSON()));
 }
 
-TEST(ToDictionaries, SkipsInvalidItemsKeepsTheRestAndNamesEachInOneLine) {
-    nlohmann::json wrongFlag = sampleDeparture();
-    wrongFlag["tripDepartureGPS"] = 1;
-    wrongFlag["routeName"] = "second";
-    nlohmann::json badWarning = sampleDeparture();
-    badWarning["routeName"] = "third";
-    badWarning["warning"] = true;
-    badWarning["warningText"] = {"ok", 7};
-    const nlohmann::json list = {sampleDeparture(), wrongFlag, badWarning, "garbage"};
-
-    std::ostringstream log;
-    const PlistList items = TarvoRequest::toDictionaries(json(list), log);
-    ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0].ifMap()->at("shortName"), PlistValue("47"));
-    EXPECT_EQ(items[1].ifMap()->at("shortName"), PlistValue("third"));
-    EXPECT_EQ(items[1].ifMap()->at("warningText"), PlistValue(PlistList{"ok"}));
-    EXPECT_EQ(log.str(),
-              "velmo: indulás [1] kimarad: \"tripDepartureGPS\" hiányzik vagy rossz típusú\n"
-              "velmo: indulás [2]: a warningText [1] eleme nem szöveg; kimarad\n"
-              "velmo: indulás [3] kimarad: \"stopLat\" hiányzik vagy rossz típusú\n");
+TEST(ToDictionary, WarningTextsOnlyWhenWarningIsTrue) {
+    const std::vector<std::tuple<bool, std::optional<nlohmann::json>, std::optional<PlistList>>> cases{
+        {false, nlohmann::json::array({"ignored"}), std::nullopt},
+        {true, std::nullopt, PlistList{}},
+        {true, nlohmann::json{{"b", "második"}, {"a", "első"}}, PlistList{"első", "második"}},
+        {true, nlohmann::json::array({"egy", 2, nullptr, "három"}), PlistList{"egy", "három"}}};
+    for (const auto& [warning, texts, expected] : cases) {
+        nlohmann::json departure = sampleDeparture();
+        departure["warning"] = warning;
+        if (texts) {
+            departure["warningText"] = *texts;
+        }
+        const std::optional<PlistMap> item = convert(departure);
+        ASSERT_TRUE(item);
+        if (expected) {
+            EXPECT_EQ(item->at("warningText"), PlistValue(*expected)) << departure.dump();
+        } else {
+            EXPECT_FALSE(item->contains("warningText"));
+        }
+    }
 }
 
-TEST(ToDictionaries, NullAndEmptyListsGiveNoItems) {
-    std::ostringstream log;
-    EXPECT_TRUE(TarvoRequest::toDictionaries(JSON(), log).empty());
-    EXPECT_TRUE(TarvoRequest::toDictionaries(json(nlohmann::json::array()), log).empty());
-    EXPECT_TRUE(log.str().empty());
-}
-
-TEST(ToErrorString, CodesAndServerTexts) {
-    const std::vector<std::pair<std::string, std::string>> cases{
-        {"NOLOCATION", "A pozíciód meghatározása nem sikerült"},
-        {"NOLOCATIONACCESS", "Nincs hozzáférés a pozíciódhoz"},
-        {"NOLOCATIONDISABLED", "A helymeghatározás le van tiltva"},
-        {"NOSTOPS", "Nincs megálló a közeledben"},
-        {"NOTRIPS", "Nincs induló járat"},
-        {"DOWNLOADERROR", "Hálózati hiba"},
-        {"NEWSTABLE", "Új verzió elérhető az App Storeban"},
-        {"NEWTESTFLIGHT", "Telepítsd fel az új verziót a Testflightból!"},
-        {"nostops", "Ismeretlen hiba!"},
-        {"NOSTOPS ", "Ismeretlen hiba!"},
-        {"", "Ismeretlen hiba!"},
-        {"NOTRIPS::Ma nem jár több járat", "Ma nem jár több járat"},
-        {"NOSTOPS::Saját szöveg", "Saját szöveg"},  // the server's text wins over the table
-        {"A::B::C", "B"},
-        {"::", ""},
-        {"CODE::", ""},
-        {"::Csak szöveg", "Csak szöveg"},
-        {"A:B", "Ismeretlen hiba!"},
-        {"A:::B", ":B"},
-    };
+TEST(ToErrorString, TheServersTextWinsAndUnknownCodesAreUnknown) {
+    const std::vector<std::pair<std::string, std::string>> cases{{"NOSTOPS", "Nincs megálló a közeledben"},
+                                                                 {"nostops", "Ismeretlen hiba!"},
+                                                                 {"NOSTOPS::Saját szöveg", "Saját szöveg"},
+                                                                 {"A::B::C", "B"},
+                                                                 {"::Csak szöveg", "Csak szöveg"},
+                                                                 {"A:B", "Ismeretlen hiba!"},
+                                                                 {"A:::B", ":B"}};
     for (const auto& [code, message] : cases) {
         EXPECT_EQ(TarvoRequest::toErrorString(code), message) << "code \"" << code << "\"";
     }

@@ -1,6 +1,6 @@
 #pragma once
-// Test support for the display code: a scripted departures source, departure items and a
-// fixture that gives each test an empty private settings folder.
+// Test support for the row views, the window and the widget: a scripted departures source and
+// departure items.
 
 #include "core/display/DeparturesClient.h"
 #include "core/settings/AppSettings.h"
@@ -37,12 +37,5 @@ JSON departureList(int count, int first = 0);
 // A full item map as the row view reads it.
 PlistMap departureItem(const std::string& line, const std::string& minutes, bool gps, bool favStop = false,
                        bool favRoute = false);
-
-class DisplayFixture : public ::testing::Test {
-protected:
-    void SetUp() override;
-    void TearDown() override;
-    std::string folder_;
-};
 
 }  // namespace velmo::test

@@ -1,7 +1,4 @@
-#include "DisplayTesting.h"
-
-#include <cstdlib>
-#include <filesystem>
+#include "tests/support/display/DisplayTesting.h"
 
 namespace velmo::test {
 
@@ -60,19 +57,6 @@ PlistMap departureItem(const std::string& line, const std::string& minutes, bool
                     {"favRoute", favRoute},
                     {"stopId", "F01"},
                     {"routeId", "3040"}};
-}
-
-void DisplayFixture::SetUp() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velmo-display-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-    setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
-}
-
-void DisplayFixture::TearDown() {
-    unsetenv("XDG_CONFIG_HOME");
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
 }
 
 }  // namespace velmo::test

@@ -1,0 +1,69 @@
+#include "core/client/ClientStack.h"
+
+#include "core/display/DeparturesClient.h"
+#include "core/location/EasyLocation.h"
+#include "core/service/ServerConfig.h"
+#include "core/service/TarvoRequest.h"
+#include "core/settings/AppSettings.h"
+#include "platform/bundle/Bundle.h"
+#include "platform/defaults/UserDefaults.h"
+#include "platform/http/QtUrlSession.h"
+#include "platform/location/LocationSource.h"
+#include "platform/runloop/QtRunLoop.h"
+
+namespace velmo {
+
+namespace {
+
+// TarvoRequest as the display controllers see it.
+class TarvoDeparturesClient final : public DeparturesClient {
+public:
+    explicit TarvoDeparturesClient(TarvoRequest& request) : request_(request) {}
+
+    void getWithLocation(bool skip_nearby, Callback callback) override {
+        request_.getWithLocation(skip_nearby, std::move(callback));
+    }
+    void cancel() override { request_.cancel(); }
+    std::optional<PlistMap> toDictionary(const JSON& departure) const override {
+        return TarvoRequest::toDictionary(departure);
+    }
+    std::string toErrorString(std::string_view code) const override { return TarvoRequest::toErrorString(code); }
+
+private:
+    TarvoRequest& request_;
+};
+
+}  // namespace
+
+ClientStack::ClientStack(const ClientOptions& options, std::ostream& locationLog, std::ostream& err)
+    : loop_(std::make_unique<QtRunLoop>()), sessions_(std::make_unique<QtUrlSessionFactory>()) {
+    const Bundle& bundle = Bundle::main();
+    {
+        const UserDefaults shared(AppSettings::kAppGroup);
+        LocationServiceChoice choice = chooseLocationService(*loop_, bundle, shared, options.position, err);
+        location_ = std::move(choice.service);
+        locationDescription_ = std::move(choice.description);
+    }
+    // The settings store runs its start-up check here, once per program.
+    request_ = std::make_unique<TarvoRequest>(std::make_unique<EasyLocation>(*location_, *loop_, bundle, locationLog),
+                                              std::make_unique<AppSettings>(), *sessions_, *loop_, bundle,
+                                              loadServerBases(err));
+}
+
+ClientStack::~ClientStack() = default;
+
+RunLoop& ClientStack::runLoop() { return *loop_; }
+
+const Bundle& ClientStack::bundle() const { return Bundle::main(); }
+
+UrlSessionFactory& ClientStack::sessions() { return *sessions_; }
+
+UserDefaults& ClientStack::standardDefaults() { return UserDefaults::standard(); }
+
+TarvoRequest& ClientStack::request() { return *request_; }
+
+std::unique_ptr<DeparturesClient> ClientStack::departuresClient() {
+    return std::make_unique<TarvoDeparturesClient>(*request_);
+}
+
+}  // namespace velmo

@@ -1,0 +1,179 @@
+#include "tests/support/LoopbackHttps.h"
+
+#include "tests/support/TempHome.h"
+
+#include <httplib.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+namespace velmo::test {
+
+namespace {
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+void require(bool ok, const char* what) {
+    if (!ok) {
+        throw std::runtime_error(std::string("loopback certificate: ") + what);
+    }
+}
+
+void addExtension(X509* certificate, int nid, const char* value) {
+    X509V3_CTX context;
+    X509V3_set_ctx_nodb(&context);
+    X509V3_set_ctx(&context, certificate, certificate, nullptr, nullptr, 0);
+    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
+    require(extension != nullptr && X509_add_ext(certificate, extension, -1) == 1, "extension");
+    X509_EXTENSION_free(extension);
+}
+
+// A P-256 key and a self-signed certificate for CN=localhost, valid for localhost and
+// 127.0.0.1 from an hour ago for two days.
+std::pair<EVP_PKEY*, X509*> makeCertificate() {
+    EVP_PKEY* key = EVP_EC_gen("P-256");
+    require(key != nullptr, "key");
+    X509* certificate = X509_new();
+    require(certificate != nullptr, "certificate");
+    X509_set_version(certificate, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(certificate), static_cast<long>(std::random_device{}() & 0x7fffffff));
+    X509_gmtime_adj(X509_getm_notBefore(certificate), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(certificate), 2 * 24 * 3600);
+    X509_set_pubkey(certificate, key);
+    X509_NAME* name = X509_get_subject_name(certificate);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("localhost"), -1, -1,
+                               0);
+    X509_set_issuer_name(certificate, name);
+    addExtension(certificate, NID_basic_constraints, "critical,CA:TRUE");
+    addExtension(certificate, NID_subject_key_identifier, "hash");
+    addExtension(certificate, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost");
+    require(X509_sign(certificate, key, EVP_sha256()) > 0, "signature");
+    return {key, certificate};
+}
+
+struct Reply {
+    std::string body;
+    int status = 200;
+};
+
+}  // namespace
+
+std::string SeenRequest::header(std::string name) const {
+    const auto it = headers.find(lower(std::move(name)));
+    return it == headers.end() ? std::string("<absent>") : it->second;
+}
+
+struct LoopbackHttps::State {
+    TempDir folder{"velmo-tls"};
+    EVP_PKEY* key = nullptr;
+    X509* certificate = nullptr;
+    std::unique_ptr<httplib::SSLServer> server;
+    std::thread thread;
+    int port = 0;
+
+    mutable std::mutex mutex;
+    std::condition_variable stopping;
+    bool stopped = false;
+    std::chrono::milliseconds delay{0};
+    std::vector<SeenRequest> seen;
+    std::deque<Reply> script;
+
+    void handle(const httplib::Request& request, httplib::Response& response) {
+        std::unique_lock lock(mutex);
+        SeenRequest record{request.method, request.path, {}, request.body};
+        for (const auto& [name, value] : request.headers) {
+            record.headers.emplace(lower(name), value);
+        }
+        seen.push_back(std::move(record));
+        Reply reply{R"({"error":false})", 200};
+        if (!script.empty()) {
+            reply = std::move(script.front());
+            script.pop_front();
+        }
+        stopping.wait_for(lock, delay, [this] { return stopped; });
+        response.status = reply.status;
+        response.set_content(reply.body, "application/json");
+    }
+};
+
+LoopbackHttps::LoopbackHttps() : state_(std::make_unique<State>()) {
+    std::tie(state_->key, state_->certificate) = makeCertificate();
+    FILE* pem = std::fopen(certificateFile().c_str(), "w");
+    require(pem != nullptr && PEM_write_X509(pem, state_->certificate) == 1, "PEM file");
+    std::fclose(pem);
+
+    state_->server = std::make_unique<httplib::SSLServer>(state_->certificate, state_->key);
+    require(state_->server->is_valid(), "TLS context");
+    state_->server->set_error_handler([](const httplib::Request&, httplib::Response&) {});
+    const auto handler = [state = state_.get()](const httplib::Request& request, httplib::Response& response) {
+        state->handle(request, response);
+    };
+    state_->server->Post(R"(/.*)", handler);
+    state_->server->Get(R"(/.*)", handler);
+    state_->port = state_->server->bind_to_any_port("127.0.0.1");
+    require(state_->port > 0, "bind");
+    state_->thread = std::thread([server = state_->server.get()] { server->listen_after_bind(); });
+    while (!state_->server->is_running()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+LoopbackHttps::~LoopbackHttps() {
+    stop();
+    X509_free(state_->certificate);
+    EVP_PKEY_free(state_->key);
+}
+
+int LoopbackHttps::port() const { return state_->port; }
+
+std::string LoopbackHttps::url(const std::string& path) const {
+    return "https://127.0.0.1:" + std::to_string(state_->port) + path;
+}
+
+std::filesystem::path LoopbackHttps::certificateFile() const { return state_->folder.path() / "cert.pem"; }
+
+std::string LoopbackHttps::localServerLines() const {
+    return "local = " + base() + "\nlocal_ca = " + certificateFile().string() + "\n";
+}
+
+void LoopbackHttps::answer(std::string body, int status) {
+    std::lock_guard lock(state_->mutex);
+    state_->script.push_back({std::move(body), status});
+}
+
+void LoopbackHttps::delayReplies(std::chrono::milliseconds delay) {
+    std::lock_guard lock(state_->mutex);
+    state_->delay = delay;
+}
+
+std::vector<SeenRequest> LoopbackHttps::seen() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->seen;
+}
+
+void LoopbackHttps::stop() {
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->stopped = true;
+    }
+    state_->stopping.notify_all();
+    state_->server->stop();
+    if (state_->thread.joinable()) {
+        state_->thread.join();
+    }
+}
+
+}  // namespace velmo::test
