@@ -39,7 +39,8 @@ std::string dataHome() {
     if (const char* xdg = absoluteVariable("XDG_DATA_HOME")) {
         return xdg;
     }
-    return homeFolder() + "/.local/share";
+    const std::string home = homeFolder();
+    return home.empty() ? std::string() : home + "/.local/share";
 }
 
 }  // namespace velmo

@@ -12,8 +12,7 @@ std::string homeFolder();
 // $XDG_CONFIG_HOME when it is absolute, else HOME/.config; "" without a home folder.
 std::string configHome();
 
-// $XDG_DATA_HOME when it is absolute, else HOME/.local/share (with an empty HOME part when
-// there is no home folder).
+// $XDG_DATA_HOME when it is absolute, else HOME/.local/share; "" without a home folder.
 std::string dataHome();
 
 }  // namespace velmo

@@ -8,6 +8,8 @@
 
 #include "server/app/Config.h"
 
+#include "platform/paths/UserFolders.h"
+
 #include "server/api/Tls.h"
 
 #include <CLI/CLI.hpp>
@@ -74,14 +76,6 @@ std::optional<std::pair<std::string, std::string>> keyValue(const std::string& t
         return std::nullopt;
     }
     return std::pair{text.substr(0, eq), text.substr(eq + 1)};
-}
-
-std::string dataHome() {
-    if (const char* x = std::getenv("XDG_DATA_HOME"); x != nullptr && *x == '/') {
-        return x;
-    }
-    const char* home = std::getenv("HOME");
-    return home == nullptr ? std::string() : std::string(home) + "/.local/share";
 }
 
 }  // namespace
@@ -280,7 +274,7 @@ std::optional<ConfigError> useDefaultCertificate(Config& config) {
     if (!config.tlsCert.empty()) {
         return std::nullopt;
     }
-    const std::string home = dataHome();
+    const std::string home = velmo::dataHome();
     if (home.empty()) {
         return ConfigError{"neither XDG_DATA_HOME nor HOME is set; give --tls-cert and --tls-key"};
     }

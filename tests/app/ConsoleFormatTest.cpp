@@ -40,8 +40,8 @@ TEST(ConsoleFormat, TableKeepsTheOrderAlignsByCharactersAndMarksFavouritesAndLiv
 TEST(ConsoleCommandLine, OptionsAndMistakes) {
     struct Case {
         std::vector<std::string> arguments;
-        bool ok, once, json, help;
-        std::optional<std::string> position;
+        bool ok = false, once = false, json = false, help = false;
+        std::optional<std::string> position = std::nullopt;
     };
     const std::vector<Case> cases{
         {{}, true, false, false, false, std::nullopt},
