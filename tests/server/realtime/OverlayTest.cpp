@@ -6,65 +6,25 @@
 
 using namespace velmo;
 using namespace velmo::test;
-using Ids = std::vector<std::string>;
-
-namespace {
-
-// Trip ids in order, "*" marking a predicted time.
-Ids trips(const query::NearbyResult& r) {
-    Ids out;
-    for (const auto& d : r.stopDates) {
-        out.push_back(d.tripId + (d.tripDepartureGPS ? "*" : ""));
-    }
-    return out;
-}
-
-const query::Departure* find(const query::NearbyResult& r, const std::string& trip) {
-    for (const auto& d : r.stopDates) {
-        if (d.tripId == trip) {
-            return &d;
-        }
-    }
-    return nullptr;
-}
-
-bool predicted(const LiveCity& c, const std::string& trip, query::TimePoint now = kNow) {
-    const auto r = c.nearby(now);
-    const auto* d = find(r, trip);
-    return d != nullptr && d->tripDepartureGPS;
-}
-
-// Departure times of a trip's stops in its details, in seconds after 08:00.
-std::vector<std::int64_t> stopTimes(const LiveCity& c, const std::string& trip, query::TimePoint now = kNow) {
-    std::vector<std::int64_t> out;
-    for (const auto& s : query::tripDetails(c.snapshot, "bp", trip, "", now).stops) {
-        out.push_back(s.departureTimestamp - unix(kNow));
-    }
-    return out;
-}
-
-}  // namespace
+using Times = std::vector<std::int64_t>;
 
 TEST(Overlay, DelayCarriesForwardUntilTheNextUpdate) {
     LiveCity c;
-    EXPECT_EQ(trips(c.nearby()), (Ids{"T2", "T3"}));
     auto m = message(kNow);
     stopDelay(tripUpdate(m, "T2"), 2, 120);  // B two minutes late; A before it keeps the timetable
     c.apply({m});
-    EXPECT_EQ(stopTimes(c, "T2"), (std::vector<std::int64_t>{300, 900 + 120, 1500 + 120}));
-
-    auto m2 = message(kNow);
-    auto* u = tripUpdate(m2, "T2");
+    EXPECT_EQ(c.stopTimes("T2"), (Times{300, 900 + 120, 1500 + 120}));
+    m = message(kNow);
+    auto* u = tripUpdate(m, "T2");
     stopDelay(u, 1, 60);
     stopDelay(u, 3, -30);
-    c.apply({m2});
-    EXPECT_EQ(stopTimes(c, "T2"), (std::vector<std::int64_t>{360, 960, 1470}));
+    c.apply({m});
+    EXPECT_EQ(c.stopTimes("T2"), (Times{360, 960, 1470}));
     EXPECT_TRUE(query::tripDetails(c.snapshot, "bp", "T2", "", kNow).stops[1].gps);
-    const auto r = c.nearby();
-    EXPECT_EQ(trips(r), (Ids{"T2*", "T3"}));  // another trip keeps its timetable
-    EXPECT_EQ(find(r, "T2")->tripDepartureTimestamp, unix(kNow) + 360);
-    EXPECT_EQ(find(r, "T2")->tripDepartureSeconds, 8 * 3600 + 360);
-    EXPECT_EQ(find(r, "T2")->tripDepartureMinutesText, "6");
+    const auto r = query::nearby(c.snapshot, around(), kNow).stopDates;
+    EXPECT_EQ(ids(r), (Ids{"T2@A*", "T3@A"}));  // another trip keeps its timetable
+    EXPECT_EQ(std::tuple(r[0].tripDepartureTimestamp, r[0].tripDepartureSeconds, r[0].tripDepartureMinutesText),
+              std::tuple(unix(kNow) + 360, 8 * 3600 + 360, "6"));
 }
 
 TEST(Overlay, AbsoluteTimesStopIdsAndArrivalOnlyUpdates) {
@@ -78,73 +38,59 @@ TEST(Overlay, AbsoluteTimesStopIdsAndArrivalOnlyUpdates) {
     b->set_stop_id("B");
     b->mutable_arrival()->set_time(unix(kNow) + 23 * 60);  // arrival only: departure shifts alike
     c.apply({m});
-    EXPECT_EQ(stopTimes(c, "T3"), (std::vector<std::int64_t>{660, 1380, 1800 + 180}));
+    EXPECT_EQ(c.stopTimes("T3"), (Times{660, 1380, 1800 + 180}));
 }
 
-TEST(Overlay, CancelledTripAndSkippedStopLeaveTheLists) {
+TEST(Overlay, CancellationsSkippedStopsAndPredictionsDecideWhatIsListed) {
     LiveCity c;
     auto m = message(kNow);
     tripUpdate(m, "T2")->mutable_trip()->set_schedule_relationship(pb::TripDescriptor::CANCELED);
     stopDelay(tripUpdate(m, "T3"), 1, 0)->set_schedule_relationship(pb::TripUpdate::StopTimeUpdate::SKIPPED);
     c.apply({m});
-    EXPECT_EQ(c.nearby().error, query::kNoTrips);
-    Ids wide;  // out to B: T3 still serves B, T2 nowhere
-    for (const auto& d : c.nearby(kNow, 3000).stopDates) {
-        wide.push_back(d.tripId + "@" + d.stopUniqueId);
-    }
-    EXPECT_EQ(wide, (Ids{"T1@B", "T5@B", "T3@B"}));
-}
-
-TEST(Overlay, PredictionsMoveTripsIntoAndOutOfTheWindow) {
-    LiveCity c;
-    auto m = message(kNow);
+    EXPECT_EQ(c.nearby(), Ids{});
+    EXPECT_EQ(c.nearby(kNow, 3000), (Ids{"T1@B", "T5@B", "T3@B"}));  // T3 still serves B, T2 nowhere
+    // Predictions move trips into the window and out of it.
+    m = message(kNow);
     stopDelay(tripUpdate(m, "T1"), 1, 22 * 60);  // 07:50 → 08:12
     stopDelay(tripUpdate(m, "T2"), 1, 6 * 60);   // 08:05 → 08:11
     c.apply({m});
-    const auto r = c.nearby();
-    EXPECT_EQ(trips(r), (Ids{"T3", "T2*", "T1*"}));
-    EXPECT_EQ(find(r, "T1")->tripDepartureSeconds, 8 * 3600 + 720);
-    EXPECT_EQ(find(r, "T1")->tripUniqueId, "T1@20250314");
-    auto later = message(kNow);
-    stopDelay(tripUpdate(later, "T2"), 1, 10 * 60);
-    c.apply({later});
-    EXPECT_EQ(trips(c.nearby(kNow, 200, 8)), Ids{});
+    const auto r = query::nearby(c.snapshot, around(), kNow).stopDates;
+    EXPECT_EQ(ids(r), (Ids{"T3@A", "T2@A*", "T1@A*"}));
+    EXPECT_EQ(std::tuple(r[2].tripDepartureSeconds, r[2].tripUniqueId), std::tuple(8 * 3600 + 720L, "T1@20250314"));
+    m = message(kNow);
+    stopDelay(tripUpdate(m, "T2"), 1, 10 * 60);
+    c.apply({m});
+    EXPECT_EQ(c.nearby(kNow, 500, 8), Ids{});
 }
 
 TEST(Overlay, ServiceDateSelectsTheRun) {
     LiveCity c;
-    for (const auto& [date, applies] : {std::pair{"20250313", false}, {"20250314", true}}) {
+    for (const auto& [date, listed] : {std::pair{"20250313", "T2@A"}, {"20250314", "T2@A*"}}) {
         auto m = message(kNow);
         stopDelay(tripUpdate(m, "T2", date), 1, 120);
         c.apply({m});
-        EXPECT_EQ(predicted(c, "T2"), applies) << date;
+        EXPECT_EQ(c.nearby(), (Ids{listed, "T3@A"})) << date;
     }
     // Without a date, the run nearest now: at 23:55 tomorrow's 08:05 is nearer than today's.
     const auto late = budapest(date::year(2025) / 3 / 14, 23h + 55min);
-    auto undated = message(late);
-    stopDelay(tripUpdate(undated, "T2"), 1, 120);
-    c.apply({undated}, late);
-    const auto details = query::tripDetails(c.snapshot, "bp", "T2", "", late);
-    EXPECT_TRUE(details.stops.front().gps);
-    EXPECT_EQ(details.stops.front().departureTimestamp, unix(budapest(date::year(2025) / 3 / 15, 8h + 7min)));
+    c.apply({delayedT2(late)}, late);
+    const auto first = query::tripDetails(c.snapshot, "bp", "T2", "", late).stops.front();
+    EXPECT_EQ(std::pair(first.gps, first.departureTimestamp),
+              std::pair(true, unix(budapest(date::year(2025) / 3 / 15, 8h + 7min))));
 }
 
 TEST(Overlay, StaleDataAndAnotherFeedFallBackToTheTimetable) {
     LiveCity c;
-    auto m = message(kNow);
-    stopDelay(tripUpdate(m, "T2"), 1, 120);
-    c.apply({m});
-    EXPECT_TRUE(predicted(c, "T2", kNow + 300s));
-    EXPECT_FALSE(predicted(c, "T2", kNow + 301s));
+    c.apply({delayedT2()});
+    EXPECT_EQ(c.nearby(kNow + 300s), (Ids{"T2@A*", "T3@A"}));
+    EXPECT_EQ(c.nearby(kNow + 301s), (Ids{"T2@A", "T3@A"}));
     // A reload brings a new feed; the overlay's indices do not apply to it.
     query::Snapshot reloaded;
     reloaded.cities.push_back(query::City::build({"bp", "", "", ""}, liveNetwork().load(), c.live));
-    EXPECT_FALSE(query::nearby(reloaded, around(), kNow).stopDates.front().tripDepartureGPS);
+    EXPECT_EQ(ids(query::nearby(reloaded, around(), kNow).stopDates), (Ids{"T2@A", "T3@A"}));
     // A message already older than the maximum age is not laid over at all.
-    auto old = message(kNow - 301s);
-    stopDelay(tripUpdate(old, "T2"), 1, 120);
-    c.apply({old});
-    EXPECT_FALSE(predicted(c, "T2"));
+    c.apply({delayedT2(kNow - 301s)});
+    EXPECT_EQ(c.nearby(), (Ids{"T2@A", "T3@A"}));
 }
 
 TEST(Overlay, UnknownTripsStopsAndImplausibleShiftsAreCountedAndLeftOut) {
@@ -161,7 +107,7 @@ TEST(Overlay, UnknownTripsStopsAndImplausibleShiftsAreCountedAndLeftOut) {
     EXPECT_EQ(
         std::tuple(stats.tripUpdates, stats.matchedTrips, stats.unknownTrips, stats.unknownStops, stats.implausible),
         std::tuple(3u, 2u, 1u, 2u, 1u));
-    EXPECT_EQ(trips(c.nearby()), (Ids{"T2", "T3"}));
+    EXPECT_EQ(c.nearby(), (Ids{"T2@A", "T3@A"}));
 }
 
 TEST(Overlay, AlertsNameRoutesStopsAndTripsInTheirPeriod) {
@@ -195,13 +141,13 @@ TEST(Overlay, AlertsNameRoutesStopsAndTripsInTheirPeriod) {
     alert("Holnapi", [](auto* e) { e->set_route_id("R5"); })->add_active_period()->set_start(unix(kNow) + 86400);
     c.apply({m});
     std::map<std::string, Ids> warnings;
-    for (const auto& d : c.nearby(kNow, 3000).stopDates) {
+    for (const auto& d : query::nearby(c.snapshot, around(3000), kNow).stopDates) {
         warnings[d.tripId + "@" + d.stopUniqueId] = d.warningText;
     }
-    EXPECT_EQ(warnings["T2@A"], (Ids{"A 9-es terelve"}));
-    EXPECT_EQ(warnings["T3@A"], (Ids{"A 9-es terelve", "T3 késik"}));
-    EXPECT_EQ(warnings["T5@B"], (Ids{"Béta lezárva"}));
-    EXPECT_EQ(warnings["T6@C"], (Ids{"Gamma állomás", "Villamos Gamma"}));
+    EXPECT_EQ(warnings, (std::map<std::string, Ids>{{"T2@A", {"A 9-es terelve"}},
+                                                    {"T3@A", {"A 9-es terelve", "T3 késik"}},
+                                                    {"T5@B", {"Béta lezárva"}},
+                                                    {"T6@C", {"Gamma állomás", "Villamos Gamma"}}}));
     EXPECT_EQ(query::tripDetails(c.snapshot, "bp", "T3", "", kNow).warningText, (Ids{"A 9-es terelve", "T3 késik"}));
 }
 
@@ -216,23 +162,25 @@ TEST(Overlay, NewestVehiclePositionPerTrip) {
     const auto v = query::vehicle(c.snapshot, "bp", "T2", kNow);
     ASSERT_EQ(v.error, "");
     EXPECT_NEAR(v.vehicle.lat, 47.52, 1e-5);
-    EXPECT_EQ(v.vehicle.timestamp, unix(kNow) - 10);
-    EXPECT_EQ(v.vehicle.status, "STOPPED_AT");
-    EXPECT_EQ(query::vehicle(c.snapshot, "bp", "T3", kNow).error, query::kNoVehicle);
-    EXPECT_EQ(query::vehicle(c.snapshot, "bp", "nope", kNow).error, query::kNoTrip);
-    EXPECT_EQ(query::vehicle(c.snapshot, "elsewhere", "T2", kNow).error, query::kNoTrip);
-    EXPECT_EQ(query::vehicle(c.snapshot, "bp", "T2", kNow + 301s).error, query::kNoVehicle);  // stale
+    EXPECT_EQ(std::tuple(v.vehicle.timestamp, v.vehicle.status), std::tuple(unix(kNow) - 10, "STOPPED_AT"));
+    const std::tuple<const char*, const char*, query::TimePoint, const char*> misses[] = {
+        {"bp", "T3", kNow, query::kNoVehicle},
+        {"bp", "nope", kNow, query::kNoTrip},
+        {"elsewhere", "T2", kNow, query::kNoTrip},
+        {"bp", "T2", kNow + 301s, query::kNoVehicle}};  // stale
+    for (const auto& [city, trip, now, error] : misses) {
+        EXPECT_EQ(query::vehicle(c.snapshot, city, trip, now).error, error) << city << " " << trip;
+    }
 }
 
 // Random and mutated messages through the parser and the builder: nothing may crash or throw,
 // and the answers stay well-formed. Seeded, so it repeats.
 TEST(Overlay, FuzzedMessagesNeverBreakAnswers) {
     LiveCity c;
-    auto m = message(kNow);
-    auto* u = tripUpdate(m, "T2", "20250314");
-    stopDelay(u, 1, 60);
-    stopDelay(u, 2, 0)->set_schedule_relationship(pb::TripUpdate::StopTimeUpdate::SKIPPED);
-    tripUpdate(m, "T3")->mutable_trip()->set_schedule_relationship(pb::TripDescriptor::CANCELED);
+    auto m = delayedT2();
+    stopDelay(m.mutable_entity(0)->mutable_trip_update(), 2, 0)
+        ->set_schedule_relationship(pb::TripUpdate::StopTimeUpdate::SKIPPED);
+    tripUpdate(m, "T3", "20250314")->mutable_trip()->set_schedule_relationship(pb::TripDescriptor::CANCELED);
     vehicle(m, "T1", 47.5f, 10);
     auto* a = m.add_entity()->mutable_alert();
     a->add_informed_entity()->set_route_id("R9");
@@ -242,12 +190,12 @@ TEST(Overlay, FuzzedMessagesNeverBreakAnswers) {
     std::mt19937_64 rng(20250314);
     int parsed = 0;
     for (int round = 0; round < 3000; ++round) {
-        std::string bytes = round % 3 == 0 ? std::string(rng() % 200, '\0') : seed;
+        const bool random = round % 3 == 0;
+        std::string bytes = random ? std::string(rng() % 200, '\0') : seed;
         for (auto& byte : bytes) {
-            byte = round % 3 == 0 ? static_cast<char>(rng()) : byte;
+            byte = random ? static_cast<char>(rng()) : byte;
         }
-        for (int edits = round % 3 == 0 ? 0 : 1 + static_cast<int>(rng() % 3); edits > 0 && bytes.size() > 16;
-             --edits) {
+        for (int edits = random ? 0 : 1 + static_cast<int>(rng() % 3); edits > 0 && bytes.size() > 16; --edits) {
             const std::size_t at = 16 + rng() % (bytes.size() - 16);  // mostly past the header, so more parse
             switch (rng() % 4) {
                 case 0: bytes[at] = static_cast<char>(rng()); break;
@@ -257,16 +205,17 @@ TEST(Overlay, FuzzedMessagesNeverBreakAnswers) {
             }
         }
         auto result = realtime::parseMessage(bytes);
-        if (auto* parsedMessage = std::get_if<std::shared_ptr<const pb::FeedMessage>>(&result)) {
-            ++parsed;
-            const realtime::Input input{*parsedMessage, kNow};
-            c.live->publish(realtime::buildOverlay(c.city().feed, c.city().zone, std::span(&input, 1), kNow, 300s));
-            const auto r = c.nearby(kNow, 3000);
-            EXPECT_TRUE(r.error.empty() || r.error == query::kNoTrips) << r.error;
-            EXPECT_EQ(query::tripDetails(c.snapshot, "bp", "T2", "", kNow).stops.size(), 3u);
-        } else {
+        const auto* message = std::get_if<std::shared_ptr<const pb::FeedMessage>>(&result);
+        if (message == nullptr) {
             EXPECT_FALSE(std::get<std::string>(result).empty());
+            continue;
         }
+        ++parsed;
+        const realtime::Input input{*message, kNow};
+        c.live->publish(realtime::buildOverlay(c.city().feed, c.city().zone, std::span(&input, 1), kNow, 300s));
+        const auto r = query::nearby(c.snapshot, around(3000), kNow);
+        EXPECT_TRUE(r.error.empty() || r.error == query::kNoTrips) << r.error;
+        EXPECT_EQ(query::tripDetails(c.snapshot, "bp", "T2", "", kNow).stops.size(), 3u);
     }
     EXPECT_GT(parsed, 50);  // the mutants reach the builder, not only the parser's refusals
 }

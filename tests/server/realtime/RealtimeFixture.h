@@ -1,5 +1,6 @@
 #pragma once
-// A small city with live data built in the test from the generated message classes.
+// What the query, live-data and API tests share: the query position and clock, and a small city
+// with live data built in the test from the generated message classes.
 
 #include "server/query/Engine.h"
 #include "server/realtime/Message.h"
@@ -12,6 +13,7 @@ namespace velmo::test {
 
 using namespace std::chrono_literals;
 namespace pb = realtime::pb;
+using Ids = std::vector<std::string>;
 
 inline constexpr double kLat = 47.5;
 inline constexpr double kLon = 19.05;
@@ -20,9 +22,28 @@ inline const query::TimePoint kNow = budapest(date::year(2025) / 3 / 14, 8h);
 
 inline std::int64_t unix(query::TimePoint t) { return t.time_since_epoch().count(); }
 
-// Stop A at the query position, B 1.1 km north, C 2.2 km north (station CS);
-// bus 9: T1 leaves A at 07:50, T2 at 08:05, T3 at 08:10, each reaching B ten
-// and C twenty minutes later. Tram 5 runs T5 from B at 08:06 to C.
+// A query at the position.
+inline query::NearbyParams around(std::int64_t radius = 500, std::int64_t minutes = 30) {
+    query::NearbyParams p;
+    p.lat = kLat;
+    p.lon = kLon;
+    p.fetchRadius = p.realRadius = radius;
+    p.minutes = minutes;
+    return p;
+}
+
+// "trip@stop" of each departure in order, "*" marking a predicted time.
+inline Ids ids(const std::vector<query::Departure>& list) {
+    Ids out;
+    for (const auto& d : list) {
+        out.push_back(d.tripId + "@" + d.stopUniqueId + (d.tripDepartureGPS ? "*" : ""));
+    }
+    return out;
+}
+
+// Stop A at the position, B 1.1 km north, C 2.2 km north (station CS); bus 9: T1 leaves A at
+// 07:50, T2 at 08:05, T3 at 08:10, each reaching B ten and C twenty minutes later. Tram 5 runs
+// T5 from B at 08:06 to C.
 inline FeedBuilder liveNetwork() {
     FeedBuilder b;
     b.stop("A", "Alfa", kLat, kLon)
@@ -59,6 +80,13 @@ inline pb::TripUpdate::StopTimeUpdate* stopDelay(pb::TripUpdate* u, std::uint32_
     return s;
 }
 
+// A message stamped `stamp` that delays trip T2 by two minutes from its first stop.
+inline pb::FeedMessage delayedT2(query::TimePoint stamp = kNow) {
+    auto m = message(stamp);
+    stopDelay(tripUpdate(m, "T2"), 1, 120);
+    return m;
+}
+
 // The vehicle of a trip at a position, `age` seconds before kNow.
 inline pb::VehiclePosition* vehicle(pb::FeedMessage& m, const std::string& trip, float lat, int age) {
     auto* v = m.add_entity()->mutable_vehicle();
@@ -68,16 +96,6 @@ inline pb::VehiclePosition* vehicle(pb::FeedMessage& m, const std::string& trip,
     v->set_timestamp(static_cast<std::uint64_t>(unix(kNow) - age));
     v->set_stop_id("B");
     return v;
-}
-
-// A query at the city's stop A.
-inline query::NearbyParams around(std::int64_t radius = 200, std::int64_t minutes = 30) {
-    query::NearbyParams p;
-    p.lat = kLat;
-    p.lon = kLon;
-    p.fetchRadius = p.realRadius = radius;
-    p.minutes = minutes;
-    return p;
 }
 
 // A city with a live slot; apply() lays messages over it as the poller would.
@@ -102,9 +120,17 @@ struct LiveCity {
         return stats;
     }
 
-    query::NearbyResult nearby(query::TimePoint now = kNow, std::int64_t radius = 200,
-                               std::int64_t minutes = 30) const {
-        return query::nearby(snapshot, around(radius, minutes), now);
+    // The departures around stop A as ids().
+    Ids nearby(query::TimePoint now = kNow, std::int64_t radius = 500, std::int64_t minutes = 30) const {
+        return ids(query::nearby(snapshot, around(radius, minutes), now).stopDates);
+    }
+    // Departure times of a trip's stops in its details, in seconds after kNow.
+    std::vector<std::int64_t> stopTimes(const std::string& trip, query::TimePoint now = kNow) const {
+        std::vector<std::int64_t> out;
+        for (const auto& s : query::tripDetails(snapshot, "bp", trip, "", now).stops) {
+            out.push_back(s.departureTimestamp - unix(kNow));
+        }
+        return out;
     }
 };
 
