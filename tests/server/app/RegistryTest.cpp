@@ -41,17 +41,6 @@ protected:
 
 }  // namespace
 
-TEST_F(RegistryTest, ABrokenFeedAtStartNamesCityFeedAndCause) {
-    writeFeed("08:00:00");
-    std::filesystem::remove(feed_ / "stops.txt");
-    try {
-        registry_.loadAll();
-        FAIL() << "loaded";
-    } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()), "city bp, feed " + feed_.string() + ": required file stops.txt is missing");
-    }
-}
-
 TEST_F(RegistryTest, ReloadsAChangedFeedAndKeepsServingWhenTheNewOneIsBroken) {
     writeFeed("08:00:00");
     registry_.loadAll();
