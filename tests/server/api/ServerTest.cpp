@@ -27,12 +27,11 @@ protected:
         options.certPath = cert_;
         options.keyPath = (dir_.path() / "key.pem").string();
         api::writeSelfSignedCertificate(cert_, options.keyPath);
-        auto m = message(kNow - 40s);
-        auto* v = vehicle(m, "T2", 47.505f, 45);
-        v->mutable_position()->set_speed(8.5f);
-        v->mutable_vehicle()->set_label("NYS-123");
-        v->set_current_status(pb::VehiclePosition::IN_TRANSIT_TO);
-        dir_.write("vehicles.pb", m.SerializeAsString());
+        const auto vehicle =
+            "entity { vehicle { trip { trip_id: 'T2' } position { latitude: 47.505 longitude: 19.05 "
+            "speed: 8.5 } vehicle { label: 'NYS-123' } current_status: IN_TRANSIT_TO timestamp: " +
+            std::to_string(unix(kNow) - 45) + " } }";
+        dir_.write("vehicles.pb", message(kNow - 40s, vehicle).SerializeAsString());
         poller_ = std::make_unique<realtime::Poller>(
             std::vector<realtime::SourceConfig>{{"bp", vehicles_}, {"bp", missing_}}, realtime::PollerOptions{},
             [this](const std::string&) { return std::optional(city_.target()); }, [] { return kNow; });

@@ -9,6 +9,9 @@
 
 #include "tests/support/Feeds.h"
 
+#include <google/protobuf/text_format.h>
+#include <gtest/gtest.h>
+
 namespace velmo::test {
 
 using namespace std::chrono_literals;
@@ -57,45 +60,33 @@ inline FeedBuilder liveNetwork() {
     return b.trip("T5", "R5", {{"B", "08:06:00"}, {"C", "08:16:00"}});
 }
 
-inline pb::FeedMessage message(query::TimePoint stamp) {
+// A feed message stamped `stamp`, its entities written in protobuf text format.
+inline pb::FeedMessage message(query::TimePoint stamp, const std::string& entities = "") {
     pb::FeedMessage m;
+    EXPECT_TRUE(google::protobuf::TextFormat::ParseFromString(entities, &m)) << entities;
     m.mutable_header()->set_gtfs_realtime_version("2.0");
     m.mutable_header()->set_timestamp(static_cast<std::uint64_t>(unix(stamp)));
     return m;
 }
 
-inline pb::TripUpdate* tripUpdate(pb::FeedMessage& m, const std::string& trip, const std::string& startDate = "") {
-    auto* u = m.add_entity()->mutable_trip_update();
-    u->mutable_trip()->set_trip_id(trip);
-    if (!startDate.empty()) {
-        u->mutable_trip()->set_start_date(startDate);
-    }
-    return u;
+// A trip update entity: the trip's id and more of its descriptor, then its stop time updates.
+inline std::string tripUpdate(const std::string& trip, const std::string& stopTimes, const std::string& more = "") {
+    return "entity { trip_update { trip { trip_id: '" + trip + "' " + more + " } " + stopTimes + " } } ";
+}
+inline std::string delay(int sequence, int seconds) {
+    return "stop_time_update { stop_sequence: " + std::to_string(sequence) +
+           " departure { delay: " + std::to_string(seconds) + " } } ";
 }
 
-inline pb::TripUpdate::StopTimeUpdate* stopDelay(pb::TripUpdate* u, std::uint32_t sequence, int delay) {
-    auto* s = u->add_stop_time_update();
-    s->set_stop_sequence(sequence);
-    s->mutable_departure()->set_delay(delay);
-    return s;
-}
-
-// A message stamped `stamp` that delays trip T2 by two minutes from its first stop.
+// A message stamped `stamp` that delays T2 by two minutes from its first stop.
 inline pb::FeedMessage delayedT2(query::TimePoint stamp = kNow) {
-    auto m = message(stamp);
-    stopDelay(tripUpdate(m, "T2"), 1, 120);
-    return m;
+    return message(stamp, tripUpdate("T2", delay(1, 120)));
 }
 
-// The vehicle of a trip at a position, `age` seconds before kNow.
-inline pb::VehiclePosition* vehicle(pb::FeedMessage& m, const std::string& trip, float lat, int age) {
-    auto* v = m.add_entity()->mutable_vehicle();
-    v->mutable_trip()->set_trip_id(trip);
-    v->mutable_position()->set_latitude(lat);
-    v->mutable_position()->set_longitude(19.051f);
-    v->set_timestamp(static_cast<std::uint64_t>(unix(kNow) - age));
-    v->set_stop_id("B");
-    return v;
+// The vehicle of a trip at a latitude, `age` seconds before kNow, at stop B.
+inline std::string vehicle(const std::string& trip, double lat, int age, const std::string& more = "") {
+    return "entity { vehicle { trip { trip_id: '" + trip + "' } position { latitude: " + std::to_string(lat) +
+           " longitude: 19.051 } timestamp: " + std::to_string(unix(kNow) - age) + " stop_id: 'B' " + more + " } } ";
 }
 
 // A city with a live slot; apply() lays messages over it as the poller would.

@@ -17,23 +17,15 @@ using Times = std::vector<std::int64_t>;
 
 TEST(Overlay, DelaysCarryForwardAbsoluteTimesAndArrivalsShiftDepartures) {
     LiveCity c;
-    auto m = message(kNow);
-    stopDelay(tripUpdate(m, "T2"), 2, 120);  // B two minutes late; A before it keeps the timetable
-    c.apply({m});
+    c.apply({message(kNow, tripUpdate("T2", delay(2, 120)))});  // B late; A before it keeps the timetable
     EXPECT_EQ(c.stopTimes("T2"), (Times{300, 900 + 120, 1500 + 120}));
-    m = message(kNow);  // replaces the first
-    auto* u = tripUpdate(m, "T2");
-    stopDelay(u, 1, 60);
-    stopDelay(u, 3, -30);
-    // T3 by stop ids (no stop_sequence) and absolute times; at B an arrival only.
-    u = tripUpdate(m, "T3");
-    auto* a = u->add_stop_time_update();
-    a->set_stop_id("A");
-    a->mutable_departure()->set_time(unix(kNow) + 11 * 60);
-    auto* b = u->add_stop_time_update();
-    b->set_stop_id("B");
-    b->mutable_arrival()->set_time(unix(kNow) + 23 * 60);
-    c.apply({m});
+    // The next message replaces it. T3 by stop ids (no stop_sequence) and absolute times; at B an
+    // arrival only, which shifts the departure alike.
+    const auto at = [](int minutes) { return std::to_string(unix(kNow) + minutes * 60); };
+    c.apply({message(
+        kNow, tripUpdate("T2", delay(1, 60) + delay(3, -30)) +
+                  tripUpdate("T3", "stop_time_update { stop_id: 'A' departure { time: " + at(11) +
+                                       " } } stop_time_update { stop_id: 'B' arrival { time: " + at(23) + " } }"))});
     EXPECT_EQ(c.stopTimes("T2"), (Times{360, 960, 1470}));
     EXPECT_EQ(c.stopTimes("T3"), (Times{660, 1380, 1800 + 180}));
     EXPECT_TRUE(query::tripDetails(c.snapshot, "bp", "T2", "", kNow).stops[1].gps);
@@ -45,32 +37,24 @@ TEST(Overlay, DelaysCarryForwardAbsoluteTimesAndArrivalsShiftDepartures) {
 
 TEST(Overlay, CancellationsSkippedStopsAndPredictionsDecideWhatIsListed) {
     LiveCity c;
-    auto m = message(kNow);
-    tripUpdate(m, "T2")->mutable_trip()->set_schedule_relationship(pb::TripDescriptor::CANCELED);
-    stopDelay(tripUpdate(m, "T3"), 1, 0)->set_schedule_relationship(pb::TripUpdate::StopTimeUpdate::SKIPPED);
-    c.apply({m});
+    c.apply(
+        {message(kNow, tripUpdate("T2", "", "schedule_relationship: CANCELED") +
+                           tripUpdate("T3", "stop_time_update { stop_sequence: 1 schedule_relationship: SKIPPED }"))});
     EXPECT_EQ(c.nearby(), Ids{});
     EXPECT_EQ(c.nearby(kNow, 3000), (Ids{"T1@B", "T5@B", "T3@B"}));  // T3 still serves B, T2 nowhere
-    // Predictions move trips into the window and out of it.
-    m = message(kNow);
-    stopDelay(tripUpdate(m, "T1"), 1, 22 * 60);  // 07:50 → 08:12
-    stopDelay(tripUpdate(m, "T2"), 1, 6 * 60);   // 08:05 → 08:11
-    c.apply({m});
+    // Predictions move trips into the window (T1 07:50 → 08:12, T2 08:05 → 08:11) and out of it.
+    c.apply({message(kNow, tripUpdate("T1", delay(1, 22 * 60)) + tripUpdate("T2", delay(1, 6 * 60)))});
     const auto r = query::nearby(c.snapshot, around(), kNow).stopDates;
     EXPECT_EQ(ids(r), (Ids{"T3@A", "T2@A*", "T1@A*"}));
     EXPECT_EQ(std::tuple(r[2].tripDepartureSeconds, r[2].tripUniqueId), std::tuple(8 * 3600 + 720L, "T1@20250314"));
-    m = message(kNow);
-    stopDelay(tripUpdate(m, "T2"), 1, 10 * 60);
-    c.apply({m});
+    c.apply({message(kNow, tripUpdate("T2", delay(1, 10 * 60)))});
     EXPECT_EQ(c.nearby(kNow, 500, 8), Ids{});
 }
 
 TEST(Overlay, ServiceDateSelectsTheRun) {
     LiveCity c;
     for (const auto& [date, listed] : {std::pair{"20250313", "T2@A"}, {"20250314", "T2@A*"}}) {
-        auto m = message(kNow);
-        stopDelay(tripUpdate(m, "T2", date), 1, 120);
-        c.apply({m});
+        c.apply({message(kNow, tripUpdate("T2", delay(1, 120), "start_date: '" + std::string(date) + "'"))});
         EXPECT_EQ(c.nearby(), (Ids{listed, "T3@A"})) << date;
     }
     // Without a date, the run nearest now: at 23:55 tomorrow's 08:05 is nearer than today's.
@@ -97,15 +81,9 @@ TEST(Overlay, StaleDataAndAnotherFeedFallBackToTheTimetable) {
 
 TEST(Overlay, UnknownTripsStopsAndImplausibleShiftsAreCountedAndLeftOut) {
     LiveCity c;
-    auto m = message(kNow);
-    stopDelay(tripUpdate(m, "nope"), 1, 60);
-    auto* u = tripUpdate(m, "T2");
-    stopDelay(u, 99, 600);
-    auto* s = u->add_stop_time_update();
-    s->set_stop_id("Z");
-    s->mutable_departure()->set_delay(600);
-    stopDelay(tripUpdate(m, "T3"), 1, 30 * 3600);
-    const auto stats = c.apply({m});
+    const auto stats = c.apply({message(
+        kNow, tripUpdate("nope", delay(1, 60)) + tripUpdate("T3", delay(1, 30 * 3600)) +
+                  tripUpdate("T2", delay(99, 600) + "stop_time_update { stop_id: 'Z' departure { delay: 600 } }"))});
     EXPECT_EQ(
         std::tuple(stats.tripUpdates, stats.matchedTrips, stats.unknownTrips, stats.unknownStops, stats.implausible),
         std::tuple(3u, 2u, 1u, 2u, 1u));
@@ -116,31 +94,24 @@ TEST(Overlay, AlertsNameRoutesStopsAndTripsInTheirPeriod) {
     auto b = liveNetwork();
     b.trip("T6", "R5", {{"C", "08:07:00"}, {"B", "08:17:00"}}, 1);
     LiveCity c(b);
-    auto m = message(kNow);
     // Tagged alerts carry an English text first: the Hungarian one is picked.
-    using Texts = std::vector<std::pair<std::string, std::string>>;
-    const auto alert = [&m](const std::string& text, auto select, bool tagged = true) {
-        auto* a = m.add_entity()->mutable_alert();
-        for (const auto& [t, language] : tagged ? Texts{{"In English", "en"}, {text, "hu"}} : Texts{{text, ""}}) {
-            auto* translation = a->mutable_header_text()->add_translation();
-            translation->set_text(t);
-            translation->set_language(language);
-        }
-        select(a->add_informed_entity());
-        return a;
+    const auto alert = [](const std::string& text, const std::string& more) {
+        return "entity { alert { header_text { translation { text: 'In English' language: 'en' } translation { text: "
+               "'" +
+               text + "' language: 'hu' } } " + more + " } } ";
     };
-    alert("A 9-es terelve", [](auto* e) { e->set_route_id("R9"); });
-    alert("Béta lezárva", [](auto* e) { e->set_stop_id("B"); });
-    alert("T3 késik", [](auto* e) { e->mutable_trip()->set_trip_id("T3"); });
-    alert(
-        "Gamma állomás", [](auto* e) { e->set_stop_id("CS"); }, false);  // the parent station; untagged
-    alert("Villamos Gamma", [](auto* e) {
-        e->set_route_id("R5");
-        e->set_stop_id("C");
-    });  // only at C
-    alert("Tegnapi", [](auto* e) { e->set_route_id("R5"); })->add_active_period()->set_end(unix(kNow) - 1);
-    alert("Holnapi", [](auto* e) { e->set_route_id("R5"); })->add_active_period()->set_start(unix(kNow) + 86400);
-    c.apply({m});
+    c.apply(
+        {message(kNow, alert("A 9-es terelve", "informed_entity { route_id: 'R9' }") +
+                           alert("Béta lezárva", "informed_entity { stop_id: 'B' }") +
+                           alert("T3 késik", "informed_entity { trip { trip_id: 'T3' } }") +
+                           alert("Villamos Gamma", "informed_entity { route_id: 'R5' stop_id: 'C' }") +  // at C only
+                           alert("Tegnapi", "informed_entity { route_id: 'R5' } active_period { end: " +
+                                                std::to_string(unix(kNow) - 1) + " }") +
+                           alert("Holnapi", "informed_entity { route_id: 'R5' } active_period { start: " +
+                                                std::to_string(unix(kNow) + 86400) + " }") +
+                           // An untagged text, on the parent station.
+                           "entity { alert { header_text { translation { text: 'Gamma állomás' } } "
+                           "informed_entity { stop_id: 'CS' } } }")});
     std::map<std::string, Ids> warnings;
     for (const auto& d : query::nearby(c.snapshot, around(3000), kNow).stopDates) {
         warnings[d.tripId + "@" + d.stopUniqueId] = d.warningText;
@@ -148,18 +119,14 @@ TEST(Overlay, AlertsNameRoutesStopsAndTripsInTheirPeriod) {
     EXPECT_EQ(warnings, (std::map<std::string, Ids>{{"T2@A", {"A 9-es terelve"}},
                                                     {"T3@A", {"A 9-es terelve", "T3 késik"}},
                                                     {"T5@B", {"Béta lezárva"}},
-                                                    {"T6@C", {"Gamma állomás", "Villamos Gamma"}}}));
+                                                    {"T6@C", {"Villamos Gamma", "Gamma állomás"}}}));
     EXPECT_EQ(query::tripDetails(c.snapshot, "bp", "T3", "", kNow).warningText, (Ids{"A 9-es terelve", "T3 késik"}));
 }
 
 TEST(Overlay, NewestVehiclePositionPerTrip) {
     LiveCity c;
-    auto m = message(kNow);
-    vehicle(m, "T2", 47.51f, 20);
-    vehicle(m, "T2", 47.52f, 10)->set_current_status(pb::VehiclePosition::STOPPED_AT);
-    vehicle(m, "T2", 47.53f, 30);
-    vehicle(m, "nope", 47.5f, 0);
-    c.apply({m});
+    c.apply({message(kNow, vehicle("T2", 47.51, 20) + vehicle("T2", 47.52, 10, "current_status: STOPPED_AT") +
+                               vehicle("T2", 47.53, 30) + vehicle("nope", 47.5, 0))});
     const auto v = query::vehicle(c.snapshot, "bp", "T2", kNow);
     ASSERT_EQ(v.error, "");
     EXPECT_NEAR(v.vehicle.lat, 47.52, 1e-5);
@@ -170,20 +137,18 @@ TEST(Overlay, NewestVehiclePositionPerTrip) {
     EXPECT_EQ(query::vehicle(c.snapshot, "bp", "T2", kNow + 301s).error, query::kNoVehicle);  // stale
 }
 
-// Mutated messages through the parser and the builder: nothing may crash or throw,
-// and the answers stay well-formed. Seeded, so it repeats.
+// Mutated messages through the parser and the builder: nothing may crash or throw, and the
+// answers stay well-formed. Seeded, so it repeats.
 TEST(Overlay, FuzzedMessagesNeverBreakAnswers) {
     LiveCity c;
-    auto m = delayedT2();
-    stopDelay(m.mutable_entity(0)->mutable_trip_update(), 2, 0)
-        ->set_schedule_relationship(pb::TripUpdate::StopTimeUpdate::SKIPPED);
-    tripUpdate(m, "T3", "20250314")->mutable_trip()->set_schedule_relationship(pb::TripDescriptor::CANCELED);
-    vehicle(m, "T1", 47.5f, 10);
-    auto* a = m.add_entity()->mutable_alert();
-    a->add_informed_entity()->set_route_id("R9");
-    a->add_active_period()->set_start(1);
-    a->mutable_header_text()->add_translation()->set_text("x");
-    const std::string seed = m.SerializeAsString();
+    const std::string seed =
+        message(kNow, tripUpdate("T2", delay(1, 120) + "stop_time_update { stop_sequence: 2 schedule_relationship: "
+                                                       "SKIPPED }") +
+                          tripUpdate("T3", "", "start_date: '20250314' schedule_relationship: CANCELED") +
+                          vehicle("T1", 47.5, 10) +
+                          "entity { alert { active_period { start: 1 } informed_entity { route_id: 'R9' } "
+                          "header_text { translation { text: 'x' } } } }")
+            .SerializeAsString();
     std::mt19937_64 rng(20250314);
     int parsed = 0;
     for (int round = 0; round < 3000; ++round) {
@@ -219,19 +184,25 @@ std::string delayed(std::chrono::seconds stampOffset = 0s) { return delayedT2(kN
 
 class SourceTest : public ::testing::Test {
 protected:
-    std::unique_ptr<realtime::Poller> poller(const std::string& location, realtime::PollerOptions options = {}) {
+    void start(const std::string& location, realtime::PollerOptions options = {}) {
         options.timeout = 2s;
-        return std::make_unique<realtime::Poller>(
+        poller_ = std::make_unique<realtime::Poller>(
             std::vector<realtime::SourceConfig>{{"bp", location}}, options,
             [this](const std::string& key) { return key == "bp" ? std::optional(city_.target()) : std::nullopt; },
             [this] { return now_.load(); });
     }
+    // Polls every source once at `now`; the source's status after.
+    realtime::SourceStatus poll(query::TimePoint now) {
+        now_ = now;
+        poller_->pollAll();
+        return poller_->status().front();
+    }
     // Whether T2's departure is a prediction now.
     bool live() const { return std::ranges::count(city_.nearby(now_.load()), "T2@A*") == 1; }
-    // Writes the file with a later modification time, so that a poll sees it changed.
+    // Writes the feed file with a later modification time, so that a poll sees it changed.
     void write(const std::string& bytes) {
-        const auto file = dir_.write("feed.pb", bytes);
-        fs::last_write_time(file, fs::file_time_type::clock::now() + std::chrono::seconds(++writes_));
+        const auto later = fs::file_time_type::clock::now() + std::chrono::seconds(++writes_);
+        fs::last_write_time(dir_.write("feed.pb", bytes), later);
     }
     std::string file() const { return (dir_.path() / "feed.pb").string(); }
 
@@ -239,45 +210,39 @@ protected:
     LiveCity city_;
     std::atomic<query::TimePoint> now_{kNow};
     int writes_ = 0;
+    std::unique_ptr<realtime::Poller> poller_;
 };
 
 }  // namespace
 
 TEST_F(SourceTest, FileSourceKeepsLastGoodDataUntilItsMaximumAge) {
     write(delayed());
-    auto p = poller(file());
-    p->pollAll();
+    start(file());
+    auto s = poll(kNow);
     EXPECT_TRUE(live());
-    auto s = p->status().front();
     EXPECT_EQ(std::tuple(s.lastSuccess, s.dataTime, s.build.matchedTrips, s.lastError),
               std::tuple(unix(kNow), unix(kNow), 1u, std::string()));
-    p->pollAll();  // unchanged file
-    EXPECT_EQ(p->status().front().notModified, 1u);
+    EXPECT_EQ(poll(kNow).notModified, 1u);  // the file is unchanged
     // Garbage and a truncated message: counted, the last good data stays.
-    for (const std::string& bad : {std::string("\xff\xff\xff\xff garbage", 13), delayed().substr(0, 20)}) {
-        write(bad);
-        now_ = now_.load() + 60s;
-        p->pollAll();
-        EXPECT_TRUE(live());
-    }
-    s = p->status().front();
+    write("\xff\xff\xff\xff garbage");
+    poll(kNow + 60s);
+    write(delayed().substr(0, 20));
+    s = poll(kNow + 120s);
+    EXPECT_TRUE(live());
     EXPECT_EQ(std::tuple(s.failures, s.lastSuccess, s.lastError.empty()), std::tuple(2u, unix(kNow), false));
     // A vanished file too; past the maximum age the timetable is back.
     fs::remove(file());
-    now_ = kNow + 301s;
-    p->pollAll();
+    EXPECT_EQ(poll(kNow + 301s).failures, 3u);
     EXPECT_FALSE(live());
-    EXPECT_EQ(p->status().front().failures, 3u);
 }
 
 TEST_F(SourceTest, FutureStampIsAgedFromReceipt) {
     write(delayed(3600s));
-    auto p = poller(file());
-    p->pollAll();
-    EXPECT_TRUE(live());
-    EXPECT_EQ(std::tuple(p->status().front().futureStamps, p->status().front().dataTime), std::tuple(1u, unix(kNow)));
+    start(file());
+    const auto s = poll(kNow);
+    EXPECT_EQ(std::tuple(live(), s.futureStamps, s.dataTime), std::tuple(true, 1u, unix(kNow)));
     now_ = kNow + 301s;
-    p->republish();
+    poller_->republish();
     EXPECT_FALSE(live());
 }
 
@@ -297,41 +262,36 @@ TEST_F(SourceTest, HttpSourceWithNotModifiedNotFoundAndNoAnswer) {
     while (!server.is_running()) {
         std::this_thread::sleep_for(5ms);
     }
-    auto p = poller("http://127.0.0.1:" + std::to_string(port) + "/rt.pb");
-    p->pollAll();
-    p->pollAll();
-    EXPECT_EQ(p->status().front().notModified, 1u) << p->status().front().lastError;
+    start("http://127.0.0.1:" + std::to_string(port) + "/rt.pb");
+    poll(kNow);
+    EXPECT_EQ(poll(kNow).notModified, 1u);
     EXPECT_TRUE(live());
     status = 404;
-    now_ = kNow + 100s;
-    p->pollAll();
-    auto s = p->status().front();
+    auto s = poll(kNow + 100s);
     EXPECT_EQ(std::tuple(s.lastError, s.failures, s.lastSuccess), std::tuple("HTTP 404", 1u, unix(kNow)));
     EXPECT_TRUE(live());  // the last good data still counts
     server.stop();
     t.join();
-    now_ = kNow + 400s;
-    p->pollAll();
-    s = p->status().front();
-    EXPECT_EQ(s.failures, 2u);
-    EXPECT_NE(s.lastError.find("request failed"), std::string::npos) << s.lastError;
-    EXPECT_FALSE(live());
+    s = poll(kNow + 400s);
+    EXPECT_EQ(std::tuple(s.failures, s.lastError.find("request failed") != std::string::npos, live()),
+              std::tuple(2u, true, false))
+        << s.lastError;
 }
 
 TEST_F(SourceTest, BackgroundPollingRetriesUntilTheSourceIsGood) {
     write("not a feed");
     realtime::PollerOptions quick;
     quick.interval = quick.firstRetry = 1s;
-    auto p = poller(file(), quick);
-    p->start();
-    for (int i = 0; i < 100 && p->status().front().failures == 0; ++i) {
+    start(file(), quick);
+    poller_->start();
+    for (int i = 0; i < 100 && poller_->status().front().failures == 0; ++i) {
         std::this_thread::sleep_for(20ms);
     }
-    EXPECT_GE(p->status().front().failures, 1u);
+    EXPECT_GE(poller_->status().front().failures, 1u);
     write(delayed());
     for (int i = 0; i < 300 && !live(); ++i) {
         std::this_thread::sleep_for(20ms);
     }
     EXPECT_TRUE(live());
-    p->stop();
+    poller_->stop();
 }
