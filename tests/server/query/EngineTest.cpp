@@ -152,19 +152,14 @@ TEST(Engine, AtMostMaxPerLineDeparturesPerGroupAndLine) {
 TEST(Engine, FavouriteSortModes) {
     const auto snap = snapshotOf(network({"7a R7 A1 08:01:00", "9a R9 A1 08:02:00", "10a R10 B 08:03:00",
                                           "9b R9 A1 08:04:00", "9r R9 A1 08:05:00 1", "10b R10 B 08:06:00"}));
-    const Ids byTime{"7a@A1", "9a@A1", "10a@B", "9b@A1", "9r@A1", "10b@B"};
-    const std::pair<std::int64_t, Ids> cases[] = {
-        {3, byTime},
-        {0, byTime},
-        {99, byTime},
-        {1, {"9a@A1", "10a@B", "9b@A1", "9r@A1", "10b@B", "7a@A1"}},
-        {2, {"9a@A1", "10a@B", "9r@A1", "7a@A1", "9b@A1", "10b@B"}},
-        {4, {"10a@B", "10b@B", "7a@A1", "9a@A1", "9b@A1", "9r@A1"}},
-    };
+    auto p = around();
+    p.favRoutes = {"R9", "R10"};
+    p.favStops = {"B"};
+    const std::pair<std::int64_t, Ids> cases[] = {{3, {"7a@A1", "9a@A1", "10a@B", "9b@A1", "9r@A1", "10b@B"}},
+                                                  {1, {"9a@A1", "10a@B", "9b@A1", "9r@A1", "10b@B", "7a@A1"}},
+                                                  {2, {"9a@A1", "10a@B", "9r@A1", "7a@A1", "9b@A1", "10b@B"}},
+                                                  {4, {"10a@B", "10b@B", "7a@A1", "9a@A1", "9b@A1", "9r@A1"}}};
     for (const auto& [mode, order] : cases) {
-        auto p = around();
-        p.favRoutes = {"R9", "R10"};
-        p.favStops = {"B"};
         p.favSortMode = mode;
         EXPECT_EQ(listed(snap, p), order) << "mode " << mode;
     }
@@ -211,8 +206,9 @@ TEST(Engine, TripDetailsOfTheCurrentRun) {
     // Once today's run is over, tomorrow's is shown.
     const auto later = tripDetails(snap, "bp", "9a", "B", budapest(2025_y / 3 / 14, 9h));
     EXPECT_EQ(later.stops[1].departureTimestamp, (kNow + 24h + 5min).time_since_epoch().count());
-    EXPECT_EQ(tripDetails(snap, "bp", "nope", "B", kNow).error, kNoTrip);
-    EXPECT_EQ(tripDetails(snap, "elsewhere", "9a", "B", kNow).error, kNoTrip);
+    EXPECT_EQ(
+        std::pair(tripDetails(snap, "bp", "nope", "B", kNow).error, tripDetails(snap, "mv", "9a", "B", kNow).error),
+        std::pair(std::string(kNoTrip), std::string(kNoTrip)));
 }
 
 TEST(Engine, LineNamesAndVehicleTypes) {
@@ -222,13 +218,11 @@ TEST(Engine, LineNamesAndVehicleTypes) {
             EXPECT_EQ(naturalLess(sorted[i], sorted[j]), i < j) << sorted[i] << " vs " << sorted[j];
         }
     }
-    // The edges of the extended route-type ranges, and the night pattern on buses only.
+    // The night pattern on buses only, and the edges of the extended ranges.
     const std::regex night("^9\\d\\d$");
     const std::tuple<int, const char*, const char*> types[] = {
-        {906, "", "TRAM"},      {907, "", "UNKNOWN"},    {405, "", "SUBWAY"}, {406, "", "UNKNOWN"},
-        {117, "", "RAIL"},      {118, "", "UNKNOWN"},    {716, "", "BUS"},    {705, "", "NIGHTBUS"},
-        {3, "914", "NIGHTBUS"}, {3, "9140", "BUS"},      {0, "914", "TRAM"},  {1200, "", "FERRY"},
-        {11, "", "TROLLEYBUS"}, {800, "", "TROLLEYBUS"}, {7, "", "UNKNOWN"}};
+        {3, "914", "NIGHTBUS"}, {3, "9140", "BUS"},   {0, "914", "TRAM"},      {705, "", "NIGHTBUS"}, {716, "", "BUS"},
+        {906, "", "TRAM"},      {907, "", "UNKNOWN"}, {800, "", "TROLLEYBUS"}, {1200, "", "FERRY"}};
     for (const auto& [type, name, code] : types) {
         EXPECT_EQ(routeTypeCode(type, name, &night), code) << type << " " << name;
     }
@@ -240,14 +234,10 @@ TEST(Geo, GridFindsWhatABruteForceSearchFinds) {
     constexpr double kCellLat = 500.0 / 111195.0;  // one cell in degrees of latitude
     FeedBuilder b;
     b.route("R", "1", 3);
-    int n = 0;
-    for (int y = -4; y <= 4; ++y) {
-        for (int x = -4; x <= 4; ++x) {
-            // Stops on the cell edges and a hair on either side of them.
-            for (const double nudge : {0.0, 1e-6, -1e-6}) {
-                b.stop("S" + std::to_string(n++), "S", 47.5 + y * kCellLat / 2 + nudge, 19.05 + x * 0.0033 + nudge);
-            }
-        }
+    for (int i = 0; i < 243; ++i) {  // on the cell edges of a 9 × 9 patch, and a hair on either side
+        const double nudge = (i % 3 - 1) * 1e-6;
+        b.stop("S" + std::to_string(i), "S", 47.5 + (i / 27 - 4) * kCellLat / 2 + nudge,
+               19.05 + (i / 3 % 9 - 4) * 0.0033 + nudge);
     }
     b.trip("T", "R", {{"S0", "08:00:00"}, {"S1", "08:01:00"}});
     const auto feed = b.load();

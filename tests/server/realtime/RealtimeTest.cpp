@@ -37,9 +37,15 @@ TEST(Overlay, DelaysCarryForwardAbsoluteTimesAndArrivalsShiftDepartures) {
 
 TEST(Overlay, CancellationsSkippedStopsAndPredictionsDecideWhatIsListed) {
     LiveCity c;
-    c.apply(
+    // With updates that match nothing: an unknown trip, unknown stops, a shift of 30 hours.
+    const auto stats = c.apply(
         {message(kNow, tripUpdate("T2", "", "schedule_relationship: CANCELED") +
-                           tripUpdate("T3", "stop_time_update { stop_sequence: 1 schedule_relationship: SKIPPED }"))});
+                           tripUpdate("T3", "stop_time_update { stop_sequence: 1 schedule_relationship: SKIPPED }") +
+                           tripUpdate("nope", delay(1, 60)) + tripUpdate("T1", delay(99, 60) + delay(2, 30 * 3600)) +
+                           tripUpdate("T5", "stop_time_update { stop_id: 'Z' departure { delay: 600 } }"))});
+    EXPECT_EQ(
+        std::tuple(stats.tripUpdates, stats.matchedTrips, stats.unknownTrips, stats.unknownStops, stats.implausible),
+        std::tuple(5u, 4u, 1u, 2u, 1u));
     EXPECT_EQ(c.nearby(), Ids{});
     EXPECT_EQ(c.nearby(kNow, 3000), (Ids{"T1@B", "T5@B", "T3@B"}));  // T3 still serves B, T2 nowhere
     // Predictions move trips into the window (T1 07:50 → 08:12, T2 08:05 → 08:11) and out of it.
@@ -79,17 +85,6 @@ TEST(Overlay, StaleDataAndAnotherFeedFallBackToTheTimetable) {
     EXPECT_EQ(c.nearby(), (Ids{"T2@A", "T3@A"}));
 }
 
-TEST(Overlay, UnknownTripsStopsAndImplausibleShiftsAreCountedAndLeftOut) {
-    LiveCity c;
-    const auto stats = c.apply({message(
-        kNow, tripUpdate("nope", delay(1, 60)) + tripUpdate("T3", delay(1, 30 * 3600)) +
-                  tripUpdate("T2", delay(99, 600) + "stop_time_update { stop_id: 'Z' departure { delay: 600 } }"))});
-    EXPECT_EQ(
-        std::tuple(stats.tripUpdates, stats.matchedTrips, stats.unknownTrips, stats.unknownStops, stats.implausible),
-        std::tuple(3u, 2u, 1u, 2u, 1u));
-    EXPECT_EQ(c.nearby(), (Ids{"T2@A", "T3@A"}));
-}
-
 TEST(Overlay, AlertsNameRoutesStopsAndTripsInTheirPeriod) {
     auto b = liveNetwork();
     b.trip("T6", "R5", {{"C", "08:07:00"}, {"B", "08:17:00"}}, 1);
@@ -121,20 +116,6 @@ TEST(Overlay, AlertsNameRoutesStopsAndTripsInTheirPeriod) {
                                                     {"T5@B", {"Béta lezárva"}},
                                                     {"T6@C", {"Villamos Gamma", "Gamma állomás"}}}));
     EXPECT_EQ(query::tripDetails(c.snapshot, "bp", "T3", "", kNow).warningText, (Ids{"A 9-es terelve", "T3 késik"}));
-}
-
-TEST(Overlay, NewestVehiclePositionPerTrip) {
-    LiveCity c;
-    c.apply({message(kNow, vehicle("T2", 47.51, 20) + vehicle("T2", 47.52, 10, "current_status: STOPPED_AT") +
-                               vehicle("T2", 47.53, 30) + vehicle("nope", 47.5, 0))});
-    const auto v = query::vehicle(c.snapshot, "bp", "T2", kNow);
-    ASSERT_EQ(v.error, "");
-    EXPECT_NEAR(v.vehicle.lat, 47.52, 1e-5);
-    EXPECT_EQ(std::tuple(v.vehicle.timestamp, v.vehicle.status), std::tuple(unix(kNow) - 10, "STOPPED_AT"));
-    EXPECT_EQ(query::vehicle(c.snapshot, "bp", "T3", kNow).error, query::kNoVehicle);
-    EXPECT_EQ(query::vehicle(c.snapshot, "bp", "nope", kNow).error, query::kNoTrip);
-    EXPECT_EQ(query::vehicle(c.snapshot, "elsewhere", "T2", kNow).error, query::kNoTrip);
-    EXPECT_EQ(query::vehicle(c.snapshot, "bp", "T2", kNow + 301s).error, query::kNoVehicle);  // stale
 }
 
 // Mutated messages through the parser and the builder: nothing may crash or throw, and the
