@@ -105,14 +105,15 @@ TEST(Config, TheShippedExampleIsValid) {
 TEST(Config, NowWithOffsetZuluOrLocalTime) {
     const auto* budapest = date::locate_zone("Europe/Budapest");
     const auto at = [](int hour) { return date::sys_days(date::year(2025) / 3 / 14) + std::chrono::hours(hour); };
+    // Local times are in the first city's zone, in summer too.
     const std::pair<const char*, std::optional<std::chrono::sys_seconds>> cases[] = {
-        {"2025-03-14T08:00:00+01:00", at(7)}, {"2025-03-14T08:00:00-0500", at(13)},
-        {"2025-03-14 08:00:00+01:00", at(7)}, {"2025-03-14T08:00:00Z", at(8)},
-        {"2025-03-14T08:00:00", at(7)},  // local time in the first city's zone
-        {"2025-03-14 08:00:00", at(7)},       {"2025-07-14T08:00:00", at(6) + date::days(122)},  // summer time
-        {"2025-03-14", std::nullopt},         {"2025-03-14T08:00:00+01:00 later", std::nullopt},
-        {"tomorrow", std::nullopt},
-    };
+        {"2025-03-14T08:00:00+01:00", at(7)},
+        {"2025-03-14T08:00:00-0500", at(13)},
+        {"2025-03-14T08:00:00Z", at(8)},
+        {"2025-03-14 08:00:00", at(7)},
+        {"2025-07-14T08:00:00", at(6) + date::days(122)},
+        {"2025-03-14", std::nullopt},
+        {"2025-03-14T08:00:00+01:00 later", std::nullopt}};
     for (const auto& [text, want] : cases) {
         EXPECT_EQ(parseNow(text, budapest), want) << text;
     }

@@ -211,20 +211,12 @@ TEST(Engine, TripDetailsOfTheCurrentRun) {
         std::pair(std::string(kNoTrip), std::string(kNoTrip)));
 }
 
-TEST(Engine, LineNamesAndVehicleTypes) {
+TEST(Engine, LineNamesSortNaturally) {
     const std::vector<std::string> sorted{"2", "9", "9A", "10", "10A", "47B", "105", "M2", "M10", "N1", "N12"};
     auto names = sorted;
     std::ranges::reverse(names);
     std::ranges::sort(names, naturalLess);
     EXPECT_EQ(names, sorted);
-    // The night pattern on buses only, and the edges of the extended ranges.
-    const std::regex night("^9\\d\\d$");
-    const std::tuple<int, const char*, const char*> types[] = {
-        {3, "914", "NIGHTBUS"}, {3, "9140", "BUS"},   {0, "914", "TRAM"},      {705, "", "NIGHTBUS"}, {716, "", "BUS"},
-        {906, "", "TRAM"},      {907, "", "UNKNOWN"}, {800, "", "TROLLEYBUS"}, {1200, "", "FERRY"}};
-    for (const auto& [type, name, code] : types) {
-        EXPECT_EQ(routeTypeCode(type, name, &night), code) << type << " " << name;
-    }
 }
 
 // The grid must find exactly what a search of every stop finds, also for stops and positions
