@@ -131,7 +131,8 @@ protected:
     void touch() { fs::last_write_time(feed_, fs::file_time_type::clock::now() + (++writes_) * 1s); }
     // The departure of the trip as the registry serves it now, in seconds.
     int served() const {
-        const auto& feed = *registry_.snapshot()->cities.front()->feed;
+        const auto snapshot = registry_.snapshot();  // holds the feed while it is read
+        const auto& feed = *snapshot->cities.front()->feed;
         return static_cast<int>(feed.stopTimesOf(feed.tripById.at("T1")).front().departure.count());
     }
 
