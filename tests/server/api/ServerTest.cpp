@@ -101,9 +101,12 @@ TEST_F(ServerTest, AnswersTheThreeRequestsHealthAndMetrics) {
     EXPECT_EQ(std::tuple(item.size(), item["tripId"], item["tripDepartureMinutesText"], item["stopFavorite"]),
               std::tuple(23u, json("T2"), json("5"), json(true)));
 
-    const auto trip = post("/v2/more/", details("VDI=")).second["trip"];  // "T2"
-    EXPECT_EQ(std::tuple(trip["tripId"], trip["stops"].size(), trip["stops"][0]["selected"]),
-              std::tuple(json("T2"), 3u, json(true)));
+    // T1 is under way: it has left A (the selected stop) and not yet reached C, its headsign's stop.
+    const auto trip = post("/v2/more/", details("VDE=")).second["trip"];
+    EXPECT_EQ(std::tuple(trip["tripId"], trip["routeName"], trip["routeType"], trip["headsign"], trip["stops"].size()),
+              std::tuple(json("T1"), json("9"), json("BUS"), json("Gamma"), 3u));
+    EXPECT_EQ(std::tuple(trip["stops"][0]["passed"], trip["stops"][0]["selected"], trip["stops"][2]["passed"]),
+              std::tuple(json(true), json(true), json(false)));
 
     // Values a float holds exactly, so that the whole reply can be compared.
     EXPECT_EQ(post("/v2/vehicle/", details("VDI=")).second,

@@ -193,24 +193,6 @@ TEST(Engine, NearbyListFavouritesWithinTheFetchRadiusAndTheNearestCity) {
     EXPECT_EQ(nearby(two, p, kNow).cityKey, "bp");
 }
 
-TEST(Engine, TripDetailsOfTheCurrentRun) {
-    auto b = network();
-    b.trip("9a", "R9", {{"A1", "07:55:00"}, {"B", "08:05:00"}, {"Z", "08:30:00"}}, 0, "Zéta");
-    const auto snap = snapshotOf(b);
-    const auto r = tripDetails(snap, "bp", "9a", "B", kNow);
-    EXPECT_EQ(std::tuple(r.error, r.routeName, r.routeType, r.headsign), std::tuple("", "9", "BUS", "Zéta"));
-    ASSERT_EQ(r.stops.size(), 3u);
-    EXPECT_EQ(std::tuple(r.stops[0].passed, r.stops[1].passed, r.stops[0].selected, r.stops[1].selected),
-              std::tuple(true, false, false, true));
-    EXPECT_EQ(r.stops[1].departureTimestamp, unix(kNow + 5min));
-    // Once today's run is over, tomorrow's is shown.
-    EXPECT_EQ(tripDetails(snap, "bp", "9a", "B", budapest(2025_y / 3 / 14, 9h)).stops[1].departureTimestamp,
-              unix(kNow + 24h + 5min));
-    EXPECT_EQ(
-        std::pair(tripDetails(snap, "bp", "nope", "B", kNow).error, tripDetails(snap, "mv", "9a", "B", kNow).error),
-        std::pair(std::string(kNoTrip), std::string(kNoTrip)));
-}
-
 TEST(Engine, LineNamesSortNaturally) {
     const std::vector<std::string> sorted{"2", "9", "9A", "10", "10A", "47B", "105", "M2", "M10", "N1", "N12"};
     auto names = sorted;
