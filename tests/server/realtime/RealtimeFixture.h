@@ -1,6 +1,6 @@
 #pragma once
-// What the query, live-data and API tests share: the query position and clock, and a small city
-// with live data built in the test from the generated message classes.
+// What the query, live-data and API tests share: the query position and clock, a small city with
+// a live slot, and live-data messages written in protobuf text format.
 
 #include "server/query/Engine.h"
 #include "server/realtime/Message.h"
