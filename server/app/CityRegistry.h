@@ -3,12 +3,12 @@
 // feed when its file changes or when asked to (SIGHUP). A feed that fails to reload is logged
 // and the city keeps serving its previous data.
 
+#include "server/SharedSlot.h"
 #include "server/api/Metrics.h"
 #include "server/app/Config.h"
 #include "server/query/Snapshot.h"
 #include "server/realtime/Poller.h"
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -56,7 +56,7 @@ private:
     const std::vector<std::shared_ptr<realtime::Live>> live_;  // per city, kept across reloads
     std::vector<std::filesystem::file_time_type> mtimes_;      // of each feed when last read
     std::mutex reloading_;                                     // one load or reload at a time
-    std::atomic<std::shared_ptr<const query::Snapshot>> current_;
+    SharedSlot<const query::Snapshot> current_;
 
     std::mutex metricsMutex_;
     api::Metrics* metrics_ = nullptr;

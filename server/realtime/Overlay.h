@@ -1,10 +1,10 @@
 #pragma once
 
+#include "server/SharedSlot.h"
 #include "server/gtfs/Feed.h"
 
 #include <date/tz.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <limits>
@@ -131,7 +131,7 @@ std::shared_ptr<const Overlay> buildOverlay(std::shared_ptr<const gtfs::Feed> fe
                                             BuildStats* stats = nullptr);
 
 // The slot through which a city's current overlay is published and read.
-// Readers take a reference without locking; one thread publishes.
+// Readers hold the lock only to take a reference; one thread publishes.
 class Live {
 public:
     [[nodiscard]] std::shared_ptr<const Overlay> current() const { return current_.load(); }
@@ -140,7 +140,7 @@ public:
     void publish(std::shared_ptr<const Overlay> overlay) { retired_ = current_.exchange(std::move(overlay)); }
 
 private:
-    std::atomic<std::shared_ptr<const Overlay>> current_;
+    SharedSlot<const Overlay> current_;
     std::shared_ptr<const Overlay> retired_;  // touched by the publisher only
 };
 

@@ -32,21 +32,8 @@ TEST(Loader, ParsesTimesAndDates) {
     for (const auto& [text, seconds] : times) {
         EXPECT_EQ(parseTime(text).value_or(Seconds(-1)).count(), seconds) << text;
     }
-    EXPECT_EQ(parseDate("20250314"), date::sys_days(2025_y / 3 / 14));
-    for (const char* bad : {"20250230", "2025031", "2025-3-1", "2025031x"}) {
-        EXPECT_FALSE(parseDate(bad)) << bad;
-    }
-}
-
-TEST(Loader, StationsBoardingAndCalendar) {
-    const auto f = smallCity().load();
-    EXPECT_EQ(f->timezone(), "Europe/Budapest");
-    EXPECT_EQ(f->stop(f->stopById.at("A")).parent, f->stopById.at("P"));
-    EXPECT_EQ(f->stop(f->stopById.at("P")).type, LocationType::Station);
-    EXPECT_EQ(departuresAt(*f, "A"), std::vector<int>{8 * 3600});
-    EXPECT_TRUE(departuresAt(*f, "C").empty());  // a trip's last stop is no boarding
-    EXPECT_TRUE(f->calendar.active(f->trips[0].service, 2025_y / 3 / 14));
-    EXPECT_FALSE(f->calendar.active(f->trips[0].service, 2026_y / 1 / 1));
+    EXPECT_EQ(std::tuple(parseDate("20250314"), parseDate("20250230"), parseDate("2025031"), parseDate("2025031x")),
+              std::tuple(date::sys_days(2025_y / 3 / 14), std::nullopt, std::nullopt, std::nullopt));
 }
 
 TEST(Loader, ColumnOrderInterpolationAndBadRows) {
@@ -58,11 +45,14 @@ TEST(Loader, ColumnOrderInterpolationAndBadRows) {
         "1,A,nine,T4,,\r\n2,C,10:00:00,T4,10:00:00,\r\n";
     b.add("trips.txt", "NOPE,ALL,T2,,0\nR9,ALL,T3,,0\nR9,ALL,T4,,0\n");
     const auto f = b.load();
+    EXPECT_EQ(std::tuple(f->timezone(), f->stop(f->stopById.at("A")).parent, f->stop(f->stopById.at("P")).type),
+              std::tuple("Europe/Budapest", f->stopById.at("P"), LocationType::Station));
     EXPECT_FALSE(f->tripById.contains("T2"));  // unknown route
     EXPECT_FALSE(f->tripById.contains("T4"));  // one usable stop left
     // Stops without times are spaced evenly; pickup_type 1 is no boarding.
     EXPECT_EQ(departuresAt(*f, "A"), std::vector<int>{6 * 3600});
     EXPECT_EQ(departuresAt(*f, "B"), (std::vector<int>{6 * 3600 + 180, 9 * 3600 + 60}));
+    EXPECT_TRUE(departuresAt(*f, "C").empty());  // a trip's last stop is no boarding
     EXPECT_EQ(f->stopTimesOf(f->tripById.at("T1")).size(), 4u);
 }
 
@@ -78,14 +68,13 @@ TEST(Loader, CalendarDatesAndFrequencies) {
     const auto f = b.load();
     const auto wd = f->trip(f->tripById.at("T1")).service;
     const auto extra = f->trip(f->tripById.at("T2")).service;
-    EXPECT_TRUE(f->calendar.active(wd, 2025_y / 3 / 13));
-    EXPECT_FALSE(f->calendar.active(wd, 2025_y / 3 / 14));  // removed Friday
-    EXPECT_TRUE(f->calendar.active(wd, 2025_y / 3 / 15));   // added Saturday
-    EXPECT_FALSE(f->calendar.active(wd, 2025_y / 3 / 16));
-    EXPECT_TRUE(f->calendar.active(extra, 2025_y / 4 / 1));
-    EXPECT_FALSE(f->calendar.active(extra, 2025_y / 4 / 2));
-    EXPECT_EQ(f->calendar.firstDay(), date::sys_days(2025_y / 3 / 3));
-    EXPECT_EQ(f->calendar.lastDay(), date::sys_days(2025_y / 4 / 1));
+    const auto active = [&f](ServiceIdx service, date::year_month_day day) { return f->calendar.active(service, day); };
+    // Weekdays from 3 to 16 March but for Friday the 14th, and Saturday the 15th; the extra day only.
+    EXPECT_EQ(std::tuple(active(wd, 2025_y / 3 / 13), active(wd, 2025_y / 3 / 14), active(wd, 2025_y / 3 / 15),
+                         active(wd, 2025_y / 3 / 16), active(extra, 2025_y / 4 / 1), active(extra, 2025_y / 4 / 2)),
+              std::tuple(true, false, true, false, true, false));
+    EXPECT_EQ(std::pair(f->calendar.firstDay(), f->calendar.lastDay()),
+              std::pair(date::sys_days(2025_y / 3 / 3), date::sys_days(2025_y / 4 / 1)));
     // Runs every headway from start to before end; the template's own time is no run.
     EXPECT_EQ(departuresAt(*f, "A"), (std::vector<int>{21600, 22200, 22800, 25200, 85800, 86700}));
 }
@@ -95,11 +84,8 @@ TEST(Loader, BrokenFeedsFailWithOneClearMessage) {
         "calendar.txt",
         "service_id,monday,tuesday,wednesday,thursday,friday,saturday,sunday,start_date,end_date\n"
         "ALL,0,0,0,0,0,0,0,20250101,20251231\n"};
-    struct Case {
-        std::pair<const char*, const char*> file;  // content nullptr: the file is removed
-        const char* message;
-    };
-    const Case cases[] = {
+    // The file replaced (removed when its content is null), and the message.
+    const std::pair<std::pair<const char*, const char*>, const char*> cases[] = {
         {{"stops.txt", nullptr}, "required file stops.txt is missing"},
         {{"calendar.txt", nullptr}, "calendar.txt or calendar_dates.txt is missing"},
         {{"routes.txt", "route_id,route_short_name\nR9,9\n"}, "routes.txt: missing required column route_type"},
@@ -107,13 +93,13 @@ TEST(Loader, BrokenFeedsFailWithOneClearMessage) {
         {noRun, "no usable service"},
         {{"stop_times.txt", "trip_id,arrival_time,departure_time,stop_id,stop_sequence\n"}, "no usable trip"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [file, wanted] : cases) {
         auto b = smallCity();
         b.files.erase("calendar_dates.txt");
-        if (c.file.second == nullptr) {
-            b.files.erase(c.file.first);
+        if (file.second == nullptr) {
+            b.files.erase(file.first);
         } else {
-            b.files[c.file.first] = c.file.second;
+            b.files[file.first] = file.second;
         }
         std::string message = "loaded";
         try {
@@ -121,40 +107,34 @@ TEST(Loader, BrokenFeedsFailWithOneClearMessage) {
         } catch (const FeedError& e) {
             message = e.what();
         }
-        EXPECT_NE(message.find(c.message), std::string::npos) << message;
+        EXPECT_NE(message.find(wanted), std::string::npos) << message;
     }
 }
 
 TEST(CsvReader, ReadsWhatFeedsWrite) {
-    struct Case {
-        const char* text;
-        Rows rows;  // the first two columns of each row
-    };
-    const Case cases[] = {
+    // The first two columns of each row: quoting, short and long rows, no line end at the end.
+    const std::pair<const char*, Rows> cases[] = {
         {"\xEF\xBB\xBFid,name\r\n1,\"Deák tér, M\"\r\n2,\"A \"\"B\"\" C\"\r\n3,\"two\r\nlines\"\r\n\r\n4,  padded  "
          "\r\n",
          {{"1", "Deák tér, M"}, {"2", "A \"B\" C"}, {"3", "two\r\nlines"}, {"4", "padded"}}},
-        {"a,b,c\n1\n1,2,3,4\n", {{"1", ""}, {"1", "2"}}},  // short and long rows
-        {"a\r\nlast", {{"last", ""}}},                     // no line end at the end
+        {"a,b,c\n1\n1,2,3,4\n", {{"1", ""}, {"1", "2"}}},
+        {"a\r\nlast", {{"last", ""}}},
         {"", {}},
     };
-    for (const auto& c : cases) {
-        CsvReader r(c.text);
+    for (const auto& [text, rows] : cases) {
+        CsvReader r(text);
         Rows got;
         while (r.next()) {
             got.push_back({std::string(r.field(0)), std::string(r.field(1))});
         }
-        EXPECT_EQ(got, c.rows) << c.text;
+        EXPECT_EQ(got, rows) << text;
     }
     CsvReader r(
         "\xEF\xBB\xBF"
         "a,b\n1,\"x\ny\"\n2,z\n");
-    EXPECT_EQ(r.column("a"), 0);  // past the byte-order mark
-    EXPECT_EQ(r.column("b"), 1);
-    EXPECT_EQ(r.column("missing"), -1);
+    EXPECT_EQ(std::tuple(r.column("a"), r.column("b"), r.column("missing")), std::tuple(0, 1, -1));  // past the BOM
     ASSERT_TRUE(r.next() && r.next());
-    EXPECT_EQ(r.line(), 4u);  // physical lines, for messages
-    EXPECT_EQ(r.field(-1), "");
+    EXPECT_EQ(std::tuple(r.line(), r.field(-1)), std::tuple(4u, ""));  // physical lines, for messages
 }
 
 TEST(Directory, ZipFolderAndFailures) {

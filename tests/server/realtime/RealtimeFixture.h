@@ -1,5 +1,6 @@
 #pragma once
-// A small city with live data built in the test from the generated message classes.
+// What the query, live-data and API tests share: the query position and clock, a small city with
+// a live slot, and live-data messages written in protobuf text format.
 
 #include "server/query/Engine.h"
 #include "server/realtime/Message.h"
@@ -8,10 +9,14 @@
 
 #include "tests/support/Feeds.h"
 
+#include <google/protobuf/text_format.h>
+#include <gtest/gtest.h>
+
 namespace velmo::test {
 
 using namespace std::chrono_literals;
 namespace pb = realtime::pb;
+using Ids = std::vector<std::string>;
 
 inline constexpr double kLat = 47.5;
 inline constexpr double kLon = 19.05;
@@ -20,9 +25,28 @@ inline const query::TimePoint kNow = budapest(date::year(2025) / 3 / 14, 8h);
 
 inline std::int64_t unix(query::TimePoint t) { return t.time_since_epoch().count(); }
 
-// Stop A at the query position, B 1.1 km north, C 2.2 km north (station CS);
-// bus 9: T1 leaves A at 07:50, T2 at 08:05, T3 at 08:10, each reaching B ten
-// and C twenty minutes later. Tram 5 runs T5 from B at 08:06 to C.
+// A query at the position.
+inline query::NearbyParams around(std::int64_t radius = 500, std::int64_t minutes = 30) {
+    query::NearbyParams p;
+    p.lat = kLat;
+    p.lon = kLon;
+    p.fetchRadius = p.realRadius = radius;
+    p.minutes = minutes;
+    return p;
+}
+
+// "trip@stop" of each departure in order, "*" marking a predicted time.
+inline Ids ids(const std::vector<query::Departure>& list) {
+    Ids out;
+    for (const auto& d : list) {
+        out.push_back(d.tripId + "@" + d.stopUniqueId + (d.tripDepartureGPS ? "*" : ""));
+    }
+    return out;
+}
+
+// Stop A at the position, B 1.1 km north, C 2.2 km north (station CS); bus 9: T1 leaves A at
+// 07:50, T2 at 08:05, T3 at 08:10, each reaching B ten and C twenty minutes later. Tram 5 runs
+// T5 from B at 08:06 to C.
 inline FeedBuilder liveNetwork() {
     FeedBuilder b;
     b.stop("A", "Alfa", kLat, kLon)
@@ -36,48 +60,33 @@ inline FeedBuilder liveNetwork() {
     return b.trip("T5", "R5", {{"B", "08:06:00"}, {"C", "08:16:00"}});
 }
 
-inline pb::FeedMessage message(query::TimePoint stamp) {
+// A feed message stamped `stamp`, its entities written in protobuf text format.
+inline pb::FeedMessage message(query::TimePoint stamp, const std::string& entities = "") {
     pb::FeedMessage m;
+    EXPECT_TRUE(google::protobuf::TextFormat::ParseFromString(entities, &m)) << entities;
     m.mutable_header()->set_gtfs_realtime_version("2.0");
     m.mutable_header()->set_timestamp(static_cast<std::uint64_t>(unix(stamp)));
     return m;
 }
 
-inline pb::TripUpdate* tripUpdate(pb::FeedMessage& m, const std::string& trip, const std::string& startDate = "") {
-    auto* u = m.add_entity()->mutable_trip_update();
-    u->mutable_trip()->set_trip_id(trip);
-    if (!startDate.empty()) {
-        u->mutable_trip()->set_start_date(startDate);
-    }
-    return u;
+// A trip update entity: the trip's id and more of its descriptor, then its stop time updates.
+inline std::string tripUpdate(const std::string& trip, const std::string& stopTimes, const std::string& more = "") {
+    return "entity { trip_update { trip { trip_id: '" + trip + "' " + more + " } " + stopTimes + " } } ";
+}
+inline std::string delay(int sequence, int seconds) {
+    return "stop_time_update { stop_sequence: " + std::to_string(sequence) +
+           " departure { delay: " + std::to_string(seconds) + " } } ";
 }
 
-inline pb::TripUpdate::StopTimeUpdate* stopDelay(pb::TripUpdate* u, std::uint32_t sequence, int delay) {
-    auto* s = u->add_stop_time_update();
-    s->set_stop_sequence(sequence);
-    s->mutable_departure()->set_delay(delay);
-    return s;
+// A message stamped `stamp` that delays T2 by two minutes from its first stop.
+inline pb::FeedMessage delayedT2(query::TimePoint stamp = kNow) {
+    return message(stamp, tripUpdate("T2", delay(1, 120)));
 }
 
-// The vehicle of a trip at a position, `age` seconds before kNow.
-inline pb::VehiclePosition* vehicle(pb::FeedMessage& m, const std::string& trip, float lat, int age) {
-    auto* v = m.add_entity()->mutable_vehicle();
-    v->mutable_trip()->set_trip_id(trip);
-    v->mutable_position()->set_latitude(lat);
-    v->mutable_position()->set_longitude(19.051f);
-    v->set_timestamp(static_cast<std::uint64_t>(unix(kNow) - age));
-    v->set_stop_id("B");
-    return v;
-}
-
-// A query at the city's stop A.
-inline query::NearbyParams around(std::int64_t radius = 200, std::int64_t minutes = 30) {
-    query::NearbyParams p;
-    p.lat = kLat;
-    p.lon = kLon;
-    p.fetchRadius = p.realRadius = radius;
-    p.minutes = minutes;
-    return p;
+// The vehicle of a trip at a latitude, `age` seconds before kNow, at stop B.
+inline std::string vehicle(const std::string& trip, double lat, int age, const std::string& more = "") {
+    return "entity { vehicle { trip { trip_id: '" + trip + "' } position { latitude: " + std::to_string(lat) +
+           " longitude: 19.051 } timestamp: " + std::to_string(unix(kNow) - age) + " stop_id: 'B' " + more + " } } ";
 }
 
 // A city with a live slot; apply() lays messages over it as the poller would.
@@ -102,9 +111,17 @@ struct LiveCity {
         return stats;
     }
 
-    query::NearbyResult nearby(query::TimePoint now = kNow, std::int64_t radius = 200,
-                               std::int64_t minutes = 30) const {
-        return query::nearby(snapshot, around(radius, minutes), now);
+    // The departures around stop A as ids().
+    Ids nearby(query::TimePoint now = kNow, std::int64_t radius = 500, std::int64_t minutes = 30) const {
+        return ids(query::nearby(snapshot, around(radius, minutes), now).stopDates);
+    }
+    // Departure times of a trip's stops in its details, in seconds after kNow.
+    std::vector<std::int64_t> stopTimes(const std::string& trip, query::TimePoint now = kNow) const {
+        std::vector<std::int64_t> out;
+        for (const auto& s : query::tripDetails(snapshot, "bp", trip, "", now).stops) {
+            out.push_back(s.departureTimestamp - unix(kNow));
+        }
+        return out;
     }
 };
 

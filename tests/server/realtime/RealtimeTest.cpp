@@ -1,0 +1,269 @@
+// Live data: the overlay laid over the timetable, and the sources polled for it.
+#include "tests/server/realtime/RealtimeFixture.h"
+#include "tests/support/TempHome.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <random>
+#include <thread>
+
+using namespace velmo;
+using namespace velmo::test;
+namespace fs = std::filesystem;
+using Times = std::vector<std::int64_t>;
+
+TEST(Overlay, DelaysCarryForwardAbsoluteTimesAndArrivalsShiftDepartures) {
+    LiveCity c;
+    c.apply({message(kNow, tripUpdate("T2", delay(2, 120)))});  // B late; A before it keeps the timetable
+    EXPECT_EQ(c.stopTimes("T2"), (Times{300, 900 + 120, 1500 + 120}));
+    // The next message replaces it. T3 by stop ids (no stop_sequence) and absolute times; at B an
+    // arrival only, which shifts the departure alike.
+    const auto at = [](int minutes) { return std::to_string(unix(kNow) + minutes * 60); };
+    c.apply({message(
+        kNow, tripUpdate("T2", delay(1, 60) + delay(3, -30)) +
+                  tripUpdate("T3", "stop_time_update { stop_id: 'A' departure { time: " + at(11) +
+                                       " } } stop_time_update { stop_id: 'B' arrival { time: " + at(23) + " } }"))});
+    EXPECT_EQ(c.stopTimes("T2"), (Times{360, 960, 1470}));
+    EXPECT_EQ(c.stopTimes("T3"), (Times{660, 1380, 1800 + 180}));
+    EXPECT_TRUE(query::tripDetails(c.snapshot, "bp", "T2", "", kNow).stops[1].gps);
+    const auto r = query::nearby(c.snapshot, around(3000), kNow).stopDates;
+    ASSERT_EQ(ids(r), (Ids{"T2@A*", "T5@B", "T3@A*"}));  // another trip keeps its timetable
+    EXPECT_EQ(std::tuple(r[0].tripDepartureTimestamp, r[0].tripDepartureSeconds, r[0].tripDepartureMinutesText),
+              std::tuple(unix(kNow) + 360, 8 * 3600 + 360, "6"));
+}
+
+TEST(Overlay, CancellationsSkippedStopsAndPredictionsDecideWhatIsListed) {
+    LiveCity c;
+    // With updates that match nothing: an unknown trip, unknown stops, a shift of 30 hours.
+    const auto stats = c.apply(
+        {message(kNow, tripUpdate("T2", "", "schedule_relationship: CANCELED") +
+                           tripUpdate("T3", "stop_time_update { stop_sequence: 1 schedule_relationship: SKIPPED }") +
+                           tripUpdate("nope", delay(1, 60)) + tripUpdate("T1", delay(99, 60) + delay(2, 30 * 3600)) +
+                           tripUpdate("T5", "stop_time_update { stop_id: 'Z' departure { delay: 600 } }"))});
+    EXPECT_EQ(
+        std::tuple(stats.tripUpdates, stats.matchedTrips, stats.unknownTrips, stats.unknownStops, stats.implausible),
+        std::tuple(5u, 4u, 1u, 2u, 1u));
+    EXPECT_EQ(c.nearby(), Ids{});
+    EXPECT_EQ(c.nearby(kNow, 3000), (Ids{"T1@B", "T5@B", "T3@B"}));  // T3 still serves B, T2 nowhere
+    // Predictions move trips into the window (T1 07:50 → 08:12, T2 08:05 → 08:11) and out of it.
+    c.apply({message(kNow, tripUpdate("T1", delay(1, 22 * 60)) + tripUpdate("T2", delay(1, 6 * 60)))});
+    const auto r = query::nearby(c.snapshot, around(), kNow).stopDates;
+    ASSERT_EQ(ids(r), (Ids{"T3@A", "T2@A*", "T1@A*"}));
+    EXPECT_EQ(std::tuple(r[2].tripDepartureSeconds, r[2].tripUniqueId), std::tuple(8 * 3600 + 720L, "T1@20250314"));
+    c.apply({message(kNow, tripUpdate("T2", delay(1, 10 * 60)))});
+    EXPECT_EQ(c.nearby(kNow, 500, 8), Ids{});
+}
+
+TEST(Overlay, ServiceDateSelectsTheRun) {
+    LiveCity c;
+    for (const auto& [date, listed] : {std::pair{"20250313", "T2@A"}, {"20250314", "T2@A*"}}) {
+        c.apply({message(kNow, tripUpdate("T2", delay(1, 120), "start_date: '" + std::string(date) + "'"))});
+        EXPECT_EQ(c.nearby(), (Ids{listed, "T3@A"})) << date;
+    }
+    // Without a date, the run nearest now: at 23:55 tomorrow's 08:05 is nearer than today's.
+    const auto late = budapest(date::year(2025) / 3 / 14, 23h + 55min);
+    c.apply({delayedT2(late)}, late);
+    const auto first = query::tripDetails(c.snapshot, "bp", "T2", "", late).stops.front();
+    EXPECT_EQ(std::pair(first.gps, first.departureTimestamp),
+              std::pair(true, unix(budapest(date::year(2025) / 3 / 15, 8h + 7min))));
+}
+
+TEST(Overlay, StaleDataAndAnotherFeedFallBackToTheTimetable) {
+    LiveCity c;
+    c.apply({delayedT2()});
+    EXPECT_EQ(c.nearby(kNow + 300s), (Ids{"T2@A*", "T3@A"}));
+    EXPECT_EQ(c.nearby(kNow + 301s), (Ids{"T2@A", "T3@A"}));
+    // A reload brings a new feed; the overlay's indices do not apply to it.
+    query::Snapshot reloaded;
+    reloaded.cities.push_back(query::City::build({"bp", "", "", ""}, liveNetwork().load(), c.live));
+    EXPECT_EQ(ids(query::nearby(reloaded, around(), kNow).stopDates), (Ids{"T2@A", "T3@A"}));
+    // A message already older than the maximum age is not laid over at all.
+    c.apply({delayedT2(kNow - 301s)});
+    EXPECT_EQ(c.nearby(), (Ids{"T2@A", "T3@A"}));
+}
+
+TEST(Overlay, AlertsNameRoutesStopsAndTripsInTheirPeriod) {
+    auto b = liveNetwork();
+    b.trip("T6", "R5", {{"C", "08:07:00"}, {"B", "08:17:00"}}, 1);
+    LiveCity c(b);
+    // Tagged alerts carry an English text first: the Hungarian one is picked.
+    const auto alert = [](const std::string& text, const std::string& more) {
+        return "entity { alert { header_text { translation { text: 'In English' language: 'en' } translation { text: "
+               "'" +
+               text + "' language: 'hu' } } " + more + " } } ";
+    };
+    c.apply(
+        {message(kNow, alert("A 9-es terelve", "informed_entity { route_id: 'R9' }") +
+                           alert("Béta lezárva", "informed_entity { stop_id: 'B' }") +
+                           alert("T3 késik", "informed_entity { trip { trip_id: 'T3' } }") +
+                           alert("Villamos Gamma", "informed_entity { route_id: 'R5' stop_id: 'C' }") +  // at C only
+                           alert("Tegnapi", "informed_entity { route_id: 'R5' } active_period { end: " +
+                                                std::to_string(unix(kNow) - 1) + " }") +
+                           alert("Holnapi", "informed_entity { route_id: 'R5' } active_period { start: " +
+                                                std::to_string(unix(kNow) + 86400) + " }") +
+                           // An untagged text, on the parent station.
+                           "entity { alert { header_text { translation { text: 'Gamma állomás' } } "
+                           "informed_entity { stop_id: 'CS' } } }")});
+    std::map<std::string, Ids> warnings;
+    for (const auto& d : query::nearby(c.snapshot, around(3000), kNow).stopDates) {
+        warnings[d.tripId + "@" + d.stopUniqueId] = d.warningText;
+    }
+    EXPECT_EQ(warnings, (std::map<std::string, Ids>{{"T2@A", {"A 9-es terelve"}},
+                                                    {"T3@A", {"A 9-es terelve", "T3 késik"}},
+                                                    {"T5@B", {"Béta lezárva"}},
+                                                    {"T6@C", {"Villamos Gamma", "Gamma állomás"}}}));
+    EXPECT_EQ(query::tripDetails(c.snapshot, "bp", "T3", "", kNow).warningText, (Ids{"A 9-es terelve", "T3 késik"}));
+}
+
+// Mutated messages through the parser and the builder: nothing may crash or throw, and the
+// answers stay well-formed. Seeded, so it repeats.
+TEST(Overlay, FuzzedMessagesNeverBreakAnswers) {
+    LiveCity c;
+    const std::string seed =
+        message(kNow, tripUpdate("T2", delay(1, 120) + "stop_time_update { stop_sequence: 2 schedule_relationship: "
+                                                       "SKIPPED }") +
+                          tripUpdate("T3", "", "start_date: '20250314' schedule_relationship: CANCELED") +
+                          vehicle("T1", 47.5, 10) +
+                          "entity { alert { active_period { start: 1 } informed_entity { route_id: 'R9' } "
+                          "header_text { translation { text: 'x' } } } }")
+            .SerializeAsString();
+    std::mt19937_64 rng(20250314);
+    int parsed = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::string bytes = seed;
+        for (int edits = 1 + static_cast<int>(rng() % 3); edits > 0 && bytes.size() > 16; --edits) {
+            const std::size_t at = 16 + rng() % (bytes.size() - 16);  // mostly past the header, so more parse
+            switch (rng() % 4) {
+                case 0: bytes[at] = static_cast<char>(rng()); break;
+                case 1: bytes.erase(at, 1 + rng() % 4); break;
+                case 2: bytes.insert(at, 1, static_cast<char>(rng())); break;
+                default: bytes.resize(at); break;
+            }
+        }
+        auto result = realtime::parseMessage(bytes);
+        const auto* message = std::get_if<std::shared_ptr<const pb::FeedMessage>>(&result);
+        if (message == nullptr) {
+            EXPECT_FALSE(std::get<std::string>(result).empty());
+            continue;
+        }
+        ++parsed;
+        const realtime::Input input{*message, kNow};
+        c.live->publish(realtime::buildOverlay(c.city().feed, c.city().zone, std::span(&input, 1), kNow, 300s));
+        const auto r = query::nearby(c.snapshot, around(3000), kNow);
+        EXPECT_TRUE(r.error.empty() || r.error == query::kNoTrips) << r.error;
+        EXPECT_EQ(query::tripDetails(c.snapshot, "bp", "T2", "", kNow).stops.size(), 3u);
+    }
+    EXPECT_GT(parsed, 50);  // the mutants reach the builder, not only the parser's refusals
+}
+
+namespace {
+
+std::string delayed(std::chrono::seconds stampOffset = 0s) { return delayedT2(kNow + stampOffset).SerializeAsString(); }
+
+class SourceTest : public ::testing::Test {
+protected:
+    void start(const std::string& location, realtime::PollerOptions options = {}) {
+        options.timeout = 2s;
+        poller_ = std::make_unique<realtime::Poller>(
+            std::vector<realtime::SourceConfig>{{"bp", location}}, options,
+            [this](const std::string& key) { return key == "bp" ? std::optional(city_.target()) : std::nullopt; },
+            [this] { return now_.load(); });
+    }
+    // Polls every source once at `now`; the source's status after.
+    realtime::SourceStatus poll(query::TimePoint now) {
+        now_ = now;
+        poller_->pollAll();
+        return poller_->status().front();
+    }
+    // Whether T2's departure is a prediction now.
+    bool live() const { return std::ranges::count(city_.nearby(now_.load()), "T2@A*") == 1; }
+    // Writes the feed file with a later modification time, so that a poll sees it changed.
+    void write(const std::string& bytes) {
+        const auto later = fs::file_time_type::clock::now() + std::chrono::seconds(++writes_);
+        fs::last_write_time(dir_.write("feed.pb", bytes), later);
+    }
+    std::string file() const { return (dir_.path() / "feed.pb").string(); }
+
+    TempDir dir_;
+    LiveCity city_;
+    std::atomic<query::TimePoint> now_{kNow};
+    int writes_ = 0;
+    std::unique_ptr<realtime::Poller> poller_;
+};
+
+}  // namespace
+
+// The file's message is stamped an hour ahead of the clock: its data is aged from receipt.
+TEST_F(SourceTest, FileSourceKeepsLastGoodDataUntilItsMaximumAge) {
+    write(delayed(3600s));
+    start(file());
+    auto s = poll(kNow);
+    EXPECT_TRUE(live());
+    EXPECT_EQ(std::tuple(s.lastSuccess, s.dataTime, s.futureStamps, s.build.matchedTrips),
+              std::tuple(unix(kNow), unix(kNow), 1u, 1u));
+    EXPECT_EQ(poll(kNow).notModified, 1u);  // the file is unchanged
+    // Garbage and a truncated message: counted, the last good data stays.
+    write("\xff\xff\xff\xff garbage");
+    poll(kNow + 60s);
+    write(delayed().substr(0, 20));
+    s = poll(kNow + 120s);
+    EXPECT_TRUE(live());
+    EXPECT_EQ(std::tuple(s.failures, s.lastSuccess, s.lastError.empty()), std::tuple(2u, unix(kNow), false));
+    // A vanished file too; past the maximum age the timetable is back.
+    fs::remove(file());
+    EXPECT_EQ(poll(kNow + 301s).failures, 3u);
+    EXPECT_FALSE(live());
+}
+
+TEST_F(SourceTest, HttpSourceWithNotModifiedNotFoundAndNoAnswer) {
+    httplib::Server server;
+    std::atomic<int> status{200};
+    const std::string stamp = "Fri, 14 Mar 2025 07:00:00 GMT";
+    server.Get("/rt.pb", [&](const httplib::Request& req, httplib::Response& res) {
+        res.status = status == 200 && req.get_header_value("If-Modified-Since") == stamp ? 304 : status.load();
+        if (res.status == 200) {
+            res.set_header("Last-Modified", stamp);
+            res.set_content(delayed(), "application/x-protobuf");
+        }
+    });
+    const int port = server.bind_to_any_port("127.0.0.1");
+    std::thread t([&] { server.listen_after_bind(); });
+    while (!server.is_running()) {
+        std::this_thread::sleep_for(5ms);
+    }
+    start("http://127.0.0.1:" + std::to_string(port) + "/rt.pb");
+    poll(kNow);
+    EXPECT_EQ(poll(kNow).notModified, 1u);
+    EXPECT_TRUE(live());
+    status = 404;
+    auto s = poll(kNow + 100s);
+    EXPECT_EQ(std::tuple(s.lastError, s.failures, s.lastSuccess), std::tuple("HTTP 404", 1u, unix(kNow)));
+    EXPECT_TRUE(live());  // the last good data still counts
+    server.stop();
+    t.join();
+    s = poll(kNow + 400s);
+    EXPECT_EQ(std::tuple(s.failures, s.lastError.find("request failed") != std::string::npos, live()),
+              std::tuple(2u, true, false))
+        << s.lastError;
+}
+
+TEST_F(SourceTest, BackgroundPollingRetriesUntilTheSourceIsGood) {
+    write("not a feed");
+    realtime::PollerOptions quick;
+    quick.interval = quick.firstRetry = 1s;
+    start(file(), quick);
+    poller_->start();
+    for (int i = 0; i < 100 && poller_->status().front().failures == 0; ++i) {
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_GE(poller_->status().front().failures, 1u);
+    write(delayed());
+    for (int i = 0; i < 300 && !live(); ++i) {
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_TRUE(live());
+    poller_->stop();
+}
