@@ -21,14 +21,13 @@ std::string bytes(const JSON& json) { return json.rawData().data.value_or("<fail
 std::string nested(int levels) { return std::string(levels, '[') + std::string(levels, ']'); }
 
 TEST(JSONParse, KindsOfDocumentsAndBadBytes) {
-    for (const auto& [text, type, count] :
-         std::vector<std::tuple<const char*, Type, std::size_t>>{{"[]", Type::array, 0},
-                                                                 {" {\"a\": 1, \"a\": 2} ", Type::dictionary, 1},
-                                                                 {"\xEF\xBB\xBF[1, \"x\", null]", Type::array, 3},
-                                                                 {R"(["\ud83d\ude00"])", Type::array, 1},
-                                                                 {"7", Type::number, 0},
-                                                                 {"\"hi\"", Type::string, 0},
-                                                                 {"null", Type::null, 0}}) {
+    // clang-format off
+    const std::vector<std::tuple<const char*, Type, std::size_t>> documents{
+        {"[]", Type::array, 0}, {" {\"a\": 1, \"a\": 2} ", Type::dictionary, 1},
+        {"\xEF\xBB\xBF[1, \"x\", null]", Type::array, 3}, {R"(["\ud83d\ude00"])", Type::array, 1},
+        {"7", Type::number, 0}, {"\"hi\"", Type::string, 0}, {"null", Type::null, 0}};
+    // clang-format on
+    for (const auto& [text, type, count] : documents) {
         const JSON json = JSON::parse(text, {.allowFragments = true});
         EXPECT_EQ(json.type(), type) << text;
         EXPECT_EQ(json.count(), count) << text;
@@ -85,11 +84,12 @@ TEST(JSONAccessors, ByKind) {
     // key, the accessors that answer (s: string(), b: boolean(), n: number()/integer()/double_()),
     // stringValue(), boolValue(), doubleValue(), intValue()
     // clang-format off
-    const std::tuple<const char*, const char*, const char*, bool, double, std::int64_t> cases[] = {{"int", "n", "7", true, 7, 7},     {"neg", "n", "-7.9", true, -7.9, -7},
-                          {"zero", "n", "0", false, 0, 0},   {"text", "s", "12.5", false, 12.5, 12},
-                          {"yes", "bn", "true", true, 1, 1}, {"no", "bn", "false", false, 0, 0},
-                          {"list", "", "", false, 0, 0},     {"map", "", "", false, 0, 0},
-                          {"nothing", "", "", false, 0, 0},  {"absent", "", "", false, 0, 0}};
+    const std::tuple<const char*, const char*, const char*, bool, double, std::int64_t> cases[] = {
+        {"int", "n", "7", true, 7, 7},     {"neg", "n", "-7.9", true, -7.9, -7},
+        {"zero", "n", "0", false, 0, 0},   {"text", "s", "12.5", false, 12.5, 12},
+        {"yes", "bn", "true", true, 1, 1}, {"no", "bn", "false", false, 0, 0},
+        {"list", "", "", false, 0, 0},     {"map", "", "", false, 0, 0},
+        {"nothing", "", "", false, 0, 0},  {"absent", "", "", false, 0, 0}};
     // clang-format on
     for (const auto& [key, present, text, flag, number, integer] : cases) {
         SCOPED_TRACE(key);
@@ -109,13 +109,12 @@ TEST(JSONAccessors, ByKind) {
 }
 
 TEST(JSONAccessors, TextReadAsNumberOrFlag) {
-    for (const auto& [text, number, integer] : std::vector<std::tuple<const char*, double, std::int64_t>>{
-             {"-12.5", -12.5, -12},
-             {" 42 ", 42, 42},
-             {"+3", 3, 3},
-             {"1e3", 1000, 1000},
-             {".5", 0.5, 0},
-             {"9223372036854775807", 9223372036854775807.0, INT64_MAX}}) {
+    // clang-format off
+    const std::vector<std::tuple<const char*, double, std::int64_t>> numbers{
+        {"-12.5", -12.5, -12}, {" 42 ", 42, 42}, {"+3", 3, 3}, {"1e3", 1000, 1000}, {".5", 0.5, 0},
+        {"9223372036854775807", 9223372036854775807.0, INT64_MAX}};
+    // clang-format on
+    for (const auto& [text, number, integer] : numbers) {
         EXPECT_EQ(JSON(text).doubleValue(), number) << text;
         EXPECT_EQ(JSON(text).intValue(), integer) << text;
     }

@@ -30,13 +30,12 @@ protected:
 // values outside the allowed list, keys without one, and indexes out of range.
 TEST_F(ListsTest, StoredValueSelectsItsPlaceLabelAndRow) {
     AppSettings settings;
-    for (const auto& [key, value, index] :
-         std::vector<std::tuple<std::string, PlistValue, int64_t>>{{"settingFavTrip", int64_t{4}, 2},
-                                                                   {"settingMinutes", int64_t{31}, -1},
-                                                                   {"settingRadius", 350.0F, -1},
-                                                                   {"useDevelopmentServer", int64_t{1}, 1},
-                                                                   {"deviceUUID", "x", -1},
-                                                                   {"previousReply1", int64_t{1}, -1}}) {
+    // clang-format off
+    const std::vector<std::tuple<std::string, PlistValue, int64_t>> cases{
+        {"settingFavTrip", int64_t{4}, 2}, {"settingMinutes", int64_t{31}, -1}, {"settingRadius", 350.0F, -1},
+        {"useDevelopmentServer", int64_t{1}, 1}, {"deviceUUID", "x", -1}, {"previousReply1", int64_t{1}, -1}};
+    // clang-format on
+    for (const auto& [key, value, index] : cases) {
         SCOPED_TRACE(key);
         settings.set(key, value);
         EXPECT_EQ(settings.getSelectedIndex(key), index);
