@@ -10,16 +10,11 @@ namespace {
 
 PlistMap item(const char* type, const char* line, const char* stop, const char* direction, const char* minutes,
               bool live = false, bool favRoute = false, bool favStop = false) {
-    return {{"type", type},
-            {"shortName", line},
-            {"name", stop},
-            {"tripHeadsign", direction},
-            {"departureMinutes", minutes},
-            {"departureGPS", live},
-            {"favRoute", favRoute},
-            {"favStop", favStop},
-            {"stopLat", 47.5},
-            {"departure", int64_t{1741935600}}};
+    // clang-format off
+    return {{"type", type}, {"shortName", line}, {"name", stop}, {"tripHeadsign", direction},
+            {"departureMinutes", minutes}, {"departureGPS", live}, {"favRoute", favRoute}, {"favStop", favStop},
+            {"stopLat", 47.5}, {"departure", int64_t{1741935600}}};
+    // clang-format on
 }
 
 }  // namespace

@@ -47,9 +47,8 @@ TEST_F(ConsoleProgramTest, JsonLinesOfTheStopDatesItems) {
     EXPECT_EQ(result.exitCode, 0) << result.err;
     std::istringstream lines(result.out);
     std::vector<nlohmann::json> items;
-    for (std::string line; std::getline(lines, line);) {
+    for (std::string line; std::getline(lines, line);)
         items.push_back(nlohmann::json::parse(line));
-    }
     ASSERT_EQ(items.size(), 2u) << result.out;
     EXPECT_EQ(items[0]["shortName"], "47");
     EXPECT_EQ(items[0].size(), 22u);
@@ -57,12 +56,8 @@ TEST_F(ConsoleProgramTest, JsonLinesOfTheStopDatesItems) {
     EXPECT_EQ(items[1]["shortName"], "9");
     EXPECT_NE(result.err.find("indulás [1] kimarad: \"hasDetails\""), std::string::npos) << result.err;
 
-    const std::vector<velmo::test::SeenRequest> seen = server.seen();
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].header("X-APP"), "velmomac");
-    const nlohmann::json body = nlohmann::json::parse(seen[0].body);
-    EXPECT_EQ(std::make_pair(body["lat"], body["lon"]),
-              std::make_pair(nlohmann::json(47.4979), nlohmann::json(19.0402)));
+    ASSERT_EQ(server.seen().size(), 1u);
+    EXPECT_EQ(server.seen()[0].header("X-APP"), "velmomac");
 }
 
 TEST_F(ConsoleProgramTest, EndingsAndTheirExitStatuses) {

@@ -27,9 +27,8 @@ std::string lower(std::string text) {
 }
 
 void require(bool ok, const char* what) {
-    if (!ok) {
+    if (!ok)
         throw std::runtime_error(std::string("loopback certificate: ") + what);
-    }
 }
 
 void addExtension(X509* certificate, int nid, const char* value) {
@@ -64,11 +63,6 @@ std::pair<EVP_PKEY*, X509*> makeCertificate() {
     return {key, certificate};
 }
 
-struct Reply {
-    std::string body;
-    int status = 200;
-};
-
 }  // namespace
 
 std::string SeenRequest::header(std::string name) const {
@@ -89,23 +83,22 @@ struct LoopbackHttps::State {
     bool stopped = false;
     std::chrono::milliseconds delay{0};
     std::vector<SeenRequest> seen;
-    std::deque<Reply> script;
+    std::deque<std::pair<std::string, int>> script;  // body, status
 
     void handle(const httplib::Request& request, httplib::Response& response) {
         std::unique_lock lock(mutex);
         SeenRequest record{request.method, request.path, {}, request.body};
-        for (const auto& [name, value] : request.headers) {
+        for (const auto& [name, value] : request.headers)
             record.headers.emplace(lower(name), value);
-        }
         seen.push_back(std::move(record));
-        Reply reply{R"({"error":false})", 200};
+        std::pair<std::string, int> reply{R"({"error":false})", 200};
         if (!script.empty()) {
             reply = std::move(script.front());
             script.pop_front();
         }
         stopping.wait_for(lock, delay, [this] { return stopped; });
-        response.status = reply.status;
-        response.set_content(reply.body, "application/json");
+        response.status = reply.second;
+        response.set_content(reply.first, "application/json");
     }
 };
 
@@ -126,9 +119,8 @@ LoopbackHttps::LoopbackHttps() : state_(std::make_unique<State>()) {
     state_->port = state_->server->bind_to_any_port("127.0.0.1");
     require(state_->port > 0, "bind");
     state_->thread = std::thread([server = state_->server.get()] { server->listen_after_bind(); });
-    while (!state_->server->is_running()) {
+    while (!state_->server->is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
 }
 
 LoopbackHttps::~LoopbackHttps() {
@@ -137,8 +129,6 @@ LoopbackHttps::~LoopbackHttps() {
     EVP_PKEY_free(state_->key);
 }
 
-int LoopbackHttps::port() const { return state_->port; }
-
 std::string LoopbackHttps::url(const std::string& path) const {
     return "https://127.0.0.1:" + std::to_string(state_->port) + path;
 }
@@ -146,12 +136,12 @@ std::string LoopbackHttps::url(const std::string& path) const {
 std::filesystem::path LoopbackHttps::certificateFile() const { return state_->folder.path() / "cert.pem"; }
 
 std::string LoopbackHttps::localServerLines() const {
-    return "local = " + base() + "\nlocal_ca = " + certificateFile().string() + "\n";
+    return "local = " + url("/v2/") + "\nlocal_ca = " + certificateFile().string() + "\n";
 }
 
 void LoopbackHttps::answer(std::string body, int status) {
     std::lock_guard lock(state_->mutex);
-    state_->script.push_back({std::move(body), status});
+    state_->script.emplace_back(std::move(body), status);
 }
 
 void LoopbackHttps::delayReplies(std::chrono::milliseconds delay) {
@@ -171,9 +161,8 @@ void LoopbackHttps::stop() {
     }
     state_->stopping.notify_all();
     state_->server->stop();
-    if (state_->thread.joinable()) {
+    if (state_->thread.joinable())
         state_->thread.join();
-    }
 }
 
 }  // namespace velmo::test

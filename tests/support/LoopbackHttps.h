@@ -31,14 +31,12 @@ public:
     LoopbackHttps(const LoopbackHttps&) = delete;
     LoopbackHttps& operator=(const LoopbackHttps&) = delete;
 
-    int port() const;
     // "https://127.0.0.1:PORT" followed by `path`.
     std::string url(const std::string& path) const;
-    // The departures base on this server: url("/v2/").
-    std::string base() const { return url("/v2/"); }
     // The server's certificate (PEM), for the client's extra trust.
     std::filesystem::path certificateFile() const;
-    // servers.conf lines that make this server the local base, trusted through its certificate.
+    // servers.conf lines that make this server (url("/v2/")) the local base, trusted through
+    // its certificate.
     std::string localServerLines() const;
 
     // Queues one reply; replies are used in the order queued.

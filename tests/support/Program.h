@@ -1,13 +1,11 @@
 #pragma once
-// Runs a program of the build as a child process: arguments, extra environment, standard
-// input; its exit code and both outputs are collected. start() leaves it running (servers).
+// Child processes: a program of the build run to its end (outputs collected) or in the
+// background (servers), or a forked copy of this test program (two programs sharing a store).
 
 #include <sys/types.h>
 
 #include <chrono>
 #include <functional>
-#include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,37 +17,12 @@ struct Outcome {
     std::string err;
 };
 
-struct ProgramOptions {
-    std::map<std::string, std::string> env;  // set in the child on top of the parent's
-    std::string input;                       // standard input
-    std::chrono::seconds timeout{60};        // killed after this; exitCode -1
-};
+// Runs `program` with no input; killed after a minute.
+Outcome runProgram(const std::string& program, const std::vector<std::string>& args);
 
-Outcome runProgram(const std::string& program, const std::vector<std::string>& args,
-                   const ProgramOptions& options = {});
-
-// A program running in the background; its standard error goes to `errPath`, its output to
-// /dev/null. Killed (SIGTERM, then SIGKILL) when destroyed unless waited for.
-class RunningProgram {
-public:
-    RunningProgram(const std::string& program, const std::vector<std::string>& args, const std::string& errPath,
-                   const std::map<std::string, std::string>& env = {});
-    ~RunningProgram();
-    RunningProgram(const RunningProgram&) = delete;
-    RunningProgram& operator=(const RunningProgram&) = delete;
-
-    pid_t pid() const { return pid_; }
-    void signal(int sig) const;
-    // The exit code once it ends within `timeout` (-1 for a signal or a time-out).
-    int wait(std::chrono::milliseconds timeout = std::chrono::seconds(30));
-
-private:
-    pid_t pid_ = -1;
-};
-
-// `body` run in a forked copy of this test program (for two programs sharing a store); its
-// return value, or 126 when it throws, is the child's exit code. Killed when destroyed
-// unless waited for.
+// `body` run in a forked copy of this test program; its return value, or 126 when it throws,
+// is the child's exit code. Stopped (SIGTERM, SIGKILL after 10 s) when destroyed unless
+// waited for.
 class ForkedChild {
 public:
     explicit ForkedChild(const std::function<int()>& body);
@@ -57,6 +30,7 @@ public:
     ForkedChild(const ForkedChild&) = delete;
     ForkedChild& operator=(const ForkedChild&) = delete;
 
+    void signal(int sig) const;
     // The exit code once it ends within `timeout` (-1 for a signal or a time-out).
     int wait(std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
@@ -64,8 +38,14 @@ private:
     pid_t pid_ = -1;
 };
 
-// A one-way signal between processes (a pipe). Created before fork(): the receiving side
-// calls wait(), the other side pass() once per waiter, or open() to let every waiter through.
+// A program of the build in the background; its standard error goes to `errPath`.
+class RunningProgram : public ForkedChild {
+public:
+    RunningProgram(const std::string& program, const std::vector<std::string>& args, const std::string& errPath);
+};
+
+// A one-way signal between processes (a pipe), created before fork(): wait() blocks until
+// every other process holding the gate has called open() (or is gone).
 class Gate {
 public:
     Gate();
@@ -73,9 +53,7 @@ public:
     Gate(const Gate&) = delete;
     Gate& operator=(const Gate&) = delete;
 
-    // Blocks until a pass() or open() of the other side (or until that side is gone).
     bool wait();
-    void pass();
     void open();
 
 private:

@@ -8,9 +8,8 @@ namespace velmo::test {
 
 TempDir::TempDir(const std::string& prefix) {
     std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
+    if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("cannot make a temporary folder: " + pattern);
-    }
     path_ = pattern;
 }
 
@@ -41,9 +40,8 @@ void writeFile(const std::filesystem::path& file, const std::string& bytes) {
 }
 
 ScopedEnv::ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-    if (const char* old = std::getenv(name)) {
+    if (const char* old = std::getenv(name))
         saved_ = old;
-    }
     if (value) {
         ::setenv(name, value->c_str(), 1);
     } else {
@@ -63,7 +61,7 @@ void TempHome::SetUp() {
     dir_.emplace("velmo-home");
     std::filesystem::create_directories(root() / "runtime");
     std::filesystem::permissions(root() / "runtime", std::filesystem::perms::owner_all);
-    env_.push_back(std::make_unique<ScopedEnv>("XDG_CONFIG_HOME", configHome().string()));
+    env_.push_back(std::make_unique<ScopedEnv>("XDG_CONFIG_HOME", (root() / "config").string()));
     env_.push_back(std::make_unique<ScopedEnv>("XDG_DATA_HOME", (root() / "data").string()));
     env_.push_back(std::make_unique<ScopedEnv>("XDG_RUNTIME_DIR", (root() / "runtime").string()));
 }

@@ -8,7 +8,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace velmo::test {
@@ -52,9 +51,8 @@ protected:
     void TearDown() override;
 
     const std::filesystem::path& root() const { return dir_->path(); }
-    std::filesystem::path configHome() const { return root() / "config"; }
     // The folder of the settings suites.
-    std::filesystem::path suiteFolder() const { return configHome() / "velmomac"; }
+    std::filesystem::path suiteFolder() const { return root() / "config/velmomac"; }
     TempDir& dir() { return *dir_; }
 
 private:

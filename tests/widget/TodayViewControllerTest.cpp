@@ -63,15 +63,16 @@ TEST_F(TodayViewControllerTest, ReplyAfterDisappearingChangesNothing) {
     EXPECT_EQ(settings_->get("previousReply1")->ifList()->size(), 2U);
 }
 
-TEST_F(TodayViewControllerTest, ErrorReplyGivesOneErrorRow) {
-    controller_->viewWillAppear();
-    client_->answer(std::nullopt, departureList(4), departureList(1));
-    controller_->viewWillAppear();
+// A reply without lists keeps the rows; an error replaces them with one error row.
+TEST_F(TodayViewControllerTest, ReplyWithoutListsKeepsTheRowsAndAnErrorReplacesThem) {
+    for (int i = 0; i < 3; ++i)
+        controller_->viewWillAppear();
+    client_->answer(std::nullopt, departureList(3), departureList(1));
+    client_->answer(std::nullopt, std::nullopt, std::nullopt);
+    EXPECT_EQ(lines(), (std::vector<std::string>{"L0", "L1", "L2"}));
     client_->answer("NOLOCATIONACCESS", std::nullopt, std::nullopt);
-
     ASSERT_EQ(controller_->tarvoTableView->count(), 1);
-    const tarvoCellMac* row = controller_->tarvoTableView->rowView(0);
-    EXPECT_EQ(row->tarvoErrorLabel->text(), "Hiba (NOLOCATIONACCESS)");
+    EXPECT_EQ(controller_->tarvoTableView->rowView(0)->tarvoErrorLabel->text(), "Hiba (NOLOCATIONACCESS)");
 }
 
 TEST_F(TodayViewControllerTest, SettingChoosesTheList) {
@@ -86,14 +87,6 @@ TEST_F(TodayViewControllerTest, SettingChoosesTheList) {
         client_->answer(std::nullopt, departureList(2), nearby);
         EXPECT_EQ(lines(), expected) << "choice " << choice;
     }
-}
-
-TEST_F(TodayViewControllerTest, ReplyWithoutListsKeepsTheRows) {
-    controller_->viewWillAppear();
-    client_->answer(std::nullopt, departureList(3), departureList(1));
-    controller_->viewWillAppear();
-    client_->answer(std::nullopt, std::nullopt, std::nullopt);
-    EXPECT_EQ(lines(), (std::vector<std::string>{"L0", "L1", "L2"}));
 }
 
 TEST_F(TodayViewControllerTest, ReplyFromAnotherThreadIsAppliedOnTheMainThread) {

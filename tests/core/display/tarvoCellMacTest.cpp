@@ -36,25 +36,21 @@ TEST(tarvoCellMacTest, TimeTextGoesToTheLabelOfItsSource) {
     }
 }
 
-TEST(tarvoCellMacTest, FavouritesGetGoldStarsThatGoWhenTheRowIsReused) {
+TEST(tarvoCellMacTest, FavouritesGetStarsThatGoWhenTheRowIsReused) {
     tarvoCellMac cell;
     fill(cell, departureItem("47", "5", false, true, true));
     EXPECT_EQ(cell.tarvoStopLabel->text(), "★ Deák Ferenc tér");
     EXPECT_EQ(cell.tarvoLineLabel->text(), "47 ★");
-    cell.resize(420, 68);
-    const QImage image = cell.tarvoLineLabel->grab().toImage();
-    int gold = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            gold += std::abs(c.red() - 238) < 20 && std::abs(c.green() - 195) < 20 && std::abs(c.blue() - 50) < 30;
-        }
-    }
-    EXPECT_GT(gold, 10);
 
-    fill(cell, departureItem("9", "5", false));
+    // The accessible sentence names the favourites without stars.
+    EXPECT_EQ(cell.accessibleName(),
+              "Villamos 47, Deák Ferenc tér megálló, Örs vezér tere felé, 5 perc múlva indul (menetrend szerint). "
+              "Kedvenc járat. Kedvenc megálló.");
+
+    fill(cell, departureItem("9", "!!", true));
     EXPECT_EQ(cell.tarvoStopLabel->text(), "Deák Ferenc tér");
     EXPECT_EQ(cell.tarvoLineLabel->text(), "9");
+    EXPECT_TRUE(cell.accessibleName().contains("most indul (élő GPS-adat)"));
 }
 
 TEST(tarvoCellMacTest, IconFollowsTheTypeAndOddItemsRenderEmpty) {
@@ -105,16 +101,6 @@ TEST(tarvoCellMacTest, ErrorItemAcrossTheRowAndTheWarningSign) {
     item["warning"] = false;
     fill(cell, item);
     EXPECT_FALSE(cell.tarvoWarningLabel->isVisibleTo(&cell));
-}
-
-TEST(tarvoCellMacTest, AccessibleSentenceNamesTheDepartureWithoutStars) {
-    tarvoCellMac cell;
-    fill(cell, departureItem("47", "5", true, true, true));
-    EXPECT_EQ(cell.accessibleName(),
-              "Villamos 47, Deák Ferenc tér megálló, Örs vezér tere felé, 5 perc múlva indul (élő GPS-adat). "
-              "Kedvenc járat. Kedvenc megálló.");
-    fill(cell, departureItem("47", "!!", false));
-    EXPECT_TRUE(cell.accessibleName().contains("most indul (menetrend szerint)"));
 }
 
 // A table over a plain list of items, as the controllers use it.

@@ -14,20 +14,14 @@ namespace {
 const ServerBases kStart{"https://api.velmomac.example/v2/", "https://dev.velmomac.example/v2/",
                          "https://localhost:8443/v2/", "/data/tarvod/tls/cert.pem"};
 
-struct Case {
-    const char* name;
-    const char* text;
-    ServerBases expected;
-    int errorLines;
-};
-
 int lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
 }  // namespace
 
 TEST(ServerConfig, ParsesKeysQuotesAndComments) {
     const ServerBases& s = kStart;
-    const std::vector<Case> cases{
+    // name, text, bases, lines of error messages
+    const std::vector<std::tuple<const char*, const char*, ServerBases, int>> cases{
         {"empty", "", s, 0},
         {"all four keys",
          "production = https://p.example/v2/\ndevelopment=https://d.example/api/v2/\n"
@@ -46,11 +40,10 @@ TEST(ServerConfig, ParsesKeysQuotesAndComments) {
          {s.production, s.development, "https://good.example/v2/", s.localCertificate},
          1},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, text, expected, errorLines] : cases) {
         std::ostringstream err;
-        EXPECT_EQ(parseServerConfig(c.text, kStart, err), c.expected);
-        EXPECT_EQ(lines(err.str()), c.errorLines) << err.str();
+        EXPECT_EQ(parseServerConfig(text, kStart, err), expected) << name;
+        EXPECT_EQ(lines(err.str()), errorLines) << name << ": " << err.str();
     }
 }
 

@@ -30,23 +30,21 @@ protected:
 // values outside the allowed list, keys without one, and indexes out of range.
 TEST_F(ListsTest, StoredValueSelectsItsPlaceLabelAndRow) {
     AppSettings settings;
-    struct Case {
-        const char* key;
-        PlistValue value;
-        int64_t index;
-    };
-    for (const Case& c : {Case{"settingFavTrip", int64_t{4}, 2}, Case{"settingMinutes", int64_t{31}, -1},
-                          Case{"settingRadius", 350.0F, -1}, Case{"useDevelopmentServer", int64_t{1}, 1},
-                          Case{"deviceUUID", "x", -1}, Case{"previousReply1", int64_t{1}, -1}}) {
-        SCOPED_TRACE(c.key);
-        settings.set(c.key, c.value);
-        EXPECT_EQ(settings.getSelectedIndex(c.key), c.index);
-        const auto labels = settings.getValidValuesText(c.key).value_or(std::vector<std::string>{});
-        EXPECT_EQ(settings.getVisible(c.key), c.index >= 0 && !labels.empty() ? labels.at(c.index) : "");
-        const auto rows = settings.getSettingsForTableView(c.key);
+    // clang-format off
+    const std::vector<std::tuple<std::string, PlistValue, int64_t>> cases{
+        {"settingFavTrip", int64_t{4}, 2}, {"settingMinutes", int64_t{31}, -1}, {"settingRadius", 350.0F, -1},
+        {"useDevelopmentServer", int64_t{1}, 1}, {"deviceUUID", "x", -1}, {"previousReply1", int64_t{1}, -1}};
+    // clang-format on
+    for (const auto& [key, value, index] : cases) {
+        SCOPED_TRACE(key);
+        settings.set(key, value);
+        EXPECT_EQ(settings.getSelectedIndex(key), index);
+        const auto labels = settings.getValidValuesText(key).value_or(std::vector<std::string>{});
+        EXPECT_EQ(settings.getVisible(key), index >= 0 && !labels.empty() ? labels.at(index) : "");
+        const auto rows = settings.getSettingsForTableView(key);
         EXPECT_EQ(rows.size(), labels.size());  // rows only for labelled values
         for (std::size_t i = 0; i < rows.size(); ++i)
-            EXPECT_EQ(rows[i].at("selected"), PlistValue(static_cast<int64_t>(i) == c.index));
+            EXPECT_EQ(rows[i].at("selected"), PlistValue(static_cast<int64_t>(i) == index));
     }
     // A favourite list gives one row per entry, a damaged one keeping its place.
     settings.set("settingFavTripList", PlistList{PlistMap{{"raw", "T1"}, {"display", "Egyes"}}, PlistMap{{"raw", "T2"}},

@@ -15,16 +15,9 @@ constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
 
-struct ConversionCase {
-    PlistValue value;
-    bool asBool;
-    int64_t asInteger;
-    double asDouble;
-};
-
 TEST(PlistValue, TypedReadersConvert) {
     // clang-format off
-    const ConversionCase cases[] = {
+    const std::tuple<PlistValue, bool, int64_t, double> cases[] = {  // toBool, toInteger, toDouble
         {PlistValue(), false, 0, 0.0},     {true, true, 1, 1.0},            {int64_t{-42}, true, -42, -42.0},
         {0, false, 0, 0.0},                {2.75F, true, 2, 2.75},          {-3.99, true, -3, -3.99},
         {-0.0, false, 0, -0.0},            {nan, true, 0, nan},             {inf, true, 0, inf},
@@ -38,16 +31,13 @@ TEST(PlistValue, TypedReadersConvert) {
         {9223372036854775808.0, true, 0, 9223372036854775808.0},  // the first double beyond int64
         {"9007199254740993", true, 9007199254740993, 9007199254740992.0}};  // exact beyond 53 bits
     // clang-format on
-    for (const ConversionCase& c : cases) {
-        SCOPED_TRACE(encodeStoredValue(c.value));
-        EXPECT_EQ(c.value.toBool(), c.asBool);
-        EXPECT_EQ(c.value.toInteger(), c.asInteger);
-        if (std::isnan(c.asDouble)) {
-            EXPECT_TRUE(std::isnan(c.value.toDouble()) && std::isnan(c.value.toFloat()));
-        } else {
-            EXPECT_EQ(c.value.toDouble(), c.asDouble);
-            EXPECT_EQ(c.value.toFloat(), static_cast<float>(c.asDouble));
-        }
+    const auto same = [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); };
+    for (const auto& [value, asBool, asInteger, asDouble] : cases) {
+        SCOPED_TRACE(encodeStoredValue(value));
+        EXPECT_EQ(value.toBool(), asBool);
+        EXPECT_EQ(value.toInteger(), asInteger);
+        EXPECT_TRUE(same(value.toDouble(), asDouble)) << value.toDouble();
+        EXPECT_TRUE(same(value.toFloat(), static_cast<float>(asDouble))) << value.toFloat();
     }
     // Only a whole decimal number counts as a numeric string.
     for (const char* text : {"", "   ", "true", "12abc", "0x10", "inf", "nan", "3,5", "-", ".", "1e", "1 2"}) {

@@ -73,7 +73,7 @@ TEST_F(UserDefaultsTest, SuiteIsOneFileInAPrivateFolder) {
     }
 }
 
-TEST_F(UserDefaultsTest, ASecondObjectSeesEveryWriteAtOnce) {
+TEST_F(UserDefaultsTest, ASecondObjectSeesEveryWriteAtOnceAndTransactionsCommitWhole) {
     UserDefaults defaults("typed");
     UserDefaults other("typed");
     defaults.setBool("b", true);
@@ -89,11 +89,8 @@ TEST_F(UserDefaultsTest, ASecondObjectSeesEveryWriteAtOnce) {
     EXPECT_TRUE(UserDefaults("other.suite").dictionaryRepresentation().empty());
     other.removeAllObjects();
     EXPECT_TRUE(defaults.dictionaryRepresentation().empty());
-}
 
-TEST_F(UserDefaultsTest, TransactionsCommitTogetherOrNotAtAll) {
-    UserDefaults defaults("tx");
-    UserDefaults other("tx");
+    // Transactions commit together or not at all.
     defaults.setInteger("kept", 1);
     EXPECT_TRUE(defaults.transaction([&] {
         defaults.setInteger("a", 1);

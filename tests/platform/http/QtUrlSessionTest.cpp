@@ -50,9 +50,8 @@ protected:
         }
         QElapsedTimer clock;
         clock.start();
-        while (!outcome.done && clock.elapsed() < 8000) {
+        while (!outcome.done && clock.elapsed() < 8000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
         EXPECT_TRUE(outcome.done);
         return outcome;
     }

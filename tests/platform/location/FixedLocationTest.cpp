@@ -28,9 +28,8 @@ Reply requestOnce(LocationService& service, ManualRunLoop& loop) {
     std::optional<Reply> reply;
     provider.getLocation(100, 100, 30, [&](auto l, auto e) { reply = Reply{l, e}; });
     loop.runPending();
-    if (!reply) {
+    if (!reply)
         loop.advance(60s);
-    }
     EXPECT_TRUE(reply.has_value());
     return reply.value_or(Reply{});
 }
@@ -58,28 +57,20 @@ TEST(ParseFixedPosition, DegreesAndMetresWithinRange) {
 
 class LocationSourceChoiceTest : public velmo::test::TempHome {
 protected:
-    void SetUp() override {
-        TempHome::SetUp();
-        suite_ = std::make_unique<UserDefaults>("velmomac.group");
-    }
-    void TearDown() override {
-        suite_.reset();
-        TempHome::TearDown();
-    }
+    static UserDefaults suite() { return UserDefaults("velmomac.group"); }
     LocationServiceChoice choose(std::optional<std::string> position = std::nullopt, bool systemExists = false) {
-        return chooseLocationService(loop_, kBundle, *suite_, position, err_, [this, systemExists]() {
+        return chooseLocationService(loop_, kBundle, suite(), position, err_, [this, systemExists]() {
             return systemExists ? std::make_unique<FixedLocationService>(loop_, FixedPosition{1, 2, 3})
                                 : std::unique_ptr<FixedLocationService>{};
         });
     }
 
-    std::unique_ptr<UserDefaults> suite_;
     ManualRunLoop loop_;
     std::ostringstream err_;
 };
 
 TEST_F(LocationSourceChoiceTest, PositionArgumentWinsAndBadOnesFailAtOnce) {
-    suite_->setObject(kLocationSourceKey, PlistValue(std::string("nmea:/nowhere")));
+    suite().setObject(kLocationSourceKey, PlistValue(std::string("nmea:/nowhere")));
     auto ok = choose("47.1,19.2,30");
     EXPECT_EQ(ok.description, "fixed");
     loop_.advance(5s);
@@ -102,7 +93,7 @@ TEST_F(LocationSourceChoiceTest, SystemByDefaultThenStoredFixedThenNothing) {
     EXPECT_FALSE(none.service->locationServicesEnabled());
     EXPECT_EQ(requestOnce(*none.service, loop_).error->code, 0);
 
-    suite_->setObject(kLocationFixedKey, PlistValue(std::string("47.5,19.05")));
+    suite().setObject(kLocationFixedKey, PlistValue(std::string("47.5,19.05")));
     EXPECT_EQ(choose(std::nullopt, true).description, "system");
     auto fallback = choose(std::nullopt, false);
     EXPECT_EQ(fallback.description, "fixed");
@@ -118,8 +109,8 @@ TEST_F(LocationSourceChoiceTest, BadSettingsAreNamedAndFailEveryRequestAtOnce) {
          "velmo: NMEA log \"/no/such/log.nmea\" does not exist or is not a file"},
         {"gps", std::nullopt, "velmo: unknown locationSource \"gps\" (expected system, fixed or nmea:PATH)"}};
     for (const auto& [source, fixed, message] : cases) {
-        suite_->setObject(kLocationSourceKey, PlistValue(std::string(source)));
-        suite_->setObject(kLocationFixedKey, fixed ? PlistValue(*fixed) : PlistValue());
+        suite().setObject(kLocationSourceKey, PlistValue(std::string(source)));
+        suite().setObject(kLocationFixedKey, fixed ? PlistValue(*fixed) : PlistValue());
         err_.str("");
         auto choice = choose();
         EXPECT_EQ(choice.description, "invalid");

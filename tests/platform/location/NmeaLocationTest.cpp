@@ -31,9 +31,8 @@ struct Reply {
 // "$BODY*CS" with the XOR checksum of BODY.
 std::string sentence(const std::string& body) {
     unsigned char sum = 0;
-    for (char c : body) {
+    for (char c : body)
         sum ^= static_cast<unsigned char>(c);
-    }
     char tail[8];
     std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
     return "$" + body + tail;
@@ -72,9 +71,8 @@ TEST(NmeaLocationService, ReplaysALogIntoAFixStampedWhenDelivered) {
     provider.getLocation(100, 100, 5, [&](auto l, auto e) { reply = Reply{1, l, e}; });
     QElapsedTimer clock;
     clock.start();
-    while (reply.calls == 0 && clock.elapsed() < 10000) {
+    while (reply.calls == 0 && clock.elapsed() < 10000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
     ASSERT_TRUE(reply.location) << err.str();
     EXPECT_NEAR(reply.location->latitude, 47.5, 0.002);
     EXPECT_NEAR(reply.location->longitude, 19.05, 0.003);

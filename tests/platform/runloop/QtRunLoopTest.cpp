@@ -20,15 +20,14 @@ template <typename Pred>
 bool spinUntil(Pred done, int limitMs = 5000) {
     QElapsedTimer clock;
     clock.start();
-    while (!done() && clock.elapsed() < limitMs) {
+    while (!done() && clock.elapsed() < limitMs)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
     return done();
 }
 
 }  // namespace
 
-TEST(QtRunLoop, TimerFiresOnceAndInvalidateCancels) {
+TEST(QtRunLoop, TimersFireOnceAndWorkRunsOnTheMainThread) {
     QtRunLoop loop;
     int fired = 0, cancelled = 0;
     auto timer = loop.scheduleTimer(20ms, [&] { ++fired; });
@@ -37,10 +36,8 @@ TEST(QtRunLoop, TimerFiresOnceAndInvalidateCancels) {
     spinUntil([] { return false; }, 100);
     EXPECT_EQ(fired + cancelled, 1);
     EXPECT_FALSE(timer->isValid());
-}
 
-TEST(QtRunLoop, RunOnMainAndWaitRunsInlineOnMainAndBlocksFromWorker) {
-    QtRunLoop loop;
+    // Work handed to the main thread runs inline there, and blocks a worker until it ran.
     bool inlineRan = false;
     loop.runOnMainAndWait([&] { inlineRan = true; });
     EXPECT_TRUE(inlineRan);

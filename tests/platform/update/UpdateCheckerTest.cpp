@@ -15,17 +15,16 @@ class UpdateCheckerTest : public TempHome {};
 
 // Only a newer version (then a newer build) is reported; failures are silent.
 TEST_F(UpdateCheckerTest, OnlyANewerVersionIsReported) {
+    const auto body = [](const char* text) { return FakeReply::withBody(text); };
+    // clang-format off
     const std::vector<std::pair<FakeReply, bool>> cases{
-        {FakeReply::withBody(R"({"version":"0.2.0","build":1,"url":"https://x.example/dl","notes":"új"})"), true},
-        {FakeReply::withBody(R"({"version":"0.1.0","build":8})"), true},
-        {FakeReply::withBody(R"({"version":"0.10.0"})"), true},
-        {FakeReply::withBody(R"({"version":"0.1","build":7})"), false},
-        {FakeReply::withBody(R"({"version":"0.0.9","build":99})"), false},
-        {FakeReply::withBody(R"({"version":"banana"})"), false},
-        {FakeReply::withBody(R"([1,2])"), false},
-        {FakeReply::withBody("not json"), false},
+        {body(R"({"version":"0.2.0","build":1,"url":"https://x.example/dl","notes":"új"})"), true},
+        {body(R"({"version":"0.1.0","build":8})"), true}, {body(R"({"version":"0.10.0"})"), true},
+        {body(R"({"version":"0.1","build":7})"), false}, {body(R"({"version":"0.0.9","build":99})"), false},
+        {body(R"({"version":"banana"})"), false}, {body(R"([1,2])"), false}, {body("not json"), false},
         {FakeReply::withBody(R"({"version":"9.0"})", 404), false},
         {FakeReply::failure(UrlError::cannotConnectToHost), false}};
+    // clang-format on
     ManualRunLoop loop;
     FakeUrlSessionFactory sessions{loop};
     UpdateChecker checker(sessions, "0.1.0", 7);

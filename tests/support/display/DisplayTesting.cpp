@@ -2,10 +2,7 @@
 
 namespace velmo::test {
 
-void FakeDeparturesClient::getWithLocation(bool skip_nearby, Callback callback) {
-    skipNearby.push_back(skip_nearby);
-    pending.push_back(std::move(callback));
-}
+void FakeDeparturesClient::getWithLocation(bool, Callback callback) { pending.push_back(std::move(callback)); }
 
 std::optional<PlistMap> FakeDeparturesClient::toDictionary(const JSON& departure) const {
     if (departure.type() != JSON::Type::dictionary)
@@ -30,33 +27,30 @@ void FakeDeparturesClient::answer(std::optional<std::string> error, std::optiona
     callback(std::move(error), std::move(first), std::move(second), "Budapest", std::nullopt, "bp", std::nullopt);
 }
 
-JSON departureJson(int index, bool gps) {
-    const std::string n = std::to_string(index);
-    return JSON{{"shortName", JSON("L" + n)},       {"name", JSON("Stop " + n)},
-                {"tripHeadsign", JSON("Dir " + n)}, {"departureMinutes", JSON(std::to_string(index + 1))},
-                {"departureGPS", JSON(gps)},        {"type", JSON("BUS")},
-                {"favStop", JSON(false)},           {"favRoute", JSON(false)},
-                {"stopId", JSON("S" + n)},          {"routeId", JSON("R" + n)}};
-}
-
 JSON departureList(int count, int first) {
     JSON::Array list;
-    for (int i = 0; i < count; ++i)
-        list.push_back(departureJson(first + i));
+    for (int i = first; i < first + count; ++i) {
+        const std::string n = std::to_string(i);
+        list.push_back(JSON{{"shortName", JSON("L" + n)},
+                            {"name", JSON("Stop " + n)},
+                            {"tripHeadsign", JSON("Dir " + n)},
+                            {"departureMinutes", JSON(std::to_string(i + 1))},
+                            {"departureGPS", JSON(false)},
+                            {"type", JSON("BUS")},
+                            {"favStop", JSON(false)},
+                            {"favRoute", JSON(false)},
+                            {"stopId", JSON("S" + n)},
+                            {"routeId", JSON("R" + n)}});
+    }
     return JSON(list);
 }
 
 PlistMap departureItem(const std::string& line, const std::string& minutes, bool gps, bool favStop, bool favRoute) {
-    return PlistMap{{"shortName", line},
-                    {"name", "Deák Ferenc tér"},
-                    {"tripHeadsign", "Örs vezér tere"},
-                    {"departureMinutes", minutes},
-                    {"departureGPS", gps},
-                    {"type", "TRAM"},
-                    {"favStop", favStop},
-                    {"favRoute", favRoute},
-                    {"stopId", "F01"},
-                    {"routeId", "3040"}};
+    // clang-format off
+    return PlistMap{{"shortName", line}, {"name", "Deák Ferenc tér"}, {"tripHeadsign", "Örs vezér tere"},
+                    {"departureMinutes", minutes}, {"departureGPS", gps}, {"type", "TRAM"}, {"favStop", favStop},
+                    {"favRoute", favRoute}, {"stopId", "F01"}, {"routeId", "3040"}};
+    // clang-format on
 }
 
 }  // namespace velmo::test

@@ -25,13 +25,10 @@ public:
     void answer(std::optional<std::string> error, std::optional<JSON> first, std::optional<JSON> second);
 
     std::vector<Callback> pending;
-    std::vector<bool> skipNearby;
     int cancels = 0;
 };
 
-// A departure in the reply's shape; `index` makes its texts distinct.
-JSON departureJson(int index, bool gps = false);
-// An array of `count` departures starting at `first`.
+// An array of `count` departures in the reply's shape, their texts numbered from `first`.
 JSON departureList(int count, int first = 0);
 
 // A full item map as the row view reads it.
