@@ -40,9 +40,7 @@ ClientStack::ClientStack(const ClientOptions& options, std::ostream& locationLog
     const Bundle& bundle = Bundle::main();
     {
         const UserDefaults shared(AppSettings::kAppGroup);
-        LocationServiceChoice choice = chooseLocationService(*loop_, bundle, shared, options.position, err);
-        location_ = std::move(choice.service);
-        locationDescription_ = std::move(choice.description);
+        location_ = chooseLocationService(*loop_, bundle, shared, options.position, err).service;
     }
     // The settings store runs its start-up check here, once per program.
     request_ = std::make_unique<TarvoRequest>(std::make_unique<EasyLocation>(*location_, *loop_, bundle, locationLog),

@@ -45,8 +45,6 @@ public:
     UrlSessionFactory& sessions();
     // The program's own settings suite (beta updates and the like).
     UserDefaults& standardDefaults();
-    // "system", "fixed", "nmea:PATH", "unavailable" or "invalid".
-    const std::string& locationDescription() const { return locationDescription_; }
     TarvoRequest& request();
 
     // The departures source of the display controllers: the request above behind the
@@ -58,7 +56,6 @@ private:
     std::unique_ptr<QtRunLoop> loop_;
     std::unique_ptr<QtUrlSessionFactory> sessions_;
     std::unique_ptr<LocationService> location_;
-    std::string locationDescription_;
     std::unique_ptr<TarvoRequest> request_;
 };
 

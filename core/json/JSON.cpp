@@ -180,7 +180,7 @@ std::optional<JSONNumber> JSONNumber::fromText(std::string_view text) {
                 return JSONNumber(unsignedValue);
         }
     }
-    const std::optional<DecimalNumber> decimal = readDecimal(std::string_view(first, text.size()));
+    const std::optional<DecimalNumber> decimal = readDecimal(text);
     if (!decimal || !decimal->inRange)
         return std::nullopt;
     return JSONNumber(decimal->value);

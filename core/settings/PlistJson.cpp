@@ -2,9 +2,7 @@
 
 #include "platform/text/NumberText.h"
 
-#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 
 namespace velmo {

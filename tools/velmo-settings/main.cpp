@@ -18,6 +18,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -105,8 +106,15 @@ std::optional<std::string> parse(int argc, char** argv, CommandLine& line, bool&
         parser.parse(argc, argv);
     } catch (const CLI::ArgumentMismatch&) {
         return std::string("a(z) --type kapcsolóhoz típusnév kell");
-    } catch (const CLI::ParseError& error) {
-        return std::string(error.what());
+    } catch (const CLI::ParseError&) {
+        // CLI11's own texts are English; the only other refusal is a value given to a flag
+        // ("--json=yes"), which was never an option of ours.
+        for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i) {
+            const std::string_view arg = argv[i];
+            if (arg.starts_with("--") && arg.find('=') != std::string_view::npos && !arg.starts_with("--type="))
+                return "ismeretlen kapcsoló: " + std::string(arg);
+        }
+        return std::string("hibás parancssor");
     }
     bool optionsEnded = false;
     for (std::string& word : parser.remaining()) {
