@@ -31,21 +31,45 @@ void check(bool ok, const char* what) {
     }
 }
 
-// Opens a file for writing with the given mode, replacing what was there.
-FILE* create(const std::string& path, mode_t mode) {
-    ::unlink(path.c_str());
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+// Writes `path`.tmp with the given mode through `write`, flushed to disk; the caller renames
+// it into place. Nothing is left behind when it fails.
+template <class Write>
+std::string writeTemporary(const std::string& path, mode_t mode, Write write) {
+    const std::string tmp = path + ".tmp";
+    ::unlink(tmp.c_str());
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) {
-        throw std::runtime_error("cannot write " + path);
+        throw std::runtime_error("cannot write " + tmp);
     }
     ::fchmod(fd, mode);
     FILE* f = ::fdopen(fd, "w");
     if (f == nullptr) {
         ::close(fd);
+        ::unlink(tmp.c_str());
+        throw std::runtime_error("cannot write " + tmp);
+    }
+    const bool written = write(f) && std::fflush(f) == 0 && ::fsync(fd) == 0;
+    if (std::fclose(f) != 0 || !written) {
+        ::unlink(tmp.c_str());
         throw std::runtime_error("cannot write " + path);
     }
-    return f;
+    return tmp;
 }
+
+void syncFolderOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+struct FileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
 
 }  // namespace
 
@@ -75,12 +99,47 @@ void writeSelfSignedCertificate(const std::string& certPath, const std::string& 
     }
     check(X509_sign(cert.get(), key.get(), EVP_sha256()) > 0, "signing failed");
 
-    FILE* k = create(keyPath, 0600);
-    const bool keyOk = PEM_write_PrivateKey(k, key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1;
-    check(std::fclose(k) == 0 && keyOk, "cannot write the key");
-    FILE* c = create(certPath, 0644);
-    const bool certOk = PEM_write_X509(c, cert.get()) == 1;
-    check(std::fclose(c) == 0 && certOk, "cannot write the certificate");
+    const std::string keyTmp = writeTemporary(keyPath, 0600, [&](FILE* f) {
+        return PEM_write_PrivateKey(f, key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1;
+    });
+    std::string certTmp;
+    try {
+        certTmp = writeTemporary(certPath, 0644, [&](FILE* f) { return PEM_write_X509(f, cert.get()) == 1; });
+    } catch (...) {
+        ::unlink(keyTmp.c_str());
+        throw;
+    }
+    // The key first: a crash between the renames leaves an old certificate with a new key,
+    // which the next start finds unusable and replaces.
+    check(::rename(keyTmp.c_str(), keyPath.c_str()) == 0 && ::rename(certTmp.c_str(), certPath.c_str()) == 0,
+          "cannot move the new files into place");
+    syncFolderOf(certPath);
+}
+
+std::optional<std::string> unusableCertificate(const std::string& certPath, const std::string& keyPath) {
+    File certFile(std::fopen(certPath.c_str(), "r"));
+    if (!certFile) {
+        return "cannot read " + certPath;
+    }
+    Cert cert(PEM_read_X509(certFile.get(), nullptr, nullptr, nullptr));
+    if (!cert) {
+        return certPath + " holds no PEM certificate";
+    }
+    File keyFile(std::fopen(keyPath.c_str(), "r"));
+    if (!keyFile) {
+        return "cannot read " + keyPath;
+    }
+    Key key(PEM_read_PrivateKey(keyFile.get(), nullptr, nullptr, nullptr));
+    if (!key) {
+        return keyPath + " holds no PEM private key";
+    }
+    if (X509_check_private_key(cert.get(), key.get()) != 1) {
+        return "the key in " + keyPath + " does not match " + certPath;
+    }
+    if (X509_cmp_current_time(X509_get0_notAfter(cert.get())) <= 0) {
+        return certPath + " has expired";
+    }
+    return std::nullopt;
 }
 
 }  // namespace velmo::api

@@ -1,5 +1,6 @@
 #include "server/app/CityRegistry.h"
 
+#include "platform/text/SafeText.h"
 #include "server/gtfs/Directory.h"
 #include "server/gtfs/Loader.h"
 
@@ -74,7 +75,8 @@ void CityRegistry::reload(bool all) {
             next->cities[i] = load(i);
             changed = true;
         } catch (const std::exception& e) {
-            spdlog::error("reload of {} failed, the previous feed keeps serving: {}", entries_[i].city.key, e.what());
+            spdlog::error("reload of {} failed, the previous feed keeps serving: {}", entries_[i].city.key,
+                          escapeControls(e.what()));
             mtimes_[i] = mtime(entries_[i].feed);  // do not retry until the file changes again
         }
     }
@@ -98,9 +100,9 @@ std::shared_ptr<const query::City> CityRegistry::load(std::size_t i) {
                 metrics_->feedLoaded(e.city.key, took);
             }
         }
-        spdlog::info("loaded {} ({}) from {} in {:.1f} s: {} stops, {} trips, service {} to {}", e.city.key, city->name,
-                     e.feed, took.count(), city->feed->stops.size(), city->feed->trips.size(),
-                     date::format("%F", city->feed->calendar.firstDay()),
+        spdlog::info("loaded {} ({}) from {} in {:.1f} s: {} stops, {} trips, service {} to {}", e.city.key,
+                     escapeControls(city->name), e.feed, took.count(), city->feed->stops.size(),
+                     city->feed->trips.size(), date::format("%F", city->feed->calendar.firstDay()),
                      date::format("%F", city->feed->calendar.lastDay()));
         mtimes_[i] = stamp;
         return city;

@@ -281,8 +281,24 @@ std::optional<ConfigError> useDefaultCertificate(Config& config) {
     const fs::path dir = fs::path(home) / "tarvod" / "tls";
     const fs::path cert = dir / "cert.pem";
     const fs::path key = dir / "key.pem";
-    if (!fs::exists(cert) || !fs::exists(key)) {
-        std::error_code ec;
+    std::error_code ec;
+    const bool present = fs::exists(cert, ec) || fs::exists(key, ec);
+    if (present) {
+        // A generated pair that cannot serve (cut short by a full disk, a key that does not match)
+        // is set aside rather than left to stop every later start.
+        if (auto why = api::unusableCertificate(cert.string(), key.string())) {
+            const std::string stamp = std::to_string(
+                std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+                    .count());
+            for (const auto& file : {cert, key}) {
+                fs::rename(file, fs::path(file).concat(".unusable-" + stamp), ec);
+            }
+            spdlog::warn(
+                "the generated certificate cannot be used ({}): moved aside as *.unusable-{}, making a new one", *why,
+                stamp);
+        }
+    }
+    if (!fs::exists(cert, ec) || !fs::exists(key, ec)) {
         fs::create_directories(dir, ec);
         fs::permissions(dir, fs::perms::owner_all, ec);
         try {

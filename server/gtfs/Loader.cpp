@@ -1,5 +1,6 @@
 #include "server/gtfs/Loader.h"
 
+#include "platform/text/SafeText.h"
 #include "server/gtfs/Csv.h"
 
 #include <date/tz.h>
@@ -24,6 +25,33 @@ std::optional<T> parseNumber(std::string_view text) {
     return value;
 }
 
+// Warnings of one kind during one load: the first ten are logged, the rest only counted and
+// summed up once, so that a badly broken feed cannot flood the log. Every argument comes from
+// the feed and is escaped before it is logged.
+class WarningCap {
+public:
+    explicit WarningCap(std::string kind) : kind_(std::move(kind)) {}
+    ~WarningCap() {
+        if (count_ > kListed) {
+            spdlog::warn("[gtfs] {}: {} in all, {} not listed", kind_, count_, count_ - kListed);
+        }
+    }
+    WarningCap(const WarningCap&) = delete;
+    WarningCap& operator=(const WarningCap&) = delete;
+
+    template <class... Args>
+    void warn(std::string_view format, const Args&... args) {
+        if (++count_ <= kListed) {
+            spdlog::warn("[gtfs] {}", fmt::format(fmt::runtime(format), escapeControls(fmt::format("{}", args))...));
+        }
+    }
+
+private:
+    static constexpr std::size_t kListed = 10;
+    std::string kind_;
+    std::size_t count_ = 0;
+};
+
 // One file of the feed being read, with the context for messages about it.
 class Table {
 public:
@@ -42,27 +70,14 @@ public:
     std::string_view operator[](int c) const { return csv_.field(c); }
     std::size_t line() const { return csv_.line(); }
 
-    void bad(std::string_view reason) {
-        ++skipped_;
-        // Keep the log readable on a badly broken feed: details for the first rows only.
-        if (skipped_ <= 20) {
-            spdlog::warn("[gtfs] {}:{}: {}, row skipped", name_, csv_.line(), reason);
-        } else if (skipped_ == 21) {
-            spdlog::warn("[gtfs] {}: more bad rows, further ones not listed", name_);
-        }
-    }
-    ~Table() {
-        if (skipped_ > 20) {
-            spdlog::warn("[gtfs] {}: {} rows skipped in all", name_, skipped_);
-        }
-    }
+    void bad(std::string_view reason) { skipped_.warn("{}:{}: {}, row skipped", name_, csv_.line(), reason); }
     Table(const Table&) = delete;
     Table& operator=(const Table&) = delete;
 
 private:
     std::string name_;
     CsvReader csv_;
-    std::size_t skipped_ = 0;
+    WarningCap skipped_{name_ + ": bad rows"};
 };
 
 std::optional<Table> open(const Directory& dir, const std::string& name, bool required, std::string& storage) {
@@ -155,14 +170,15 @@ void loadStops(const Directory& dir, Feed& feed) {
         feed.stops.push_back(std::move(s));
         parents.emplace_back((*t)[parent]);
     }
+    WarningCap unknownParents("stops.txt: unknown parent_station");
     for (std::size_t i = 0; i < feed.stops.size(); ++i) {
         if (parents[i].empty()) {
             continue;
         }
         const auto it = feed.stopById.find(parents[i]);
         if (it == feed.stopById.end()) {
-            spdlog::warn("[gtfs] stops.txt: stop {} names unknown parent_station {}, ignored", feed.stops[i].id,
-                         parents[i]);
+            unknownParents.warn("stops.txt: stop {} names unknown parent_station {}, ignored", feed.stops[i].id,
+                                parents[i]);
             continue;
         }
         feed.stops[i].parent = it->second;
@@ -432,6 +448,7 @@ void loadStopTimes(const Directory& dir, Feed& feed) {
     std::vector<Trip> kept;
     std::unordered_map<std::string, TripIdx> keptById;
     std::size_t begin = 0;
+    WarningCap skippedTrips("stop_times.txt: skipped trips");
     for (std::size_t tripNo = 0; tripNo < feed.trips.size(); ++tripNo) {
         std::size_t end = begin;
         while (end < raw.size() && raw[end].trip.get() == tripNo) {
@@ -447,10 +464,10 @@ void loadStopTimes(const Directory& dir, Feed& feed) {
             }
         }
         if (times.size() < 2 || !ordered) {
-            spdlog::warn("[gtfs] stop_times.txt: trip {} {}, trip skipped", current.id,
-                         times.size() < 2 ? "has fewer than two stops"
-                                          : "has no time at an end stop, a repeated "
-                                            "stop_sequence or times going backwards");
+            skippedTrips.warn("stop_times.txt: trip {} {}, trip skipped", current.id,
+                              times.size() < 2 ? "has fewer than two stops"
+                                               : "has no time at an end stop, a repeated "
+                                                 "stop_sequence or times going backwards");
             continue;
         }
         current.firstStopTime = static_cast<std::uint32_t>(feed.stopTimes.size());

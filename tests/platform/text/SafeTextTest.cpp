@@ -18,7 +18,9 @@ const Case kCases[] = {
     {"/v2/nearby/\r\nINFO forged", "/v2/nearby/\\r\\nINFO forged", "/v2/nearby/INFO forged"},
     {"\x1b[2Jclear", "\\x1B[2Jclear", "[2Jclear"},
     {"a\tb\x7f", "a\\tb\\x7F", "ab"},
-    {"c\xc2\x9b" "31m", "c\\u{9B}31m", "c31m"},
+    {"c\xc2\x9b"
+     "31m",
+     "c\\u{9B}31m", "c31m"},
     {"bad\xff\xc3", "bad\\xFF\\xC3", "bad\xEF\xBF\xBD\xEF\xBF\xBD"},
     {"\xed\xa0\x80", "\\xED\\xA0\\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // a surrogate
     {"back\\x1B", "back\\\\x1B", "back\\x1B"},

@@ -1,5 +1,6 @@
 // tarvod's own parts: its configuration, the city registry, and the program itself where a
 // process is what matters (exit codes, signals, the generated certificate).
+#include "server/api/Tls.h"
 #include "server/app/CityRegistry.h"
 #include "server/app/Config.h"
 
@@ -100,6 +101,39 @@ TEST(Config, TheShippedExampleIsValid) {
     const auto& c = std::get<Config>(result);
     EXPECT_EQ(std::tuple(c.host, c.port, c.cities.size(), c.server.threads, c.server.versions.size()),
               std::tuple("127.0.0.1", 8443, 1u, 64, 2u));
+}
+
+// A generated pair that cannot serve (cut to 0 bytes by a full disk, or with a key of another
+// pair) is set aside and replaced; a sound one is kept as it is.
+TEST(Config, AnUnusableGeneratedCertificateIsReplacedAndASoundOneKept) {
+    test::TempDir dir;
+    const test::ScopedEnv data("XDG_DATA_HOME", dir.path().string());
+    const fs::path tls = dir.path() / "tarvod" / "tls";
+    api::writeSelfSignedCertificate((dir.path() / "other.pem").string(), (dir.path() / "other.key").string());
+    const std::function<void()> damage[] = {
+        [&] { fs::resize_file(tls / "cert.pem", 0); },
+        [&] { fs::copy_file(dir.path() / "other.key", tls / "key.pem", fs::copy_options::overwrite_existing); },
+        [&] { fs::remove(tls / "key.pem"); },
+        [] {},
+    };
+    for (std::size_t i = 0; i < std::size(damage); ++i) {
+        Config config;
+        ASSERT_FALSE(useDefaultCertificate(config));  // the first start makes a pair
+        const std::string before = test::readFile(tls / "cert.pem");
+        damage[i]();
+        config = Config{};
+        ASSERT_FALSE(useDefaultCertificate(config)) << i;
+        EXPECT_EQ(api::unusableCertificate(config.tlsCert, config.tlsKey), std::nullopt) << i;
+        const bool sound = i + 1 == std::size(damage);
+        EXPECT_EQ(test::readFile(tls / "cert.pem") == before, sound) << i;
+        std::size_t setAside = 0;
+        for (const auto& entry : fs::directory_iterator(tls)) {
+            setAside += entry.path().filename().string().find(".unusable-") != std::string::npos;
+        }
+        // Both files go aside, or only the certificate when the key was missing.
+        EXPECT_EQ(setAside, sound ? 0u : i == 2 ? 1u : 2u) << i;
+        fs::remove_all(tls);
+    }
 }
 
 TEST(Config, NowWithOffsetZuluOrLocalTime) {

@@ -6,6 +6,8 @@
 #include "tests/support/TempHome.h"
 
 #include <gtest/gtest.h>
+#include <spdlog/sinks/ostream_sink.h>
+#include <spdlog/spdlog.h>
 #include <zip.h>
 
 using namespace velmo::gtfs;
@@ -54,6 +56,34 @@ TEST(Loader, ColumnOrderInterpolationAndBadRows) {
     EXPECT_EQ(departuresAt(*f, "B"), (std::vector<int>{6 * 3600 + 180, 9 * 3600 + 60}));
     EXPECT_TRUE(departuresAt(*f, "C").empty());  // a trip's last stop is no boarding
     EXPECT_EQ(f->stopTimesOf(f->tripById.at("T1")).size(), 4u);
+}
+
+// A badly broken feed logs ten warnings of a kind and then one count, with the feed's texts
+// escaped so that they cannot forge log lines or send terminal escapes.
+TEST(Loader, WarningsOfAKindAreCappedAndEscaped) {
+    auto b = smallCity();
+    for (int i = 0; i < 25; ++i) {
+        // A quoted trip_id holding a terminal escape and a line break; one stop only: skipped.
+        b.trip("\"X\x1b[2J\r\nforged" + std::to_string(i) + "\"", "R9", {{"A", "07:00:00"}});
+        b.add("stops.txt", "S" + std::to_string(i) + ",Nowhere,47.5,19.0,0,GHOST\n");
+    }
+    std::stringstream log;
+    const auto previous = spdlog::default_logger();
+    spdlog::set_default_logger(
+        std::make_shared<spdlog::logger>("capture", std::make_shared<spdlog::sinks::ostream_sink_mt>(log)));
+    b.load();
+    spdlog::set_default_logger(previous);
+    std::map<std::string, int> lines;
+    for (std::string line; std::getline(log, line);) {
+        EXPECT_EQ(line.find('\x1b'), std::string::npos) << line;
+        EXPECT_EQ(line.find("] forged"), std::string::npos) << line;
+        ++lines[line.find("trip X") != std::string::npos   ? "trip"
+                : line.find("stop S") != std::string::npos ? "stop"
+                                                           : line];
+    }
+    EXPECT_EQ(lines["trip"], 10);
+    EXPECT_EQ(lines["stop"], 10);
+    EXPECT_EQ(lines.size(), 4u) << "one count for each kind";
 }
 
 TEST(Loader, CalendarDatesAndFrequencies) {
