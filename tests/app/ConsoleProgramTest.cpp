@@ -115,6 +115,8 @@ TEST_F(ConsoleProgramTest, ServerTextsReachTheTerminalWithoutControlCharacters) 
     item["tripHeadsign"] =
         "Budafok\xc2\x9b"
         "31m\x7f";
+    // Local texts on standard error go through the same filter.
+    dir().write("config/velmomac/servers.conf", server.localServerLines() + "\x1b[2Jszín = 1\n");
     const std::string reply = nlohmann::json{{"error", false}, {"stopDates", {item}}}.dump();
     server.answer(reply);
     server.answer(reply);
@@ -139,6 +141,7 @@ TEST_F(ConsoleProgramTest, ServerTextsReachTheTerminalWithoutControlCharacters) 
     EXPECT_EQ(error.exitCode, 1);
     EXPECT_TRUE(onlyLineEnds(error.err)) << error.err;
     EXPECT_NE(error.err.find("velmomac: Frissíts]0;cím!velmomac: hamis sor\n"), std::string::npos) << error.err;
+    EXPECT_NE(error.err.find("ismeretlen kulcs: \"[2Jszín\""), std::string::npos) << error.err;
 
     const Outcome skipped = once();  // the list's member names reach the log escaped
     EXPECT_TRUE(onlyLineEnds(skipped.err)) << skipped.err;
