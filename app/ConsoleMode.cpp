@@ -6,6 +6,7 @@
 #include "core/settings/PlistJson.h"
 #include "platform/location/FixedLocationService.h"
 #include "platform/runloop/RunLoop.h"
+#include "platform/text/SafeText.h"
 
 #include <CLI/CLI.hpp>
 #include <QCoreApplication>
@@ -14,6 +15,7 @@
 #include <iostream>
 #include <map>
 #include <sstream>
+#include <streambuf>
 
 namespace velmo {
 
@@ -33,6 +35,82 @@ std::string text(const PlistMap& item, const char* key) {
 bool flag(const PlistMap& item, const char* key) {
     const auto it = item.find(key);
     return it != item.end() && it->second.ifBool() != nullptr && *it->second.ifBool();
+}
+
+// Standard error as the terminal gets it while a query runs: every line written to the
+// stream loses its control characters (settings, servers.conf, device lines), so nothing can
+// move the cursor or clear the screen. Line ends stay: a text that could hold a line end of
+// its own is made safe where it is written.
+class StrippedLines final : public std::streambuf {
+public:
+    explicit StrippedLines(std::ostream& stream) : stream_(stream), target_(stream.rdbuf(this)) {}
+    ~StrippedLines() override {
+        if (!line_.empty()) {
+            write(stripControls(line_));
+        }
+        stream_.rdbuf(target_);
+    }
+    StrippedLines(const StrippedLines&) = delete;
+    StrippedLines& operator=(const StrippedLines&) = delete;
+
+protected:
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) {
+            return traits_type::not_eof(c);
+        }
+        line_ += traits_type::to_char_type(c);
+        if (line_.back() == '\n') {
+            line_.pop_back();
+            write(stripControls(line_) + '\n');
+            line_.clear();
+        }
+        return c;
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        for (std::streamsize i = 0; i < n; ++i) {
+            overflow(traits_type::to_int_type(s[i]));
+        }
+        return n;
+    }
+    // A line is written whole when it ends, never in parts that could split a character.
+    int sync() override { return target_->pubsync(); }
+
+private:
+    void write(const std::string& text) {
+        target_->sputn(text.data(), static_cast<std::streamsize>(text.size()));
+        target_->pubsync();
+    }
+
+    std::ostream& stream_;
+    std::streambuf* target_;
+    std::string line_;
+};
+
+// JSON lets DEL and the C1 controls stand raw in a string, and a terminal may obey them; they
+// are escaped like the C0 controls the JSON writer already escapes. In UTF-8 DEL is the byte
+// 0x7F and C1 the two bytes C2 80..C2 9F, neither part of any other character.
+std::string escapeRawControls(const std::string& json) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(json.size());
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(json[i]);
+        const auto next = i + 1 < json.size() ? static_cast<unsigned char>(json[i + 1]) : 0;
+        unsigned code = 0;
+        if (byte == 0x7F) {
+            code = byte;
+        } else if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            code = next;
+            ++i;
+        } else {
+            out += json[i];
+            continue;
+        }
+        out += "\\u00";
+        out += kHex[code >> 4];
+        out += kHex[code & 0xF];
+    }
+    return out;
 }
 
 // Columns are padded by characters, not bytes: the texts are UTF-8.
@@ -136,6 +214,12 @@ std::string formatDepartureTable(const PlistList& items) {
                         (flag(*item, "favStop") ? "★ " : "") + text(*item, "name"), text(*item, "tripHeadsign"),
                         departureTimeText(*item)});
     }
+    // Server texts lose their control characters before the columns are measured.
+    for (auto& row : rows) {
+        for (std::string& cell : row) {
+            cell = stripControls(cell);
+        }
+    }
     std::vector<std::size_t> widths(rows.front().size(), 0);
     for (const auto& row : rows) {
         for (std::size_t column = 0; column < row.size(); ++column) {
@@ -158,7 +242,7 @@ std::string formatDepartureTable(const PlistList& items) {
 std::string formatDepartureJsonLines(const PlistList& items) {
     std::string lines;
     for (const PlistValue& item : items) {
-        lines += plistToJson(item).dump();
+        lines += escapeRawControls(plistToJson(item).dump());
         lines += '\n';
     }
     return lines;
@@ -168,6 +252,7 @@ int runOnce(int& argc, char** argv, const ConsoleOptions& options) {
     QCoreApplication application(argc, argv);
     int status = kExitNoAnswer;
     {
+        const StrippedLines safeErrors(std::cerr);
         // The provider's status lines go to standard error: standard output holds departures only.
         ClientStack stack(ClientOptions{options.position}, std::cerr, std::cerr);
         RunLoop& loop = stack.runLoop();
@@ -187,7 +272,8 @@ int runOnce(int& argc, char** argv, const ConsoleOptions& options) {
                 return;
             }
             if (error) {
-                std::cerr << "velmomac: " << TarvoRequest::toErrorString(*error) << std::endl;
+                // The message may be the server's own text: one line, whatever it holds.
+                std::cerr << "velmomac: " << stripControls(TarvoRequest::toErrorString(*error)) << std::endl;
                 finish(kExitQueryFailed);
             } else if (!stopDates) {
                 std::cerr << "velmomac: " << kNoAnswer << std::endl;

@@ -42,10 +42,10 @@ std::string consoleHelp();
 std::string departureTimeText(const PlistMap& item);
 
 // The readable table of the items in the order given: a heading line and one line per item;
-// nothing at all for an empty list.
+// nothing at all for an empty list. Control characters in the texts are left out.
 std::string formatDepartureTable(const PlistList& items);
 
-// One compact JSON object per item and line.
+// One compact JSON object per item and line; control characters in texts are escaped.
 std::string formatDepartureJsonLines(const PlistList& items);
 
 // Runs one query through the client stack built from `options` and the settings, prints the

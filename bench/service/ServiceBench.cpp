@@ -43,7 +43,7 @@ void BM_ReplyToItemMaps(benchmark::State& state) {
     const Bytes body(reply.begin(), reply.end());
     std::ostringstream log;
     for (auto _ : state) {
-        const Envelope envelope = judgeEnvelope(body, std::nullopt);
+        const Envelope envelope = judgeEnvelope(body, std::nullopt, std::nullopt);
         const PlistList items = TarvoRequest::toDictionaries((*envelope.reply)["stopDates"], log);
         benchmark::DoNotOptimize(items.data());
         if (items.size() != 200) {

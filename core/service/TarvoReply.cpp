@@ -8,8 +8,10 @@
 
 namespace velmo {
 
-Envelope judgeEnvelope(const std::optional<Bytes>& body, const std::optional<UrlError>& transportError) {
-    if (transportError || !body) {
+Envelope judgeEnvelope(const std::optional<Bytes>& body, const std::optional<UrlResponse>& response,
+                       const std::optional<UrlError>& transportError) {
+    const bool redirect = response && response->statusCode >= 300 && response->statusCode < 400;
+    if (transportError || !body || redirect) {
         return {std::nullopt, kDownloadError};
     }
     JSON reply = JSON::parse(std::span<const std::uint8_t>(*body), {.allowFragments = true});

@@ -24,11 +24,13 @@ struct Envelope {
 
 inline constexpr const char* kDownloadError = "DOWNLOADERROR";
 
-// Judges a reply by its body alone; the HTTP status is never examined. A transport error, no
-// body, a body that is not JSON or lacks a boolean "error" give "DOWNLOADERROR". "error"
-// true gives "errorMessage", joined by "::" with "errorMessageText" when that is a string
-// ("::TEXT" when only the text is there).
-Envelope judgeEnvelope(const std::optional<Bytes>& body, const std::optional<UrlError>& transportError);
+// Judges a reply by its body; of the HTTP status only a redirect counts. A transport error, a
+// redirect (3xx: never followed, so its body is not the service's answer), no body, a body
+// that is not JSON or lacks a boolean "error" give "DOWNLOADERROR". "error" true gives
+// "errorMessage", joined by "::" with "errorMessageText" when that is a string ("::TEXT"
+// when only the text is there).
+Envelope judgeEnvelope(const std::optional<Bytes>& body, const std::optional<UrlResponse>& response,
+                       const std::optional<UrlError>& transportError);
 
 // One departure item as an item map, with the server member that made it invalid.
 struct DepartureConversion {

@@ -4,6 +4,7 @@
 #include "core/settings/AppSettings.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/runloop/RunLoop.h"
+#include "platform/text/SafeText.h"
 
 #include <iostream>
 #include <sys/utsname.h>
@@ -101,10 +102,10 @@ bool TarvoRequest::send(std::string_view format, const JSON& body, Completion co
     request.httpBody.assign(bytes.data->begin(), bytes.data->end());
 
     // The started task keeps itself and its session alive until its completion has run.
-    const std::shared_ptr<DataTask> task =
-        session->dataTask(request, [completion = std::move(completion)](
-                                       std::optional<Bytes> replyBody, std::optional<UrlResponse>,
-                                       std::optional<UrlError> error) { completion(judgeEnvelope(replyBody, error)); });
+    const std::shared_ptr<DataTask> task = session->dataTask(
+        request, [completion = std::move(completion)](
+                     std::optional<Bytes> replyBody, std::optional<UrlResponse> response,
+                     std::optional<UrlError> error) { completion(judgeEnvelope(replyBody, response, error)); });
     task->resume();
     return true;
 }
@@ -241,13 +242,14 @@ PlistList TarvoRequest::toDictionaries(const JSON& list, std::ostream& log) {
     for (const auto& [position, departure] : list) {
         DepartureConversion converted = convertDeparture(departure);
         if (!converted.item) {
-            log << "velmo: indulás [" << position << "] kimarad: \"" << converted.badMember
+            // A member name of the server's may stand for the position: escaped, one line.
+            log << "velmo: indulás [" << escapeControls(position) << "] kimarad: \"" << converted.badMember
                 << "\" hiányzik vagy rossz típusú" << std::endl;
             continue;
         }
         for (const std::string& warning : converted.skippedWarnings) {
-            log << "velmo: indulás [" << position << "]: a warningText [" << warning << "] eleme nem szöveg; kimarad"
-                << std::endl;
+            log << "velmo: indulás [" << escapeControls(position) << "]: a warningText [" << escapeControls(warning)
+                << "] eleme nem szöveg; kimarad" << std::endl;
         }
         items.emplace_back(std::move(*converted.item));
     }

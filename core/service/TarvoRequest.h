@@ -5,7 +5,9 @@
 // the departures endpoint and hands the reply's two departure lists to one callback. Two
 // more queries ask for details of one trip. Every failure arrives as a short code string
 // (toErrorString gives its Hungarian message); nothing is retried, cached or kept between
-// queries, and each request runs on a session of its own.
+// queries, and each request runs on a session of its own. An exchange gets 25 s in all and a
+// reply at most kDefaultMaximumBodyBytes; a redirect is not followed. Each of these, like a
+// network failure, ends as "DOWNLOADERROR".
 //
 // Threads: everything starts on the main thread; completions arrive there through the run
 // loop or the URL session backend, never inside the call that started the query.

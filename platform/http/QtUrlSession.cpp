@@ -10,11 +10,13 @@
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 
 #include <cmath>
 #include <iostream>
 #include <limits>
+#include <string>
 
 namespace velmo {
 
@@ -31,6 +33,10 @@ public:
 
 private:
     void start();
+    // Takes what has arrived; a reply that grows (or is announced) past the limit is abandoned.
+    void receive(QNetworkReply* reply);
+    // Stops the transfer at once; the completion reports `error`.
+    void abandon(QNetworkReply* reply, UrlError error);
     void finish(QNetworkReply* reply);
     void complete(std::optional<Bytes> body, std::optional<UrlResponse> response, std::optional<UrlError> error);
 
@@ -38,7 +44,9 @@ private:
     UrlRequest request_;
     DataTaskCompletion completion_;
     bool resumed_ = false;
-    std::shared_ptr<QtDataTask> self_;  // held from resume() until the completion has run
+    Bytes body_;                           // the reply's body so far
+    std::optional<UrlError> abandonedBy_;  // set before the transfer is aborted
+    std::shared_ptr<QtDataTask> self_;     // held from resume() until the completion has run
 };
 
 class QtUrlSession final : public UrlSession, public std::enable_shared_from_this<QtUrlSession> {
@@ -81,9 +89,9 @@ private:
     QSslConfiguration tls_;
 };
 
-int transferTimeoutMs(double seconds) {
+int deadlineMs(double seconds) {
     if (!(seconds > 0)) {
-        return 0;  // no time-out
+        return 0;  // no deadline
     }
     const double ms = std::ceil(seconds * 1000.0);
     return ms >= std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(ms);
@@ -92,7 +100,7 @@ int transferTimeoutMs(double seconds) {
 UrlError transportError(const QNetworkReply& reply) {
     const std::string message = reply.errorString().toStdString();
     switch (reply.error()) {
-        case QNetworkReply::OperationCanceledError:  // what the transfer time-out reports
+        case QNetworkReply::OperationCanceledError: return {UrlError::cancelled, message};
         case QNetworkReply::TimeoutError: return {UrlError::timedOut, message};
         case QNetworkReply::HostNotFoundError: return {UrlError::cannotFindHost, message};
         case QNetworkReply::ConnectionRefusedError: return {UrlError::cannotConnectToHost, message};
@@ -131,7 +139,8 @@ void QtDataTask::start() {
     // No cached reply is used and nothing is stored, whatever the policy asks.
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    request.setTransferTimeout(transferTimeoutMs(request_.timeoutInterval));
+    // A redirect could turn the POST into a GET elsewhere; its own reply is what arrives.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     if (url.scheme() == QLatin1String("https")) {
         request.setSslConfiguration(session_->tls());
     }
@@ -139,14 +148,52 @@ void QtDataTask::start() {
                           static_cast<qsizetype>(request_.httpBody.size()));
     QNetworkReply* reply =
         session_->manager()->sendCustomRequest(request, QByteArray::fromStdString(request_.httpMethod), body);
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [self = self_, reply] { self->receive(reply); });
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [self = self_, reply] { self->receive(reply); });
     QObject::connect(reply, &QNetworkReply::finished, reply, [self = self_, reply] { self->finish(reply); });
+    // One deadline for the whole exchange: Qt's own transfer time-out only notices silence.
+    if (const int ms = deadlineMs(request_.timeoutInterval); ms > 0) {
+        // The timer may outlive the exchange a little: it must not keep the task (and with it
+        // the session and its connections) alive.
+        QTimer::singleShot(ms, reply, [task = weak_from_this(), reply] {
+            if (const auto self = task.lock()) {
+                self->abandon(reply, UrlError{UrlError::timedOut, "no complete reply before the deadline"});
+            }
+        });
+    }
+}
+
+void QtDataTask::receive(QNetworkReply* reply) {
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    const QByteArray data = reply->readAll();
+    body_.insert(body_.end(), data.begin(), data.end());
+    if (body_.size() > request_.maximumBodyBytes ||
+        (announced.isValid() && announced.toULongLong() > request_.maximumBodyBytes)) {
+        abandon(reply, UrlError{UrlError::dataLengthExceedsMaximum,
+                                "reply larger than " + std::to_string(request_.maximumBodyBytes) + " bytes"});
+    }
+}
+
+void QtDataTask::abandon(QNetworkReply* reply, UrlError error) {
+    if (abandonedBy_ || !completion_) {
+        return;
+    }
+    abandonedBy_ = std::move(error);
+    reply->abort();  // finished() follows, inside this call or later
 }
 
 void QtDataTask::finish(QNetworkReply* reply) {
     reply->deleteLater();
+    if (!abandonedBy_) {
+        receive(reply);  // what arrived after the last readyRead
+    }
+    if (abandonedBy_) {
+        complete(std::nullopt, std::nullopt, std::move(abandonedBy_));
+        return;
+    }
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const bool timedOut = reply->error() == QNetworkReply::OperationCanceledError;
-    if (!status.isValid() || timedOut) {
+    const bool cancelled = reply->error() == QNetworkReply::OperationCanceledError;
+    if (!status.isValid() || cancelled) {
         complete(std::nullopt, std::nullopt, transportError(*reply));
         return;
     }
@@ -157,9 +204,7 @@ void QtDataTask::finish(QNetworkReply* reply) {
     for (const auto& [name, value] : reply->rawHeaderPairs()) {
         response.headers[name.toStdString()] = value.toStdString();
     }
-    const QByteArray data = reply->readAll();
-    Bytes body(data.begin(), data.end());
-    complete(std::move(body), std::move(response), std::nullopt);
+    complete(std::move(body_), std::move(response), std::nullopt);
 }
 
 void QtDataTask::complete(std::optional<Bytes> body, std::optional<UrlResponse> response,

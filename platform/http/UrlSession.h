@@ -1,9 +1,11 @@
 #pragma once
 // URL loading as the core sees it: a session carrying additional headers, requests with a
-// cache policy and a time-out, and data tasks whose completion receives the optional body,
-// the optional response and the optional transport error. Plain C++; QtUrlSession.h is the
-// backend and FakeHttp.h a scripted stand-in for tests.
+// cache policy, a deadline and a size limit, and data tasks whose completion receives the
+// optional body, the optional response and the optional transport error. Redirects are never
+// followed: a 3xx arrives as the response it is. Plain C++; QtUrlSession.h is the backend and
+// FakeHttp.h a scripted stand-in for tests.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -27,10 +29,18 @@ enum class UrlRequestCachePolicy : int {
 using Bytes = std::vector<std::uint8_t>;
 using HeaderMap = std::map<std::string, std::string>;
 
+// No reply this client asks for comes near it; anything larger is a fault or an attack.
+inline constexpr std::size_t kDefaultMaximumBodyBytes = std::size_t{8} << 20;
+
 struct UrlRequest {
     std::string url;
     UrlRequestCachePolicy cachePolicy = UrlRequestCachePolicy::useProtocolCachePolicy;
-    double timeoutInterval = 60.0;  // seconds without progress before the transfer fails
+    // Seconds the whole exchange may take, from resume() to the last byte of the reply;
+    // 0 or less: no deadline. A server that keeps sending slowly is stopped all the same.
+    double timeoutInterval = 60.0;
+    // The longest reply body accepted; a longer one (announced or received) is abandoned
+    // while it arrives and ends as dataLengthExceedsMaximum.
+    std::size_t maximumBodyBytes = kDefaultMaximumBodyBytes;
     std::string httpMethod = "GET";
     Bytes httpBody;
     HeaderMap headers;  // on top of the session's additional headers
@@ -52,6 +62,7 @@ struct UrlError {
         cannotFindHost = -1003,
         cannotConnectToHost = -1004,
         networkConnectionLost = -1005,
+        dataLengthExceedsMaximum = -1103,
         secureConnectionFailed = -1200,
         serverCertificateUntrusted = -1202,
     };

@@ -24,8 +24,11 @@ protected:
     }
 
     // The program inherits this test's XDG folders and time zone.
-    Outcome once(const std::string& position = "47.4979,19.0402,25") {
-        return velmo::test::runProgram(VELMOMAC_PROGRAM, {"--once", "--position", position, "--json"});
+    Outcome once(const std::string& position = "47.4979,19.0402,25", bool json = true) {
+        std::vector<std::string> arguments{"--once", "--position", position};
+        if (json)
+            arguments.push_back("--json");
+        return velmo::test::runProgram(VELMOMAC_PROGRAM, arguments);
     }
 
     velmo::test::LoopbackHttps server;
@@ -36,6 +39,17 @@ std::string departure(const std::string& line, bool validFlag = true) {
     item["routeName"] = line;
     item["hasDetails"] = validFlag ? nlohmann::json(true) : nlohmann::json(1);
     return item.dump();
+}
+
+// No control character but the line end: nothing a terminal would obey.
+bool onlyLineEnds(const std::string& text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const bool c1 = byte == 0xC2 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
+        if ((byte < 0x20 && byte != '\n') || byte == 0x7F || c1)
+            return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -77,4 +91,59 @@ TEST_F(ConsoleProgramTest, EndingsAndTheirExitStatuses) {
     }
     EXPECT_EQ(once("nowhere").exitCode, 2);  // a bad position never reaches the server
     EXPECT_EQ(server.seen().size(), cases.size());
+}
+
+TEST_F(ConsoleProgramTest, RedirectsAndOversizedRepliesAreNetworkErrors) {
+    const std::string departures = R"({"error":false,"stopDates":[)" + departure("47") + "]}";
+    server.answer(departures, 302, {{"Location", server.url("/v2/elsewhere/")}});
+    constexpr std::size_t kHuge = std::size_t{64} << 20;
+    server.answer(velmo::test::StreamedReply{kHuge, false});
+    for (int run = 0; run < 2; ++run) {
+        const Outcome result = once();
+        EXPECT_EQ(result.exitCode, 1) << result.err;
+        EXPECT_EQ(result.out, "");
+        EXPECT_NE(result.err.find("velmomac: Hálózati hiba\n"), std::string::npos) << result.err;
+    }
+    EXPECT_LT(server.streamedBytes(), kHuge);
+    ASSERT_EQ(server.seen().size(), 2u);  // the redirect's target was never asked
+    EXPECT_EQ(server.seen()[0].path, "/v2/nearby/");
+}
+
+TEST_F(ConsoleProgramTest, ServerTextsReachTheTerminalWithoutControlCharacters) {
+    nlohmann::json item = velmo::test::sampleDeparture();
+    item["stopName"] = "Deák\x1b[2J tér\r\nvillamos  99  Hamis";
+    item["tripHeadsign"] =
+        "Budafok\xc2\x9b"
+        "31m\x7f";
+    // Local texts on standard error go through the same filter.
+    dir().write("config/velmomac/servers.conf", server.localServerLines() + "\x1b[2Jszín = 1\n");
+    const std::string reply = nlohmann::json{{"error", false}, {"stopDates", {item}}}.dump();
+    server.answer(reply);
+    server.answer(reply);
+    server.answer(R"({"error":true,"errorMessage":"NEWSTABLE",)"
+                  R"("errorMessageText":"Frissíts\u001b]0;cím\u0007!\r\nvelmomac: hamis sor"})");
+    server.answer(R"({"error":false,"stopDates":{"x\u001b[2J\nvelmo: hamis":{}}})");
+
+    const Outcome table = once("47.4979,19.0402,25", false);
+    EXPECT_EQ(table.exitCode, 0) << table.err;
+    EXPECT_EQ(table.out,
+              "Jármű     Járat  Megálló                         Irány       Indulás\n"
+              "villamos  47 ★   Deák[2J térvillamos  99  Hamis  Budafok31m  3 perc ●\n");
+
+    const Outcome json = once();
+    EXPECT_TRUE(onlyLineEnds(json.out)) << json.out;
+    EXPECT_NE(json.out.find(R"("Deák\u001b[2J tér\r\nvillamos)"), std::string::npos) << json.out;
+    const nlohmann::json line = nlohmann::json::parse(json.out);
+    EXPECT_EQ(std::make_pair(line["name"], line["tripHeadsign"]),
+              std::make_pair(item["stopName"], item["tripHeadsign"]));  // escaped, not lost
+
+    const Outcome error = once();
+    EXPECT_EQ(error.exitCode, 1);
+    EXPECT_TRUE(onlyLineEnds(error.err)) << error.err;
+    EXPECT_NE(error.err.find("velmomac: Frissíts]0;cím!velmomac: hamis sor\n"), std::string::npos) << error.err;
+    EXPECT_NE(error.err.find("ismeretlen kulcs: \"[2Jszín\""), std::string::npos) << error.err;
+
+    const Outcome skipped = once();  // the list's member names reach the log escaped
+    EXPECT_TRUE(onlyLineEnds(skipped.err)) << skipped.err;
+    EXPECT_NE(skipped.err.find(R"(velmo: indulás [x\x1B[2J\nvelmo: hamis] kimarad)"), std::string::npos) << skipped.err;
 }

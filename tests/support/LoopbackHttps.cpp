@@ -11,9 +11,11 @@
 #include <algorithm>
 #include <cctype>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -83,7 +85,14 @@ struct LoopbackHttps::State {
     bool stopped = false;
     std::chrono::milliseconds delay{0};
     std::vector<SeenRequest> seen;
-    std::deque<std::pair<std::string, int>> script;  // body, status
+    struct Scripted {
+        std::string body = R"({"error":false})";
+        int status = 200;
+        std::map<std::string, std::string> headers;
+        std::optional<StreamedReply> stream;
+    };
+    std::deque<Scripted> script;
+    std::size_t streamed = 0;
 
     void handle(const httplib::Request& request, httplib::Response& response) {
         std::unique_lock lock(mutex);
@@ -91,14 +100,53 @@ struct LoopbackHttps::State {
         for (const auto& [name, value] : request.headers)
             record.headers.emplace(lower(name), value);
         seen.push_back(std::move(record));
-        std::pair<std::string, int> reply{R"({"error":false})", 200};
+        Scripted reply;
         if (!script.empty()) {
             reply = std::move(script.front());
             script.pop_front();
         }
         stopping.wait_for(lock, delay, [this] { return stopped; });
-        response.status = reply.second;
-        response.set_content(reply.first, "application/json");
+        response.status = reply.status;
+        for (const auto& [name, value] : reply.headers)
+            response.set_header(name, value);
+        if (!reply.stream) {
+            response.set_content(reply.body, "application/json");
+            return;
+        }
+        // Not a type the server compresses: the bytes counted are the bytes sent.
+        const char* type = "application/octet-stream";
+        if (const StreamedReply stream = *reply.stream; stream.announced) {
+            response.set_content_provider(stream.bytes, type,
+                                          [this, stream](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                              return writePiece(stream, offset, sink);
+                                          });
+        } else {
+            response.set_chunked_content_provider(type, [this, stream](std::size_t offset, httplib::DataSink& sink) {
+                if (offset == stream.bytes) {
+                    sink.done();
+                    return true;
+                }
+                return writePiece(stream, offset, sink);
+            });
+        }
+    }
+
+    // Writes the piece at `offset` after the pause; false (the connection is dropped) once
+    // the client is gone or the server stops.
+    bool writePiece(const StreamedReply& stream, std::size_t offset, httplib::DataSink& sink) {
+        {
+            std::unique_lock lock(mutex);
+            if (offset > 0)
+                stopping.wait_for(lock, stream.pause, [this] { return stopped; });
+            if (stopped)
+                return false;
+        }
+        const std::string piece(std::min(stream.piece, stream.bytes - offset), 'x');
+        if (!sink.write(piece.data(), piece.size()))
+            return false;
+        std::lock_guard lock(mutex);
+        streamed += piece.size();
+        return true;
     }
 };
 
@@ -118,7 +166,15 @@ LoopbackHttps::LoopbackHttps() : state_(std::make_unique<State>()) {
     state_->server->Get(R"(/.*)", handler);
     state_->port = state_->server->bind_to_any_port("127.0.0.1");
     require(state_->port > 0, "bind");
-    state_->thread = std::thread([server = state_->server.get()] { server->listen_after_bind(); });
+    state_->thread = std::thread([server = state_->server.get()] {
+        // A client that hangs up mid-reply must not kill the test with SIGPIPE; the workers
+        // inherit this thread's mask.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+        server->listen_after_bind();
+    });
     while (!state_->server->is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
@@ -139,9 +195,19 @@ std::string LoopbackHttps::localServerLines() const {
     return "local = " + url("/v2/") + "\nlocal_ca = " + certificateFile().string() + "\n";
 }
 
-void LoopbackHttps::answer(std::string body, int status) {
+void LoopbackHttps::answer(std::string body, int status, std::map<std::string, std::string> headers) {
     std::lock_guard lock(state_->mutex);
-    state_->script.emplace_back(std::move(body), status);
+    state_->script.push_back({std::move(body), status, std::move(headers), std::nullopt});
+}
+
+void LoopbackHttps::answer(StreamedReply reply) {
+    std::lock_guard lock(state_->mutex);
+    state_->script.push_back({{}, 200, {}, reply});
+}
+
+std::size_t LoopbackHttps::streamedBytes() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->streamed;
 }
 
 void LoopbackHttps::delayReplies(std::chrono::milliseconds delay) {

@@ -3,9 +3,10 @@
 // self-signed certificate for localhost and 127.0.0.1 are made in-process for each server
 // (the certificate's PEM file is there for the client to trust). Every request is recorded
 // and answered with the scripted replies in order; without a script the answer is
-// {"error":false}.
+// {"error":false}. A scripted reply may also be streamed: large, slow or endless.
 
 #include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -24,6 +25,16 @@ struct SeenRequest {
     std::string header(std::string name) const;
 };
 
+// A reply of `bytes` filler bytes written `piece` bytes at a time, `pause` apart, with a
+// Content-Length when `announced` and chunked otherwise. It ends early when the client goes
+// away or the server stops; SIZE_MAX bytes never end on their own.
+struct StreamedReply {
+    std::size_t bytes = 0;
+    bool announced = true;
+    std::size_t piece = 64 * 1024;
+    std::chrono::milliseconds pause{0};
+};
+
 class LoopbackHttps {
 public:
     LoopbackHttps();
@@ -40,7 +51,10 @@ public:
     std::string localServerLines() const;
 
     // Queues one reply; replies are used in the order queued.
-    void answer(std::string body, int status = 200);
+    void answer(std::string body, int status = 200, std::map<std::string, std::string> headers = {});
+    void answer(StreamedReply reply);
+    // Bytes of streamed replies written to clients so far.
+    std::size_t streamedBytes() const;
     // Every later reply waits this long first (until the server stops).
     void delayReplies(std::chrono::milliseconds delay);
     std::vector<SeenRequest> seen() const;

@@ -13,16 +13,23 @@ using velmo::test::sampleDeparture;
 
 namespace {
 
-Envelope judge(const std::string& body) { return judgeEnvelope(Bytes(body.begin(), body.end()), std::nullopt); }
+Envelope judge(const std::string& body, int status = 200) {
+    return judgeEnvelope(Bytes(body.begin(), body.end()), UrlResponse{status, {}, "https://prod.test/v2/nearby/"},
+                         std::nullopt);
+}
 
 std::optional<PlistMap> convert(const nlohmann::json& departure) { return TarvoRequest::toDictionary(JSON(departure)); }
 
 }  // namespace
 
-TEST(Envelope, JudgedByTheBodyAlone) {
-    EXPECT_TRUE(judge(R"({"error":false,"stopDates":[]})").succeeded());
-    EXPECT_EQ(judgeEnvelope(std::nullopt, std::nullopt).code, "DOWNLOADERROR");
-    EXPECT_EQ(judgeEnvelope(Bytes{'{', '}'}, UrlError{UrlError::timedOut, "timed out"}).code, "DOWNLOADERROR");
+TEST(Envelope, JudgedByTheBodyUnlessARedirect) {
+    for (const int status : {200, 299, 400, 500})
+        EXPECT_TRUE(judge(R"({"error":false,"stopDates":[]})", status).succeeded()) << status;
+    for (const int status : {300, 302, 303, 307, 399})
+        EXPECT_EQ(judge(R"({"error":false,"stopDates":[]})", status).code, "DOWNLOADERROR") << status;
+    EXPECT_EQ(judgeEnvelope(std::nullopt, std::nullopt, std::nullopt).code, "DOWNLOADERROR");
+    EXPECT_EQ(judgeEnvelope(Bytes{'{', '}'}, std::nullopt, UrlError{UrlError::timedOut, "timed out"}).code,
+              "DOWNLOADERROR");
     // body, then the code (absent: the server declared an error without naming one)
     // clang-format off
     const std::vector<std::pair<std::string, std::optional<std::string>>> failures{

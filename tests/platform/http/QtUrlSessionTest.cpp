@@ -97,3 +97,50 @@ TEST_F(QtUrlSessionTest, TimeOutClosedPortAndBadUrlAreTransportErrors) {
     EXPECT_EQ(send(request(server.url("/")), trusted()).error.value_or(UrlError{}).code, UrlError::cannotConnectToHost);
     EXPECT_EQ(send(request("not a url"), trusted()).error.value_or(UrlError{}).code, UrlError::badURL);
 }
+
+TEST_F(QtUrlSessionTest, RepliesOverTheLimitAreAbandonedWhileTheyArrive) {
+    struct Case {
+        std::size_t bytes, limit;
+        bool announced;
+        bool slow = false;  // a byte a second: only the announced length can end it in time
+    };
+    constexpr std::size_t kHuge = std::size_t{64} << 20;
+    for (const Case c : {Case{1000, 1000, true}, Case{1000, 1000, false}, Case{1001, 1000, true},
+                         Case{1001, 1000, false}, Case{kHuge, kDefaultMaximumBodyBytes, true},
+                         Case{kHuge, kDefaultMaximumBodyBytes, false}, Case{kHuge, 1000, true, true}}) {
+        SCOPED_TRACE(std::to_string(c.bytes) + (c.announced ? " announced" : " chunked") + (c.slow ? " slowly" : ""));
+        const std::size_t before = server.streamedBytes();
+        server.answer(c.slow ? velmo::test::StreamedReply{c.bytes, true, 1, std::chrono::seconds(1)}
+                             : velmo::test::StreamedReply{c.bytes, c.announced, 500});
+        UrlRequest limited = request(server.url("/v2/nearby/"), "{}");
+        limited.maximumBodyBytes = c.limit;
+        const Outcome o = send(limited, trusted());
+        if (c.bytes <= c.limit) {
+            ASSERT_FALSE(o.error) << o.error->message;
+            EXPECT_EQ(o.text(), std::string(c.bytes, 'x'));
+            continue;
+        }
+        EXPECT_EQ(o.error.value_or(UrlError{}).code, UrlError::dataLengthExceedsMaximum);
+        EXPECT_FALSE(o.response || o.body);
+        if (c.bytes == kHuge) {
+            EXPECT_LT(server.streamedBytes() - before, c.bytes) << "the whole reply was sent";
+        }
+    }
+}
+
+TEST_F(QtUrlSessionTest, AServerThatKeepsTricklingIsStoppedAtTheDeadline) {
+    server.answer(velmo::test::StreamedReply{SIZE_MAX, false, 1, std::chrono::milliseconds(200)});
+    const Outcome o = send(request(server.url("/"), {}, 1.0), trusted());
+    EXPECT_EQ(o.error.value_or(UrlError{}).code, UrlError::timedOut);
+    EXPECT_FALSE(o.response || o.body);
+    EXPECT_GT(server.streamedBytes(), 0u);  // it did send, just never enough
+}
+
+TEST_F(QtUrlSessionTest, ARedirectArrivesAsItIsAndItsTargetIsNeverAsked) {
+    server.answer(R"({"error":false})", 302, {{"Location", server.url("/elsewhere/")}});
+    const Outcome o = send(request(server.url("/v2/nearby/"), R"({"lat":47.5})"), trusted());
+    ASSERT_FALSE(o.error) << o.error->message;
+    EXPECT_EQ(o.response->statusCode, 302);
+    ASSERT_EQ(server.seen().size(), 1u);
+    EXPECT_EQ(server.seen()[0].path, "/v2/nearby/");
+}
