@@ -167,23 +167,58 @@ TEST(CsvReader, ReadsWhatFeedsWrite) {
     EXPECT_EQ(std::tuple(r.line(), r.field(-1)), std::tuple(4u, ""));  // physical lines, for messages
 }
 
-TEST(Directory, ZipFolderAndFailures) {
+// The same layouts as zip archives and as folders: which stops.txt is read, or how the
+// ambiguity is refused. Each file holds its own path.
+TEST(Directory, FindsTheFeedFolderAtAnyDepthAndRefusesToGuess) {
     velmo::test::TempDir dir;
-    auto makeZip = [&](const std::string& name, const std::string& member) {
-        int err = 0;
-        zip_t* z = zip_open((dir.path() / name).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
-        ASSERT_NE(z, nullptr);
-        static const std::string text = "stop_id\n1\n";
-        ASSERT_GE(zip_file_add(z, member.c_str(), zip_source_buffer(z, text.data(), text.size(), 0), 0), 0);
-        ASSERT_EQ(zip_close(z), 0);
+    struct Case {
+        std::vector<std::string> files;
+        std::string inner;
+        std::string read;   // the stops.txt read, or empty when refused
+        std::string error;  // part of the message
     };
-    makeZip("flat.zip", "stops.txt");
-    makeZip("nested.zip", "feed/stops.txt");  // one sub-folder, as some publishers pack them
-    dir.write("folder/stops.txt", "stop_id\n1\n");
-    for (const char* name : {"flat.zip", "nested.zip", "folder"}) {
-        const auto d = openDirectory((dir.path() / name).string());
-        EXPECT_EQ(d->read("stops.txt"), "stop_id\n1\n") << name;
-        EXPECT_EQ(d->read("trips.txt"), std::nullopt) << name;
+    const Case cases[] = {
+        {{"stops.txt"}, "", "stops.txt", ""},
+        {{"feed/stops.txt"}, "", "feed/stops.txt", ""},
+        {{"2025/gtfs/bus/stops.txt", "2025/gtfs/bus/trips.txt", "__MACOSX/2025/x/stops.txt", "doc/readme.txt"},
+         "",
+         "2025/gtfs/bus/stops.txt",
+         ""},
+        {{"stops.txt", "old/stops.txt"}, "", "stops.txt", ""},  // the top wins
+        {{"gtfs/bus/stops.txt", "gtfs/subway/agency.txt"},
+         "",
+         "",
+         "holds several feeds, in gtfs/bus, gtfs/subway: choose one with inner = \"gtfs/bus\""},
+        {{"gtfs/bus/stops.txt", "gtfs/subway/stops.txt"}, "/gtfs/subway/", "gtfs/subway/stops.txt", ""},
+        {{"gtfs/bus/stops.txt"}, "gtfs/rail", "", "holds no feed files in gtfs/rail (feeds found in: gtfs/bus)"},
+        {{"google_transit.zip", "readme.txt"},
+         "",
+         "",
+         "holds no feed files, only the zip archive(s) google_transit.zip inside it: unpack"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const auto base = dir.path() / std::to_string(++n);
+        int err = 0;
+        zip_t* z = zip_open((base.string() + ".zip").c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
+        ASSERT_NE(z, nullptr);
+        for (const auto& f : c.files) {
+            dir.write(std::to_string(n) + "/" + f, f);
+            ASSERT_GE(zip_file_add(z, f.c_str(), zip_source_buffer(z, f.data(), f.size(), 0), 0), 0);
+        }
+        ASSERT_EQ(zip_close(z), 0);
+        for (const auto& path : {base.string() + ".zip", base.string()}) {
+            try {
+                const auto d = openDirectory(path, c.inner);
+                EXPECT_EQ(std::pair(d->read("stops.txt"), d->read("routes.txt")),
+                          std::pair(std::optional(c.read), std::optional<std::string>()))
+                    << path;
+            } catch (const std::runtime_error& e) {
+                EXPECT_EQ(std::string(e.what()).substr(0, path.size()), path);
+                EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << path << ": " << e.what();
+                EXPECT_TRUE(c.read.empty()) << path << ": " << e.what();
+            }
+        }
     }
     dir.write("junk.zip", "not a zip");
     EXPECT_THROW(openDirectory((dir.path() / "junk.zip").string()), std::runtime_error);
