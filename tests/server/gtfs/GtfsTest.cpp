@@ -1,6 +1,7 @@
 #include "server/gtfs/Csv.h"
 #include "server/gtfs/Directory.h"
 #include "server/gtfs/Loader.h"
+#include "server/gtfs/Merge.h"
 
 #include "tests/support/Feeds.h"
 #include "tests/support/TempHome.h"
@@ -223,4 +224,53 @@ TEST(Directory, FindsTheFeedFolderAtAnyDepthAndRefusesToGuess) {
     dir.write("junk.zip", "not a zip");
     EXPECT_THROW(openDirectory((dir.path() / "junk.zip").string()), std::runtime_error);
     EXPECT_THROW(openDirectory((dir.path() / "nope.zip").string()), std::runtime_error);
+}
+
+// Feed b beside smallCity as feed a: which of b's stops become a's, every other id prefixed,
+// departures at a shared stop in time order across the feeds.
+TEST(Merge, OneFeedKeepsItsIdsSeveralArePrefixedAndSharedStopsAreOne) {
+    const auto a = smallCity().stop("D", "Kálvin tér", 47.4900, 19.0600).load();
+    EXPECT_EQ(mergeFeeds({{"a", a}}), a);
+    // b's stop, its name and position, and the stop it is in the merged feed.
+    const std::tuple<std::string, std::string, double, double, std::string> stops[] = {
+        {"A", "Deák tér", 47.4970, 19.0540, "a:A"},   // same id, name and place
+        {"B", "Deák tér", 47.49705, 19.0542, "a:B"},  // 6 m off
+        {"C", "Astoria", 47.4935, 19.0660, "b:C"},    // 56 m off
+        {"D", "Kálvin", 47.4900, 19.0600, "b:D"},     // another name
+        {"E", "Deák tér", 47.4970, 19.0540, "b:E"},   // another id
+    };
+    velmo::test::FeedBuilder b;
+    for (const auto& [id, name, lat, lon, merged] : stops) {
+        b.stop(id, name, lat, lon);
+    }
+    b.route("R9", "9", 0).trip("T1", "R9", {{"A", "07:58:00", "Kelenföld"}, {"C", "08:10:00"}});
+    const auto m = mergeFeeds({{"a", a}, {"b", b.load()}});
+    for (const auto& [id, name, lat, lon, merged] : stops) {
+        EXPECT_EQ(m->stop(m->stopById.at("b:" + id)).id, merged) << id;
+    }
+    EXPECT_EQ(m->stops.size(), 5u + 3u);
+    EXPECT_EQ(m->stop(m->stopById.at("a:A")).parent, m->stopById.at("a:P"));
+    std::vector<std::string> trips;
+    for (const auto& d : m->departuresAt(m->stopById.at("a:A"))) {
+        trips.push_back(m->trip(d.trip).id + "@" + std::to_string(d.departure.count()));
+    }
+    EXPECT_EQ(trips, (std::vector<std::string>{"b:T1@28680", "a:T1@28800"}));
+    const auto& bTrip = m->trip(m->tripById.at("b:T1"));
+    const auto times = m->stopTimesOf(m->tripById.at("b:T1"));
+    EXPECT_EQ(std::tuple(m->route(bTrip.route).id, m->route(bTrip.route).type, m->serviceIds[bTrip.service.get()],
+                         m->stopHeadsigns[times.front().headsign], m->stop(times.back().stop).id),
+              std::tuple("b:R9", 0, "b:ALL", "Kelenföld", "b:C"));
+    EXPECT_TRUE(m->calendar.active(bTrip.service, 2025_y / 3 / 14));
+    EXPECT_EQ(m->partKeys, (std::vector<std::string>{"a", "b"}));
+
+    auto vienna = velmo::test::smallCity();
+    vienna.files["agency.txt"] = "agency_name,agency_url,agency_timezone\nW,https://w.example,Europe/Vienna\n";
+    try {
+        mergeFeeds({{"a", a}, {"w", vienna.load()}});
+        ADD_FAILURE() << "feeds of two time zones merged";
+    } catch (const FeedError& e) {
+        EXPECT_STREQ(e.what(),
+                     "feed w runs in time zone Europe/Vienna, feed a in Europe/Budapest: the feeds of one city "
+                     "must share a time zone");
+    }
 }
