@@ -139,6 +139,7 @@ std::optional<ConfigError> checkFeeds(CityEntry& e) {
     for (auto& f : e.feeds) {
         if (f.key.empty()) {
             f.key = defaultFeedKey(f);
+            f.key = f.key.empty() ? "feed" + std::to_string(&f - e.feeds.data() + 1) : f.key;
         }
         if (!isKey(f.key)) {
             return ConfigError{city + "feed key \"" + f.key + "\" may hold only letters, digits, - and _"};
