@@ -73,12 +73,7 @@ int main(int argc, char** argv) {
     const auto clock = [clockOffset] {
         return date::floor<std::chrono::seconds>(std::chrono::system_clock::now()) + clockOffset;
     };
-    std::vector<realtime::SourceConfig> sources;
-    for (const auto& e : config.cities) {
-        for (const auto& r : e.realtime) {
-            sources.push_back({e.city.key, r});
-        }
-    }
+    const std::vector<realtime::SourceConfig> sources = tarvod::liveSources(config);
     // Live sources are polled and parsed on their own thread, off the request path.
     realtime::Poller poller(
         sources, config.realtime, [cities](const std::string& key) { return cities->target(key); }, clock);

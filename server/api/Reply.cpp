@@ -168,7 +168,8 @@ Reply renderHealth(const query::Snapshot& snapshot, const std::vector<realtime::
         json live = json::array();
         std::optional<std::int64_t> age;  // of the freshest data the city holds
         for (const auto& s : sources) {
-            if (s.city != c->key) {
+            // A source of one feed of a city of several is named "<city>/<feed>".
+            if (s.city != c->key && !s.city.starts_with(c->key + "/")) {
                 continue;
             }
             const auto sourceAge =

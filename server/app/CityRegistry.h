@@ -1,7 +1,8 @@
 #pragma once
-// The cities tarvod serves: loads their feeds, hands out the current snapshot, and reloads a
-// feed when its file changes or when asked to (SIGHUP). A feed that fails to reload is logged
-// and the city keeps serving its previous data.
+// The cities tarvod serves: loads their feeds (in parallel, a city of several feeds merged into
+// one), hands out the current snapshot, and reloads a city when a file of one of its feeds
+// changes or when asked to (SIGHUP). A city that fails to reload is logged and keeps serving its
+// previous data.
 
 #include "server/SharedSlot.h"
 #include "server/api/Metrics.h"
@@ -29,11 +30,12 @@ public:
     CityRegistry(const CityRegistry&) = delete;
     CityRegistry& operator=(const CityRegistry&) = delete;
 
-    // Loads every city; throws std::runtime_error naming the city, its feed and the cause on
-    // the first failure.
+    // Loads every city, its feeds on as many threads as there are cores; throws
+    // std::runtime_error naming the city, its feed and the cause of the first failure (in the
+    // order of the configuration).
     void loadAll();
-    // Reloads the cities whose feed file changed since it was last read (every city when
-    // `all`), on the calling thread.
+    // Reloads the cities of which a feed file changed since it was last read (every city when
+    // `all`), from the calling thread.
     void reload(bool all);
 
     // Checks the feed files every `interval` on a background thread, until stopWatching().
@@ -44,18 +46,27 @@ public:
 
     // What requests read; a reload swaps it whole, readers keep the one they took.
     [[nodiscard]] std::shared_ptr<const query::Snapshot> snapshot() const { return current_.load(); }
-    // The city with that key as loaded now, for the live sources.
+    // The city with that key as loaded now, for the live sources: "<city>" for a city of one
+    // feed, "<city>/<feed>" for one feed of a city of several (see liveSources).
     [[nodiscard]] std::optional<realtime::CityTarget> target(const std::string& key) const;
     // Where feed load times go from now on (the loads so far are handed over too).
     void reportTo(api::Metrics& metrics);
 
 private:
-    std::shared_ptr<const query::City> load(std::size_t i);
+    struct Loaded {
+        std::shared_ptr<const query::City> city;  // or
+        std::string error;
+        std::vector<std::filesystem::file_time_type> mtimes;  // of its feeds as they were read
+    };
+    // Loads those cities, every feed of them on its own thread as far as cores allow.
+    std::vector<Loaded> load(const std::vector<std::size_t>& cities);
 
     const std::vector<CityEntry> entries_;
     const std::vector<std::shared_ptr<realtime::Live>> live_;  // per city, kept across reloads
-    std::vector<std::filesystem::file_time_type> mtimes_;      // of each feed when last read
-    std::mutex reloading_;                                     // one load or reload at a time
+    // Per city of several feeds, the slot of each feed's live sources (feeding live_).
+    std::vector<std::vector<std::shared_ptr<realtime::Live>>> feedLive_;
+    std::vector<std::vector<std::filesystem::file_time_type>> mtimes_;  // of each feed when last read
+    std::mutex reloading_;                                              // one load or reload at a time
     SharedSlot<const query::Snapshot> current_;
 
     std::mutex metricsMutex_;

@@ -17,6 +17,8 @@
 #include <toml++/toml.h>
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -39,6 +41,37 @@ std::optional<ConfigError> readSeconds(const toml::table& t, const char* key, st
     return std::nullopt;
 }
 
+std::optional<ConfigError> readFeed(const toml::node& node, std::vector<FeedEntry>& out) {
+    FeedEntry f;
+    if (const auto path = node.value<std::string>()) {
+        f.path = *path;
+    } else if (const auto* t = node.as_table()) {
+        f.path = (*t)["path"].value_or(std::string());
+        f.key = (*t)["key"].value_or(std::string());
+        f.inner = (*t)["inner"].value_or(std::string());
+    }
+    if (f.path.empty()) {
+        return ConfigError{"feed must be a path, a { path, key, inner } table, or a list of them"};
+    }
+    out.push_back(std::move(f));
+    return std::nullopt;
+}
+
+std::optional<ConfigError> readLive(const toml::node& node, std::vector<LiveEntry>& out) {
+    LiveEntry r;
+    if (const auto location = node.value<std::string>()) {
+        r.location = *location;
+    } else if (const auto* t = node.as_table()) {
+        r.location = (*t)["url"].value_or(std::string());
+        r.feed = (*t)["feed"].value_or(std::string());
+    }
+    if (r.location.empty()) {
+        return ConfigError{"realtime must be a string or a list of strings or { url, feed } tables"};
+    }
+    out.push_back(std::move(r));
+    return std::nullopt;
+}
+
 std::optional<ConfigError> readCity(const toml::node& node, const std::string& path, CityEntry& e) {
     const auto* c = node.as_table();
     if (c == nullptr) {
@@ -48,23 +81,90 @@ std::optional<ConfigError> readCity(const toml::node& node, const std::string& p
     e.city.name = (*c)["name"].value_or(std::string());
     e.city.url = (*c)["url"].value_or(std::string());
     e.city.nightPattern = (*c)["night_pattern"].value_or(std::string());
-    e.feed = (*c)["feed"].value_or(std::string());
-    const ConfigError badRealtime{"config " + path + ": realtime must be a string or a list of strings"};
-    if (const auto one = (*c)["realtime"].value<std::string>()) {
-        e.realtime.push_back(*one);
-    } else if (const auto* many = (*c)["realtime"].as_array()) {
-        for (const auto& r : *many) {
-            const auto v = r.value<std::string>();
-            if (!v || v->empty()) {
-                return badRealtime;
+    // A path, a table, or a list of either; the same for live sources.
+    const auto each = [&](const char* key, const auto& read) -> std::optional<ConfigError> {
+        const auto* value = c->get(key);
+        const auto* many = value != nullptr ? value->as_array() : nullptr;
+        std::optional<ConfigError> error;
+        if (many != nullptr) {
+            for (const auto& n : *many) {
+                error = error ? error : read(n);
             }
-            e.realtime.push_back(*v);
+        } else if (value != nullptr) {
+            error = read(*value);
         }
-    } else if ((*c)["realtime"]) {
-        return badRealtime;
+        if (error) {
+            error->message = "config " + path + ": " + error->message;
+        }
+        return error;
+    };
+    if (auto error = each("feed", [&](const toml::node& n) { return readFeed(n, e.feeds); })) {
+        return error;
     }
-    if (e.city.key.empty() || e.feed.empty()) {
+    if (auto error = each("realtime", [&](const toml::node& n) { return readLive(n, e.realtime); })) {
+        return error;
+    }
+    if (e.city.key.empty() || e.feeds.empty()) {
         return ConfigError{"config " + path + ": every [[city]] needs key and feed"};
+    }
+    return std::nullopt;
+}
+
+bool isKey(std::string_view key) {
+    return !key.empty() && std::all_of(key.begin(), key.end(), [](char ch) {
+        return std::isalnum(static_cast<unsigned char>(ch)) || ch == '-' || ch == '_';
+    });
+}
+
+// The key of a feed given none: the last folder of `inner`, else the file's name without its
+// extension, in letters, digits, - and _.
+std::string defaultFeedKey(const FeedEntry& f) {
+    const auto last = [](std::string text) {
+        while (!text.empty() && text.back() == '/') {
+            text.pop_back();
+        }
+        return fs::path(text).filename();
+    };
+    std::string key = f.inner.empty() ? last(f.path).stem().string() : last(f.inner).string();
+    for (char& ch : key) {
+        ch = isKey(std::string_view(&ch, 1)) ? ch : '_';
+    }
+    return key;
+}
+
+// Fills in the feeds' default keys and checks that every live source names one feed.
+std::optional<ConfigError> checkFeeds(CityEntry& e) {
+    const std::string city = "city " + e.city.key + ": ";
+    std::string keys;
+    for (auto& f : e.feeds) {
+        if (f.key.empty()) {
+            f.key = defaultFeedKey(f);
+            f.key = f.key.empty() ? "feed" + std::to_string(&f - e.feeds.data() + 1) : f.key;
+        }
+        if (!isKey(f.key)) {
+            return ConfigError{city + "feed key \"" + f.key + "\" may hold only letters, digits, - and _"};
+        }
+        const auto same = std::count_if(e.feeds.begin(), e.feeds.end(), [&](const FeedEntry& o) {
+            return o.key == f.key || (o.key.empty() && defaultFeedKey(o) == f.key);
+        });
+        if (same > 1) {
+            return ConfigError{city + "two feeds with key " + f.key +
+                               ": give each its own (feed = [{ path = \"...\", key = \"...\" }], or --feed " +
+                               e.city.key + "/KEY=PATH)"};
+        }
+        keys += (keys.empty() ? "" : ", ") + f.key;
+    }
+    for (const auto& r : e.realtime) {
+        if (r.feed.empty() && e.feeds.size() > 1) {
+            return ConfigError{city + "it has several feeds (" + keys + "): name the feed of realtime source " +
+                               r.location + " (realtime = [{ url = \"...\", feed = \"...\" }], or --realtime " +
+                               e.city.key + "/FEED=URL)"};
+        }
+        if (!r.feed.empty() &&
+            std::none_of(e.feeds.begin(), e.feeds.end(), [&](const FeedEntry& f) { return f.key == r.feed; })) {
+            return ConfigError{city + "realtime source " + r.location + " names feed " + r.feed +
+                               ", which the city does not have (its feeds: " + keys + ")"};
+        }
     }
     return std::nullopt;
 }
@@ -97,9 +197,12 @@ std::variant<Flags, int> parseCommandLine(int argc, const char* const* argv) {
         "  tarvod --feed mv=/srv/gtfs/mintavaros.zip --now 2025-03-14T08:00:00+01:00");
     Flags f;
     app.add_option("-c,--config", f.configPath, "TOML configuration file")->check(CLI::ExistingFile);
-    app.add_option("-f,--feed", f.feeds, "city feed as KEY=PATH (zip or folder); repeatable");
+    app.add_option("-f,--feed", f.feeds,
+                   "city feed as KEY=PATH (zip or folder); repeatable, and repeated with the same KEY it adds "
+                   "a feed to that city, named KEY/FEED=PATH or after its file");
     app.add_option("-r,--realtime", f.realtime,
-                   "live (GTFS-Realtime) source of a city as KEY=URL or KEY=PATH; repeatable");
+                   "live (GTFS-Realtime) source of a city as KEY=URL or KEY=PATH; KEY/FEED=... in a city of "
+                   "several feeds; repeatable");
     app.add_option("-l,--listen", f.listen, "address and port to listen on (default 127.0.0.1:8443)");
     app.add_option("--tls-cert", f.tlsCert, "PEM certificate (default: a generated one for localhost)");
     app.add_option("--tls-key", f.tlsKey, "PEM private key belonging to --tls-cert");
@@ -204,27 +307,54 @@ std::variant<Config, ConfigError> configure(const Flags& flags) {
         return std::find_if(config.cities.begin(), config.cities.end(),
                             [&](const CityEntry& e) { return e.city.key == key; });
     };
-    for (const auto& f : flags.feeds) {
-        const auto kv = keyValue(f);
+    // "KEY=VALUE" or "KEY/FEED=VALUE": the city, the feed (or ""), the value.
+    const auto cityFeedValue = [](const std::string& text) -> std::optional<std::array<std::string, 3>> {
+        const auto kv = keyValue(text);
         if (!kv) {
+            return std::nullopt;
+        }
+        const auto slash = kv->first.find('/');
+        if (slash == std::string::npos) {
+            return std::array{kv->first, std::string(), kv->second};
+        }
+        if (slash == 0 || slash + 1 == kv->first.size()) {
+            return std::nullopt;
+        }
+        return std::array{kv->first.substr(0, slash), kv->first.substr(slash + 1), kv->second};
+    };
+    // The first --feed of a city from the file replaces its feeds; further ones add feeds.
+    std::vector<std::string> replaced;
+    for (const auto& f : flags.feeds) {
+        const auto parts = cityFeedValue(f);
+        if (!parts) {
             return ConfigError{"bad --feed " + f + " (want KEY=PATH)"};
         }
-        if (const auto it = city(kv->first); it != config.cities.end()) {
-            it->feed = kv->second;
-        } else {
-            config.cities.push_back({{kv->first, "", "", ""}, kv->second, {}});
+        const auto& [key, feedKey, path] = *parts;
+        auto it = city(key);
+        if (it == config.cities.end()) {
+            config.cities.push_back({{key, "", "", ""}, {}, {}});
+            it = config.cities.end() - 1;
+        } else if (std::find(replaced.begin(), replaced.end(), key) == replaced.end()) {
+            it->feeds.clear();
         }
+        replaced.push_back(key);
+        it->feeds.push_back({path, feedKey, ""});
     }
     for (const auto& r : flags.realtime) {
-        const auto kv = keyValue(r);
-        if (!kv) {
+        const auto parts = cityFeedValue(r);
+        if (!parts) {
             return ConfigError{"bad --realtime " + r + " (want KEY=URL or KEY=PATH)"};
         }
-        const auto it = city(kv->first);
+        const auto it = city((*parts)[0]);
         if (it == config.cities.end()) {
-            return ConfigError{"--realtime " + r + ": no city with key " + kv->first};
+            return ConfigError{"--realtime " + r + ": no city with key " + (*parts)[0]};
         }
-        it->realtime.push_back(kv->second);
+        it->realtime.push_back({(*parts)[2], (*parts)[1]});
+    }
+    for (auto& e : config.cities) {
+        if (auto error = checkFeeds(e)) {
+            return *error;
+        }
     }
     if (config.cities.empty()) {
         return ConfigError{"no city to serve: give --feed KEY=PATH or a --config with [[city]] entries"};
@@ -245,6 +375,16 @@ std::variant<Config, ConfigError> configure(const Flags& flags) {
     }
     std::tie(config.host, config.port) = std::get<std::pair<std::string, int>>(address);
     return config;
+}
+
+std::vector<realtime::SourceConfig> liveSources(const Config& config) {
+    std::vector<realtime::SourceConfig> out;
+    for (const auto& e : config.cities) {
+        for (const auto& r : e.realtime) {
+            out.push_back({e.feeds.size() > 1 ? e.city.key + "/" + r.feed : e.city.key, r.location});
+        }
+    }
+    return out;
 }
 
 std::optional<std::chrono::sys_seconds> parseNow(const std::string& text, const date::time_zone* zone) {

@@ -15,10 +15,26 @@
 
 namespace velmo::tarvod {
 
+// One GTFS feed of a city.
+struct FeedEntry {
+    std::string path;   // a zip or folder
+    std::string key;    // in a city of several feeds its ids read "<key>:<id>"; configure() fills a default
+    std::string inner;  // the folder inside `path` that holds the feed; empty: the one found
+    bool operator==(const FeedEntry&) const = default;
+};
+
+// A live (GTFS-Realtime) source: an http(s) URL or a file path, and in a city of several feeds
+// the key of the feed whose ids it uses.
+struct LiveEntry {
+    std::string location;
+    std::string feed;
+    bool operator==(const LiveEntry&) const = default;
+};
+
 struct CityEntry {
     query::CityConfig city;
-    std::string feed;
-    std::vector<std::string> realtime;  // live sources: http(s) URLs or file paths
+    std::vector<FeedEntry> feeds;
+    std::vector<LiveEntry> realtime;
 };
 
 struct Config {
@@ -36,8 +52,8 @@ struct Config {
 // The command line as given; empty strings and lists where a flag is absent.
 struct Flags {
     std::string configPath;
-    std::vector<std::string> feeds;     // KEY=PATH
-    std::vector<std::string> realtime;  // KEY=URL or KEY=PATH
+    std::vector<std::string> feeds;     // KEY=PATH or KEY/FEED=PATH
+    std::vector<std::string> realtime;  // KEY=URL, KEY=PATH, or KEY/FEED= either
     std::string listen;
     std::string tlsCert;
     std::string tlsKey;
@@ -55,6 +71,10 @@ std::variant<Flags, int> parseCommandLine(int argc, const char* const* argv);
 
 // The configuration file, if the flags name one, with the flags laid over it and checked.
 std::variant<Config, ConfigError> configure(const Flags& flags);
+
+// The live sources to poll. A source of one feed of a city of several is polled under
+// "<city>/<feed>", the name CityRegistry::target knows it by.
+std::vector<realtime::SourceConfig> liveSources(const Config& config);
 
 // Reads a TOML configuration file on top of the defaults in `config`.
 std::optional<ConfigError> readConfigFile(const std::string& path, Config& config);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct zip;
 
@@ -31,11 +32,12 @@ private:
     std::string path_;
 };
 
-// Reads members of a zip archive. Files kept in one sub-folder of the archive
-// ("feed/stops.txt") are found too, as some publishers pack them that way.
+// Reads members of a zip archive, from the folder inside it that holds the feed (see
+// findFeedFolder): publishers pack their files at the top or some folders down.
 class ZipDirectory final : public Directory {
 public:
-    explicit ZipDirectory(std::string path);  // throws when the archive cannot be opened
+    // Throws when the archive cannot be opened or does not say which folder is the feed.
+    explicit ZipDirectory(std::string path, std::string inner = "");
     ~ZipDirectory() override;
     ZipDirectory(const ZipDirectory&) = delete;
     ZipDirectory& operator=(const ZipDirectory&) = delete;
@@ -44,6 +46,7 @@ public:
 
 private:
     std::string path_;
+    std::string folder_;  // "" or "gtfs/bus/"
     ::zip* archive_ = nullptr;
 };
 
@@ -59,8 +62,16 @@ private:
     std::map<std::string, std::string, std::less<>> files_;
 };
 
-// A zip archive for a regular file, a folder otherwise. Throws when the path
-// does not exist or cannot be opened.
-std::unique_ptr<Directory> openDirectory(const std::string& path);
+// The folder holding the feed among `entries` (paths relative to the zip or folder `where`,
+// folders ending in '/'), as "" or "a/b/": `inner` when given, else the top when it holds feed
+// files (agency.txt, stops.txt, routes.txt, trips.txt, stop_times.txt), else the one folder at
+// any depth that does. Throws, naming what it found and how to choose, when `inner` holds no feed
+// files, when several folders do, or when the feed is a zip inside the zip.
+std::string findFeedFolder(const std::vector<std::string>& entries, std::string_view inner, const std::string& where);
+
+// A zip archive for a regular file, a folder otherwise, read from the folder inside it that holds
+// the feed (`inner`, or the one found). Throws when the path does not exist or cannot be opened,
+// or when the folder of the feed cannot be told.
+std::unique_ptr<Directory> openDirectory(const std::string& path, const std::string& inner = "");
 
 }  // namespace velmo::gtfs

@@ -57,6 +57,10 @@ bool ServiceCalendar::runs(ServiceIdx service) const {
     return std::find(on.begin(), on.end(), true) != on.end();
 }
 
+void ServiceCalendar::append(const ServiceCalendar& other) {
+    services_.insert(services_.end(), other.services_.begin(), other.services_.end());
+}
+
 date::sys_days ServiceCalendar::firstDay() const {
     date::sys_days best = date::sys_days::max();
     for (const Days& d : services_) {

@@ -4,6 +4,7 @@
 
 #include <date/date.h>
 
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -100,6 +101,8 @@ public:
     // First and last day on which some service runs (meaningless when !anyActive()).
     [[nodiscard]] date::sys_days firstDay() const;
     [[nodiscard]] date::sys_days lastDay() const;
+    // Adds the services of `other` after these (their indices shift by the services held so far).
+    void append(const ServiceCalendar& other);
 
 private:
     struct Days {
@@ -125,6 +128,14 @@ struct Feed {
     std::unordered_map<std::string, StopIdx> stopById;
     std::unordered_map<std::string, RouteIdx> routeById;
     std::unordered_map<std::string, TripIdx> tripById;
+
+    // The keys of the feeds this one was merged from, whose ids carry "<key>:" (see mergeFeeds);
+    // empty for a feed as its agency publishes it.
+    std::vector<std::string> partKeys;
+    // Set only on the stand-in from liveView: the merged feed it stands for, and the key of the
+    // feed whose own ids the live sources that are given it use.
+    std::shared_ptr<const Feed> viewOf;
+    std::string viewKey;
 
     // Per-stop departures sorted by time (compressed rows: offsets has stops+1 entries).
     std::vector<std::uint32_t> departureOffsets;

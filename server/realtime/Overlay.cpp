@@ -33,9 +33,16 @@ std::string pickText(const pb::TranslatedString& s) {
 
 class Builder {
 public:
+    // A view of one feed of a merged city (gtfs::liveView) has its sources' ids read as
+    // "<key>:<id>" in the merged feed, and the overlay built against that.
     Builder(std::shared_ptr<const gtfs::Feed> feed, const date::time_zone* zone, TimePoint now, BuildStats& stats)
-        : feed_(*feed), zone_(zone), now_(now), stats_(stats) {
-        overlay_->feed = std::move(feed);
+        : whole_(feed->viewOf ? feed->viewOf : feed),
+          feed_(*whole_),
+          prefix_(feed->viewOf ? feed->viewKey + ":" : ""),
+          zone_(zone),
+          now_(now),
+          stats_(stats) {
+        overlay_->feed = whole_;
         today_ = date::floor<date::days>(zone_->to_local(now_));
     }
 
@@ -59,6 +66,18 @@ public:
     std::shared_ptr<Overlay> finish() { return std::move(overlay_); }
 
 private:
+    // An id of the source as the city's feed spells it.
+    std::string cityId(const std::string& id) const { return id.empty() ? id : prefix_ + id; }
+    // A stop id of the source as the city's feed spells it: a stop shared with another feed has
+    // that feed's id.
+    std::string cityStopId(const std::string& id) const {
+        if (prefix_.empty() || id.empty()) {
+            return id;
+        }
+        const auto it = feed_.stopById.find(prefix_ + id);
+        return it == feed_.stopById.end() ? prefix_ + id : feed_.stop(it->second).id;
+    }
+
     // The service day of a run: start_date when given, else the day on which
     // the trip's run lies nearest to now.
     std::optional<date::sys_days> serviceDay(const pb::TripDescriptor& d, gtfs::TripIdx index) const {
@@ -101,7 +120,7 @@ private:
         if (!u.has_stop_id()) {
             return std::nullopt;
         }
-        const auto stop = feed_.stopById.find(u.stop_id());
+        const auto stop = feed_.stopById.find(cityId(u.stop_id()));
         if (stop == feed_.stopById.end()) {
             return std::nullopt;
         }
@@ -126,7 +145,7 @@ private:
     void tripUpdate(const pb::TripUpdate& update) {
         ++stats_.tripUpdates;
         const auto& d = update.trip();
-        const auto found = feed_.tripById.find(d.trip_id());
+        const auto found = feed_.tripById.find(cityId(d.trip_id()));
         if (!d.has_trip_id() || found == feed_.tripById.end() || feed_.trip(found->second).frequencyBased) {
             ++stats_.unknownTrips;
             return;
@@ -231,7 +250,7 @@ private:
         const double lat = p.latitude();
         const double lon = p.longitude();
         if (!p.has_latitude() || !p.has_longitude() || !std::isfinite(lat) || !std::isfinite(lon) ||
-            std::abs(lat) > 90 || std::abs(lon) > 180 || !feed_.tripById.contains(v.trip().trip_id())) {
+            std::abs(lat) > 90 || std::abs(lon) > 180 || !feed_.tripById.contains(cityId(v.trip().trip_id()))) {
             return;
         }
         VehicleState s;
@@ -247,9 +266,9 @@ private:
                           ? static_cast<std::int64_t>(v.timestamp())
                           : stamp.time_since_epoch().count();
         s.label = v.vehicle().has_label() ? v.vehicle().label() : v.vehicle().id();
-        s.currentStopId = v.stop_id();
+        s.currentStopId = cityStopId(v.stop_id());
         s.status = pb::VehiclePosition::VehicleStopStatus_Name(v.current_status());
-        auto [it, added] = overlay_->vehicles.try_emplace(v.trip().trip_id(), s);
+        auto [it, added] = overlay_->vehicles.try_emplace(cityId(v.trip().trip_id()), s);
         if (added) {
             ++stats_.vehicles;
         } else if (s.timestamp >= it->second.timestamp) {
@@ -273,13 +292,13 @@ private:
         }
         for (const auto& e : a.informed_entity()) {
             Selector s;
-            s.agencyId = e.agency_id();
-            s.routeId = e.route_id();
-            s.stopId = e.stop_id();
+            s.agencyId = cityId(e.agency_id());
+            s.routeId = cityId(e.route_id());
+            s.stopId = cityStopId(e.stop_id());
             if (e.has_trip()) {
-                s.tripId = e.trip().trip_id();
+                s.tripId = cityId(e.trip().trip_id());
                 if (s.routeId.empty()) {
-                    s.routeId = e.trip().route_id();
+                    s.routeId = cityId(e.trip().route_id());
                 }
             }
             if (e.has_route_type()) {
@@ -298,7 +317,9 @@ private:
         }
     }
 
+    std::shared_ptr<const gtfs::Feed> whole_;
     const gtfs::Feed& feed_;
+    std::string prefix_;
     const date::time_zone* zone_;
     TimePoint now_;
     BuildStats& stats_;
@@ -371,6 +392,51 @@ std::shared_ptr<const Overlay> buildOverlay(std::shared_ptr<const gtfs::Feed> fe
     auto overlay = builder.finish();
     overlay->expires = expires.value_or(now - 1s);
     return overlay;
+}
+
+struct Live::Combiner {
+    std::mutex mutex;
+    std::shared_ptr<Live> city;
+    std::vector<std::shared_ptr<const Overlay>> latest;
+};
+
+void Live::publish(std::shared_ptr<const Overlay> overlay) {
+    if (!combiner_) {
+        retired_ = current_.exchange(std::move(overlay));
+        return;
+    }
+    const std::lock_guard lock(combiner_->mutex);
+    auto combined = std::make_shared<Overlay>();
+    combined->feed = overlay->feed;
+    std::optional<TimePoint> expires;
+    combiner_->latest[slot_] = std::move(overlay);
+    for (const auto& o : combiner_->latest) {
+        if (!o || o->feed != combined->feed || (o->runs.empty() && o->vehicles.empty() && o->alerts.empty())) {
+            continue;
+        }
+        combined->runs.insert(o->runs.begin(), o->runs.end());
+        combined->vehicles.insert(o->vehicles.begin(), o->vehicles.end());
+        combined->alerts.insert(combined->alerts.end(), o->alerts.begin(), o->alerts.end());
+        combined->maxLate = std::max(combined->maxLate, o->maxLate);
+        combined->maxEarly = std::max(combined->maxEarly, o->maxEarly);
+        expires = std::min(expires.value_or(TimePoint::max()), o->expires);
+    }
+    combined->expires = expires.value_or(combiner_->latest[slot_]->expires);
+    combiner_->city->publish(std::move(combined));
+}
+
+std::vector<std::shared_ptr<Live>> Live::feedSlots(std::shared_ptr<Live> city, std::size_t n) {
+    auto combiner = std::make_shared<Combiner>();
+    combiner->city = std::move(city);
+    combiner->latest.resize(n);
+    std::vector<std::shared_ptr<Live>> slots;
+    for (std::size_t i = 0; i < n; ++i) {
+        auto slot = std::make_shared<Live>();
+        slot->combiner_ = combiner;
+        slot->slot_ = i;
+        slots.push_back(std::move(slot));
+    }
+    return slots;
 }
 
 }  // namespace velmo::realtime

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -137,11 +138,21 @@ public:
     [[nodiscard]] std::shared_ptr<const Overlay> current() const { return current_.load(); }
     // The replaced overlay is held until the next publish, so that freeing it
     // falls to the publishing thread and not to a request that still read it.
-    void publish(std::shared_ptr<const Overlay> overlay) { retired_ = current_.exchange(std::move(overlay)); }
+    void publish(std::shared_ptr<const Overlay> overlay);
+
+    // Slots for the `n` feeds of a city merged from several, whose live sources are matched
+    // apart (each through its feed's gtfs::liveView): a publish into one of them publishes into
+    // `city` the newest overlay of every feed slot combined, those built against the same feed
+    // as the one just published. A feed's overlay without any data leaves the combination, so
+    // that a source gone silent does not cut the others' time short.
+    static std::vector<std::shared_ptr<Live>> feedSlots(std::shared_ptr<Live> city, std::size_t n);
 
 private:
+    struct Combiner;
     SharedSlot<const Overlay> current_;
     std::shared_ptr<const Overlay> retired_;  // touched by the publisher only
+    std::shared_ptr<Combiner> combiner_;      // feed slots only
+    std::size_t slot_ = 0;
 };
 
 }  // namespace velmo::realtime

@@ -4,6 +4,7 @@
 #include "server/app/CityRegistry.h"
 #include "server/app/Config.h"
 
+#include "tests/server/realtime/RealtimeFixture.h"
 #include "tests/support/Feeds.h"
 #include "tests/support/Program.h"
 #include "tests/support/TempHome.h"
@@ -62,6 +63,17 @@ TEST(Config, RefusesWhatCannotWork) {
         {city, {"--listen", "localhost"}, "bad --listen localhost (want HOST:PORT)"},
         {city, {"--listen", "127.0.0.1:65536"}, "bad port in --listen 127.0.0.1:65536"},
         {city, {"--listen", "127.0.0.1:x"}, "bad port in --listen 127.0.0.1:x"},
+        {"[[city]]\nkey = \"ny\"\nfeed = 5\n", {}, file + "feed must be a path, a { path, key, inner } table"},
+        {"[[city]]\nkey = \"ny\"\nfeed = [\"/a/google_transit.zip\", \"/b/google_transit.zip\"]\n",
+         {},
+         "city ny: two feeds with key google_transit: give each its own"},
+        {"", {"--feed", "ny=/a/bus.zip", "--feed", "ny/a:b=/b"}, "city ny: feed key \"a:b\" may hold only letters"},
+        {"",
+         {"--feed", "ny=/a/bus.zip", "--feed", "ny=/b/subway", "--realtime", "ny=/r.pb"},
+         "city ny: it has several feeds (bus, subway): name the feed of realtime source /r.pb"},
+        {"",
+         {"--feed", "ny=/a/bus.zip", "--realtime", "ny/rail=/r.pb"},
+         "city ny: realtime source /r.pb names feed rail, which the city does not have (its feeds: bus)"},
     };
     for (const auto& [toml, args, message] : cases) {
         const auto result = configured(dir, toml, args);
@@ -84,14 +96,43 @@ TEST(Config, FlagsOverrideAndExtendTheFile) {
     ASSERT_TRUE(std::holds_alternative<Config>(result)) << std::get<ConfigError>(result).message;
     const auto& c = std::get<Config>(result);
     ASSERT_EQ(c.cities.size(), 2u);
-    EXPECT_EQ(std::tuple(c.cities[0].city.key, c.cities[0].city.name, c.cities[0].feed),
-              std::tuple("bp", "Budapest", "/srv/new"));
-    EXPECT_EQ(c.cities[0].realtime, (std::vector<std::string>{"/srv/bp.pb", "https://rt.example/bp"}));
-    EXPECT_EQ(std::tuple(c.cities[1].city.key, c.cities[1].feed), std::tuple("mv", "/srv/mv"));
+    EXPECT_EQ(std::tuple(c.cities[0].city.key, c.cities[0].city.name, c.cities[0].feeds),
+              std::tuple("bp", "Budapest", std::vector<FeedEntry>{{"/srv/new", "new", ""}}));
+    EXPECT_EQ(c.cities[0].realtime, (std::vector<LiveEntry>{{"/srv/bp.pb", ""}, {"https://rt.example/bp", ""}}));
+    EXPECT_EQ(std::tuple(c.cities[1].city.key, c.cities[1].feeds[0].path), std::tuple("mv", "/srv/mv"));
     EXPECT_EQ(std::tuple(c.host, c.port, c.tlsCert, c.tlsKey), std::tuple("::1", 8443, "/c.pem", "/k.pem"));
     EXPECT_EQ(std::tuple(c.server.readTimeout, c.server.writeTimeout, c.realtime.maxAge, c.reloadCheck),
               std::tuple(7s, 5s, 60s, 30s));
     EXPECT_EQ(std::pair(c.server.threads, c.server.versions.at("velmomac").build), std::pair(8, 9LL));
+}
+
+// feed may be a list of paths and tables; a city's --feed repeated adds feeds, and live sources
+// of a city of several feeds are polled under the name of their feed.
+TEST(Config, CitiesOfSeveralFeeds) {
+    test::TempDir dir;
+    const auto result =
+        configured(dir,
+                   "[[city]]\nkey = \"ny\"\nfeed = [\"/srv/subway.zip\", { path = \"/srv/nyc.zip\", "
+                   "inner = \"gtfs/bus/\" }, { path = \"/srv/lirr\", key = \"rail\" }]\n"
+                   "realtime = [{ url = \"https://rt/l\", feed = \"rail\" }]\n"
+                   "[[city]]\nkey = \"bp\"\nfeed = { path = \"/srv/bp.zip\" }\n",
+                   {"--feed", "mv=/srv/mv.zip", "--feed", "mv/bus=/srv/mv-bus", "--realtime", "mv/bus=https://rt/mv",
+                    "--realtime", "bp=/srv/bp.pb", "--realtime", "ny/bus=/ny.pb"});
+    ASSERT_TRUE(std::holds_alternative<Config>(result)) << std::get<ConfigError>(result).message;
+    const auto& c = std::get<Config>(result);
+    ASSERT_EQ(c.cities.size(), 3u);
+    EXPECT_EQ(c.cities[0].feeds,
+              (std::vector<FeedEntry>{
+                  {"/srv/subway.zip", "subway", ""}, {"/srv/nyc.zip", "bus", "gtfs/bus/"}, {"/srv/lirr", "rail", ""}}));
+    EXPECT_EQ(c.cities[2].feeds, (std::vector<FeedEntry>{{"/srv/mv.zip", "mv", ""}, {"/srv/mv-bus", "bus", ""}}));
+    std::vector<std::pair<std::string, std::string>> sources;
+    for (const auto& s : liveSources(c)) {
+        sources.emplace_back(s.city, s.location);
+    }
+    EXPECT_EQ(
+        sources,
+        (std::vector<std::pair<std::string, std::string>>{
+            {"ny/rail", "https://rt/l"}, {"ny/bus", "/ny.pb"}, {"bp", "/srv/bp.pb"}, {"mv/bus", "https://rt/mv"}}));
 }
 
 TEST(Config, TheShippedExampleIsValid) {
@@ -173,7 +214,7 @@ protected:
     test::TempDir dir_;
     fs::path feed_ = dir_.path() / "feed";
     int writes_ = 0;
-    CityRegistry registry_{{{{"bp", "", "", ""}, feed_.string(), {}}}};
+    CityRegistry registry_{{{{"bp", "", "", ""}, {{feed_.string(), "", ""}}, {}}}};
 };
 
 }  // namespace
@@ -206,6 +247,78 @@ TEST_F(RegistryTest, ReloadsAChangedFeedKeepsServingWhenTheNewOneIsBrokenAndWatc
     }
     EXPECT_EQ(served(), 11 * 3600);
     registry_.stopWatching();
+}
+
+namespace {
+
+// Metro and bus of one city, both with a stop DT "Deák tér" (the bus's 44 m off: its own stop,
+// in the same group) and a trip T1 to Zugló, whose stop X they share.
+test::FeedBuilder cityFeed(bool bus, const std::string& departure) {
+    test::FeedBuilder b;
+    b.stop("DT", "Deák tér", test::kLat + (bus ? 0.0004 : 0), test::kLon)
+        .stop("X", "Zugló", test::kLat + 0.02, test::kLon)
+        .route("R", bus ? "9" : "M1", bus ? 3 : 1);
+    return b.trip("T1", "R", {{"DT", departure}, {"X", "08:30:00"}});
+}
+
+}  // namespace
+
+// One nearby reply from both feeds, the bus's live source matched through its own ids, and a
+// change of either feed reloading the city.
+TEST(Registry, ACityOfSeveralFeeds) {
+    test::TempDir dir;
+    const auto metro = dir.path() / "metro";
+    const auto bus = dir.path() / "bus";
+    cityFeed(false, "08:04:00").writeTo(metro);
+    cityFeed(true, "08:06:00").writeTo(bus);
+    const CityEntry entry{{"x", "", "", ""}, {{metro.string(), "metro", ""}, {bus.string(), "bus", ""}}, {}};
+    CityRegistry registry({entry});
+    registry.loadAll();
+    EXPECT_FALSE(registry.target("x"));
+    const auto live = registry.target("x/bus");
+    ASSERT_TRUE(live);
+    live->live->publish(realtime::buildOverlay(
+        live->feed, live->zone,
+        std::vector<realtime::Input>{{std::make_shared<realtime::pb::FeedMessage>(
+                                          test::message(test::kNow, test::tripUpdate("T1", test::delay(1, 120)))),
+                                      test::kNow}},
+        test::kNow, 300s));
+    // The metro's source, silent, does not take the bus's data away.
+    const auto silent = registry.target("x/metro");
+    silent->live->publish(realtime::buildOverlay(silent->feed, silent->zone, {}, test::kNow, 300s));
+    const auto reply = query::nearby(*registry.snapshot(), test::around(), test::kNow);
+    auto listed = test::ids(reply.stopDates);
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, (test::Ids{"bus:T1@bus:DT*", "metro:T1@metro:DT"}));
+    for (const auto& d : reply.stopDates) {
+        EXPECT_TRUE(d.stopNearest) << d.tripId << " is not in the nearest group";
+    }
+    const auto& feed = *registry.snapshot()->cities.front()->feed;
+    EXPECT_EQ(feed.stop(feed.stopTimesOf(feed.tripById.at("bus:T1")).back().stop).id, "metro:X");
+
+    const auto departure = [&] {
+        const auto& f = *registry.snapshot()->cities.front()->feed;
+        return f.stopTimesOf(f.tripById.at("bus:T1")).front().departure.count();
+    };
+    cityFeed(true, "08:07:00").writeTo(bus);
+    fs::last_write_time(bus, fs::file_time_type::clock::now() + 5s);
+    registry.reload(false);
+    EXPECT_EQ(departure(), 8 * 3600 + 7 * 60);
+    fs::remove(metro / "trips.txt");
+    fs::last_write_time(metro, fs::file_time_type::clock::now() + 5s);
+    cityFeed(true, "08:09:00").writeTo(bus);
+    fs::last_write_time(bus, fs::file_time_type::clock::now() + 10s);
+    registry.reload(false);
+    EXPECT_EQ(departure(), 8 * 3600 + 7 * 60);  // a broken metro keeps the city as it was
+
+    CityRegistry broken({entry});
+    try {
+        broken.loadAll();
+        ADD_FAILURE() << "a city with a broken feed loaded";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "city x, feed metro (" + metro.string() + "): required file trips.txt is missing");
+    }
 }
 
 namespace {

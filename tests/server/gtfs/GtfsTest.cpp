@@ -1,6 +1,7 @@
 #include "server/gtfs/Csv.h"
 #include "server/gtfs/Directory.h"
 #include "server/gtfs/Loader.h"
+#include "server/gtfs/Merge.h"
 
 #include "tests/support/Feeds.h"
 #include "tests/support/TempHome.h"
@@ -167,25 +168,109 @@ TEST(CsvReader, ReadsWhatFeedsWrite) {
     EXPECT_EQ(std::tuple(r.line(), r.field(-1)), std::tuple(4u, ""));  // physical lines, for messages
 }
 
-TEST(Directory, ZipFolderAndFailures) {
+// The same layouts as zip archives and as folders: which stops.txt is read, or how the
+// ambiguity is refused. Each file holds its own path.
+TEST(Directory, FindsTheFeedFolderAtAnyDepthAndRefusesToGuess) {
     velmo::test::TempDir dir;
-    auto makeZip = [&](const std::string& name, const std::string& member) {
-        int err = 0;
-        zip_t* z = zip_open((dir.path() / name).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
-        ASSERT_NE(z, nullptr);
-        static const std::string text = "stop_id\n1\n";
-        ASSERT_GE(zip_file_add(z, member.c_str(), zip_source_buffer(z, text.data(), text.size(), 0), 0), 0);
-        ASSERT_EQ(zip_close(z), 0);
+    struct Case {
+        std::vector<std::string> files;
+        std::string inner;
+        std::string read;   // the stops.txt read, or empty when refused
+        std::string error;  // part of the message
     };
-    makeZip("flat.zip", "stops.txt");
-    makeZip("nested.zip", "feed/stops.txt");  // one sub-folder, as some publishers pack them
-    dir.write("folder/stops.txt", "stop_id\n1\n");
-    for (const char* name : {"flat.zip", "nested.zip", "folder"}) {
-        const auto d = openDirectory((dir.path() / name).string());
-        EXPECT_EQ(d->read("stops.txt"), "stop_id\n1\n") << name;
-        EXPECT_EQ(d->read("trips.txt"), std::nullopt) << name;
+    const Case cases[] = {
+        {{"stops.txt"}, "", "stops.txt", ""},
+        {{"feed/stops.txt"}, "", "feed/stops.txt", ""},
+        {{"2025/gtfs/bus/stops.txt", "2025/gtfs/bus/trips.txt", "__MACOSX/2025/x/stops.txt", "doc/readme.txt"},
+         "",
+         "2025/gtfs/bus/stops.txt",
+         ""},
+        {{"stops.txt", "old/stops.txt"}, "", "stops.txt", ""},  // the top wins
+        {{"gtfs/bus/stops.txt", "gtfs/subway/agency.txt"},
+         "",
+         "",
+         "holds several feeds, in gtfs/bus, gtfs/subway: choose one with inner = \"gtfs/bus\""},
+        {{"gtfs/bus/stops.txt", "gtfs/subway/stops.txt"}, "/gtfs/subway/", "gtfs/subway/stops.txt", ""},
+        {{"gtfs/bus/stops.txt"}, "gtfs/rail", "", "holds no feed files in gtfs/rail (feeds found in: gtfs/bus)"},
+        {{"google_transit.zip", "readme.txt"},
+         "",
+         "",
+         "holds no feed files, only the zip archive(s) google_transit.zip inside it: unpack"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const auto base = dir.path() / std::to_string(++n);
+        int err = 0;
+        zip_t* z = zip_open((base.string() + ".zip").c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
+        ASSERT_NE(z, nullptr);
+        for (const auto& f : c.files) {
+            dir.write(std::to_string(n) + "/" + f, f);
+            ASSERT_GE(zip_file_add(z, f.c_str(), zip_source_buffer(z, f.data(), f.size(), 0), 0), 0);
+        }
+        ASSERT_EQ(zip_close(z), 0);
+        for (const auto& path : {base.string() + ".zip", base.string()}) {
+            try {
+                const auto d = openDirectory(path, c.inner);
+                EXPECT_EQ(std::pair(d->read("stops.txt"), d->read("routes.txt")),
+                          std::pair(std::optional(c.read), std::optional<std::string>()))
+                    << path;
+            } catch (const std::runtime_error& e) {
+                EXPECT_EQ(std::string(e.what()).substr(0, path.size()), path);
+                EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << path << ": " << e.what();
+                EXPECT_TRUE(c.read.empty()) << path << ": " << e.what();
+            }
+        }
     }
     dir.write("junk.zip", "not a zip");
     EXPECT_THROW(openDirectory((dir.path() / "junk.zip").string()), std::runtime_error);
     EXPECT_THROW(openDirectory((dir.path() / "nope.zip").string()), std::runtime_error);
+}
+
+// Feed b beside smallCity as feed a: which of b's stops become a's, every other id prefixed,
+// departures at a shared stop in time order across the feeds.
+TEST(Merge, OneFeedKeepsItsIdsSeveralArePrefixedAndSharedStopsAreOne) {
+    const auto a = smallCity().stop("D", "Kálvin tér", 47.4900, 19.0600).load();
+    EXPECT_EQ(mergeFeeds({{"a", a}}), a);
+    // b's stop, its name and position, and the stop it is in the merged feed.
+    const std::tuple<std::string, std::string, double, double, std::string> stops[] = {
+        {"A", "Deák tér", 47.4970, 19.0540, "a:A"},   // same id, name and place
+        {"B", "Deák tér", 47.49705, 19.0542, "a:B"},  // 6 m off
+        {"C", "Astoria", 47.4935, 19.0660, "b:C"},    // 56 m off
+        {"D", "Kálvin", 47.4900, 19.0600, "b:D"},     // another name
+        {"E", "Deák tér", 47.4970, 19.0540, "b:E"},   // another id
+    };
+    velmo::test::FeedBuilder b;
+    for (const auto& [id, name, lat, lon, merged] : stops) {
+        b.stop(id, name, lat, lon);
+    }
+    b.route("R9", "9", 0).trip("T1", "R9", {{"A", "07:58:00", "Kelenföld"}, {"C", "08:10:00"}});
+    const auto m = mergeFeeds({{"a", a}, {"b", b.load()}});
+    for (const auto& [id, name, lat, lon, merged] : stops) {
+        EXPECT_EQ(m->stop(m->stopById.at("b:" + id)).id, merged) << id;
+    }
+    EXPECT_EQ(m->stops.size(), 5u + 3u);
+    EXPECT_EQ(m->stop(m->stopById.at("a:A")).parent, m->stopById.at("a:P"));
+    std::vector<std::string> trips;
+    for (const auto& d : m->departuresAt(m->stopById.at("a:A"))) {
+        trips.push_back(m->trip(d.trip).id + "@" + std::to_string(d.departure.count()));
+    }
+    EXPECT_EQ(trips, (std::vector<std::string>{"b:T1@28680", "a:T1@28800"}));
+    const auto& bTrip = m->trip(m->tripById.at("b:T1"));
+    const auto times = m->stopTimesOf(m->tripById.at("b:T1"));
+    EXPECT_EQ(std::tuple(m->route(bTrip.route).id, m->route(bTrip.route).type, m->serviceIds[bTrip.service.get()],
+                         m->stopHeadsigns[times.front().headsign], m->stop(times.back().stop).id),
+              std::tuple("b:R9", 0, "b:ALL", "Kelenföld", "b:C"));
+    EXPECT_TRUE(m->calendar.active(bTrip.service, 2025_y / 3 / 14));
+    EXPECT_EQ(m->partKeys, (std::vector<std::string>{"a", "b"}));
+
+    auto vienna = velmo::test::smallCity();
+    vienna.files["agency.txt"] = "agency_name,agency_url,agency_timezone\nW,https://w.example,Europe/Vienna\n";
+    try {
+        mergeFeeds({{"a", a}, {"w", vienna.load()}});
+        ADD_FAILURE() << "feeds of two time zones merged";
+    } catch (const FeedError& e) {
+        EXPECT_STREQ(e.what(),
+                     "feed w runs in time zone Europe/Vienna, feed a in Europe/Budapest: the feeds of one city "
+                     "must share a time zone");
+    }
 }
