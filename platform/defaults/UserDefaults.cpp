@@ -296,8 +296,7 @@ struct UserDefaults::Impl {
             check(false);
         }
         if (db == nullptr) {
-            lastError = "nem nyitható meg";
-            return SQLITE_CANTOPEN;
+            return SQLITE_CANTOPEN;  // opening has said why
         }
         return checked == Check::Pending ? SQLITE_BUSY : SQLITE_OK;
     }
