@@ -115,8 +115,15 @@ void PreferencesPage::fillFavouriteSection(const std::string& key) {
         lineLayout->addWidget(new QLabel(label, line), 1);
         auto* remove = new QPushButton(QStringLiteral("Törlés"), line);
         remove->setAccessibleName(QStringLiteral("Törlés: %1").arg(label));
-        connect(remove, &QPushButton::clicked, this, [this, key, index] {
-            settings_.delStringListByIndex(key, static_cast<int64_t>(index));
+        // The row's identifier, not its position: another program may have changed the list
+        // since it was shown. Only an entry without an identifier goes by its position.
+        const auto value = rows[index].find("value");
+        const std::optional<std::string> raw = value == rows[index].end() ? std::nullopt : value->second.toString();
+        connect(remove, &QPushButton::clicked, this, [this, key, index, raw] {
+            if (raw)
+                settings_.delStringList(key, *raw);
+            else
+                settings_.delStringListByIndex(key, static_cast<int64_t>(index));
             fillFavouriteSection(key);
         });
         lineLayout->addWidget(remove);

@@ -229,10 +229,8 @@ std::optional<PlistValue> AppSettings::get(const std::string& key) const {
 }
 
 bool AppSettings::storeValue(UserDefaults& defaults, const std::string& key, const PlistValue& value) {
-    if (!isCatalogueKey(key)) {
-        defaults.setObject(key, value);
-        return true;
-    }
+    if (!isCatalogueKey(key))
+        return defaults.setObject(key, value);
     const std::string type = typeOf(key);
     if (!kindFits(type, value)) {
         std::cerr << "velmo: settings: refused a value of kind " << PlistValue::kindName(value.kind()) << " for " << key
@@ -240,27 +238,26 @@ bool AppSettings::storeValue(UserDefaults& defaults, const std::string& key, con
         return false;
     }
     if (type == "Bool")
-        defaults.setBool(key, *value.ifBool());
-    else if (type == "Integer")
-        defaults.setInteger(key, *value.ifInteger());
-    else if (type == "Float")
-        defaults.setFloat(key, *value.ifFloat());
-    else if (type == "Double")
-        defaults.setDouble(key, *value.ifDouble());
-    else if (type == "UUID" && *value.ifString() == "UUID")
-        defaults.setObject(key, makeUuidString());
-    else
-        defaults.setObject(key, value);
-    return true;
+        return defaults.setBool(key, *value.ifBool());
+    if (type == "Integer")
+        return defaults.setInteger(key, *value.ifInteger());
+    if (type == "Float")
+        return defaults.setFloat(key, *value.ifFloat());
+    if (type == "Double")
+        return defaults.setDouble(key, *value.ifDouble());
+    if (type == "UUID" && *value.ifString() == "UUID")
+        return defaults.setObject(key, makeUuidString());
+    return defaults.setObject(key, value);
 }
 
-void AppSettings::set(const std::string& key, const PlistValue& value) {
+bool AppSettings::set(const std::string& key, const PlistValue& value) {
     UserDefaults defaults(kAppGroup);
     if (!storeValue(defaults, key, value))
-        return;
+        return false;
     defaults.synchronize();
     updateWatch();
     updateCloud();
+    return true;
 }
 
 std::string AppSettings::getKeyType(const std::string& key) const { return typeOf(key); }
@@ -460,35 +457,60 @@ bool AppSettings::getStringList(const std::string& key, const std::string& raw) 
     return getStringListIndex(key, raw) >= 0;
 }
 
-void AppSettings::setStringList(const std::string& key, const std::string& raw, const std::string& display) {
-    if (getStringList(key, raw))
-        return;
-    std::optional<PlistValue> stored = get(key);
-    PlistList list;
-    if (stored && stored->ifList() != nullptr)
-        list = *stored->ifList();
-    list.push_back(PlistMap{{"raw", raw}, {"display", display}});
-
-    const LocaleCollator collator;
-    std::stable_sort(list.begin(), list.end(), [&collator](const PlistValue& a, const PlistValue& b) {
-        return collator.compare(entryText(a, "display").value_or(""), entryText(b, "display").value_or("")) < 0;
+AppSettings::ListChange AppSettings::changeList(const std::string& key, const std::function<bool(PlistList&)>& edit) {
+    bool changed = false;
+    const bool saved = UserDefaults(kAppGroup).update(key, [&](std::optional<PlistValue>& stored) {
+        PlistList list;
+        if (stored && stored->ifList() != nullptr)
+            list = *stored->ifList();
+        if (!edit(list))
+            return false;
+        stored = std::move(list);
+        changed = true;
+        return true;
     });
-    set(key, list);
+    if (!saved)
+        return ListChange::Failed;
+    if (!changed)
+        return ListChange::Unchanged;
+    updateWatch();
+    updateCloud();
+    return ListChange::Changed;
 }
 
-void AppSettings::delStringList(const std::string& key, const std::string& raw) {
-    if (!getStringList(key, raw))
-        return;
-    delStringListByIndex(key, getStringListIndex(key, raw));
+AppSettings::ListChange AppSettings::setStringList(const std::string& key, const std::string& raw,
+                                                   const std::string& display) {
+    return changeList(key, [&](PlistList& list) {
+        if (std::any_of(list.begin(), list.end(),
+                        [&](const PlistValue& entry) { return entryText(entry, "raw") == raw; }))
+            return false;
+        list.push_back(PlistMap{{"raw", raw}, {"display", display}});
+        const LocaleCollator collator;
+        std::stable_sort(list.begin(), list.end(), [&collator](const PlistValue& a, const PlistValue& b) {
+            return collator.compare(entryText(a, "display").value_or(""), entryText(b, "display").value_or("")) < 0;
+        });
+        return true;
+    });
 }
 
-void AppSettings::delStringListByIndex(const std::string& key, int64_t index) {
-    std::optional<PlistValue> stored = get(key);
-    PlistList* list = stored ? stored->ifList() : nullptr;
-    if (list == nullptr || index < 0 || static_cast<uint64_t>(index) >= list->size())
-        return;
-    list->erase(list->begin() + static_cast<std::ptrdiff_t>(index));
-    set(key, *stored);
+AppSettings::ListChange AppSettings::delStringList(const std::string& key, const std::string& raw) {
+    return changeList(key, [&](PlistList& list) {
+        const auto found = std::find_if(list.begin(), list.end(),
+                                        [&](const PlistValue& entry) { return entryText(entry, "raw") == raw; });
+        if (found == list.end())
+            return false;
+        list.erase(found);
+        return true;
+    });
+}
+
+AppSettings::ListChange AppSettings::delStringListByIndex(const std::string& key, int64_t index) {
+    return changeList(key, [&](PlistList& list) {
+        if (index < 0 || static_cast<uint64_t>(index) >= list.size())
+            return false;
+        list.erase(list.begin() + static_cast<std::ptrdiff_t>(index));
+        return true;
+    });
 }
 
 }  // namespace velmo

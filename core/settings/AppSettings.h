@@ -10,6 +10,7 @@
 #include "platform/defaults/PlistValue.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,8 +45,8 @@ public:
     // value must be of the key's kind (bool, int64, 32-bit float, double, string); another
     // kind is refused with one line on standard error and the stored value kept. "UUID" as
     // the value of a UUID key stores a freshly generated UUID instead. A null value removes
-    // an Any key or a key outside the catalogue.
-    virtual void set(const std::string& key, const PlistValue& value);
+    // an Any key or a key outside the catalogue. True when the value was saved.
+    virtual bool set(const std::string& key, const PlistValue& value);
     // "Bool", "Integer", "Float", "Double", "String", "Any", "UUID", or "None".
     virtual std::string getKeyType(const std::string& key) const;
     virtual std::vector<std::string> getValidConfigKeys() const;
@@ -90,6 +91,15 @@ public:
     std::optional<PlistValue> getDefaultValue(const std::string& key) const;
 
     // --- Favourite lists: a list of {"raw": string, "display": string} under an Any key ---
+    //
+    // Each change reads the list, changes it and writes it back in one transaction on the
+    // suite, so favourites that two programs change at the same time all survive.
+
+    enum class ListChange {
+        Changed,
+        Unchanged,
+        Failed
+    };
 
     // Position of the entry with this raw identifier, or -1. Entries lacking a string "raw"
     // never match; a stored value that is not a list counts as an empty list.
@@ -97,12 +107,13 @@ public:
     virtual bool getStringList(const std::string& key, const std::string& raw) const;
     // Adds {"raw","display"} unless the raw identifier is present, then sorts the list by
     // display text with the user's locale collation, ignoring case, keeping the order of
-    // equal texts. A stored value that is not a list is replaced.
-    virtual void setStringList(const std::string& key, const std::string& raw, const std::string& display);
-    // Removes the entry with this raw identifier; writes nothing when there is none.
-    virtual void delStringList(const std::string& key, const std::string& raw);
+    // equal texts. A stored value that is not a list is replaced. Unchanged when the raw
+    // identifier was present; Failed when the suite could not be read or written.
+    virtual ListChange setStringList(const std::string& key, const std::string& raw, const std::string& display);
+    // Removes the entry with this raw identifier; writes nothing (Unchanged) when there is none.
+    virtual ListChange delStringList(const std::string& key, const std::string& raw);
     // Removes the entry at `index`; a missing list or an index out of range changes nothing.
-    virtual void delStringListByIndex(const std::string& key, int64_t index);
+    virtual ListChange delStringListByIndex(const std::string& key, int64_t index);
 
 protected:
     // One kept value written back by the start-up check, inside its transaction.
@@ -111,6 +122,9 @@ protected:
 private:
     // The write of `set` on an open suite; false when the value is refused.
     bool storeValue(UserDefaults& defaults, const std::string& key, const PlistValue& value);
+    // Runs `edit` on the stored list of `key` (empty when it is not a list) in one
+    // transaction; `edit` returns false to write nothing.
+    ListChange changeList(const std::string& key, const std::function<bool(PlistList&)>& edit);
     void checkInside(UserDefaults& defaults);
     bool isCatalogueKey(const std::string& key) const;
 };

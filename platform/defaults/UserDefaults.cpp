@@ -6,6 +6,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +42,7 @@ struct ProcessState {
     std::mutex mutex;
     std::map<FileId, bool> verifiedNewerFormat;
     std::set<std::string> reportedPaths;
+    std::atomic<int> failedReads{0};
 };
 
 ProcessState& processState() {
@@ -65,6 +67,12 @@ void reportOnce(const std::string& path, const std::string& message) {
 bool isCorruption(int rc) {
     const int primary = rc & 0xFF;
     return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
+}
+
+// Another connection held the file for the whole busy time-out.
+bool isBusy(int rc) {
+    const int primary = rc & 0xFF;
+    return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
 }
 
 bool pathExists(const std::string& path) {
@@ -158,6 +166,17 @@ struct UserDefaults::Impl {
     std::string path;
     sqlite3* db = nullptr;
     bool writable = false;
+    // Whether the file was set up and checked on this connection. Pending while another
+    // program held it: the next use tries again, and only a use that fails is reported.
+    enum class Check {
+        Pending,
+        Done,
+        Failed
+    };
+    Check checked = Check::Pending;
+    // False only for a file this connection cannot write that has no table yet: it reads as
+    // an empty suite.
+    bool hasTable = true;
     FileId file;
     // Nesting of transaction(): writes inside run on the open transaction.
     int depth = 0;
@@ -170,9 +189,21 @@ struct UserDefaults::Impl {
         sqlite3_close_v2(db);
         db = nullptr;
         writable = false;
+        checked = Check::Pending;
+        hasTable = true;
     }
 
     std::string errorText() const { return db != nullptr ? sqlite3_errmsg(db) : "not open"; }
+
+    // Why a step failed whose message is in lastError, for the user: a file that stayed busy
+    // is named as such, whatever the step was.
+    std::string failure(int rc) const {
+        if (isBusy(rc)) {
+            return "foglalt: egy másik program zárolja, és " + std::to_string(busyTimeoutMs / 1000) +
+                   " másodperc várakozás után sem engedte el (" + lastError + ")";
+        }
+        return lastError;
+    }
 
     int exec(const char* sql) {
         const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
@@ -207,9 +238,12 @@ struct UserDefaults::Impl {
     // Opens the connection and, once per process and file, sets the file up and checks it.
     // A file that is not a readable database is moved aside and a new one started.
     void connect(bool retryingAfterQuarantine) {
-        if (!openConnection()) {
-            return;
+        if (openConnection()) {
+            check(retryingAfterQuarantine);
         }
+    }
+
+    void check(bool retryingAfterQuarantine) {
         std::optional<bool> known;
         {
             ProcessState& state = processState();
@@ -219,6 +253,7 @@ struct UserDefaults::Impl {
             }
         }
         if (known) {
+            checked = Check::Done;
             applyFormat(*known);
             return;
         }
@@ -232,15 +267,20 @@ struct UserDefaults::Impl {
             connect(true);
             return;
         }
+        if (isBusy(rc)) {
+            return;  // still pending
+        }
         if (rc != SQLITE_OK) {
-            reportOnce(path, "nem használható a beállítások fájlja: " + path + ": " + errorText() +
+            reportOnce(path, "nem használható a beállítások fájlja: " + path + ": " + lastError +
                                  "; a beállítások nem menthetők");
             writable = false;
+            checked = Check::Failed;
             return;
         }
+        checked = Check::Done;
         // Set-up may have created the file, which gives it its identity.
         identifyFile();
-        {
+        if (hasTable) {
             ProcessState& state = processState();
             std::lock_guard lock(state.mutex);
             state.verifiedNewerFormat[file] = newerFormat;
@@ -248,10 +288,28 @@ struct UserDefaults::Impl {
         applyFormat(newerFormat);
     }
 
+    // SQLITE_OK when the connection can be used: its check is done (a failed check leaves
+    // the statements to fail on their own). A pending check is tried again first; its code
+    // when it is still busy, and lastError says why.
+    int ready() {
+        if (db != nullptr && checked == Check::Pending) {
+            check(false);
+        }
+        if (db == nullptr) {
+            return SQLITE_CANTOPEN;  // opening has said why
+        }
+        return checked == Check::Pending ? SQLITE_BUSY : SQLITE_OK;
+    }
+
     bool openConnection() {
         constexpr int common = SQLITE_OPEN_NOMUTEX;
         int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | common, nullptr);
         writable = rc == SQLITE_OK;
+        if (writable && sqlite3_db_readonly(db, "main") == 1) {
+            // SQLite falls back to reading a write-protected file without saying so.
+            reportOnce(path, "a beállítások fájlja csak olvasható: " + path + "; a beállítások nem menthetők");
+            writable = false;
+        }
         if (rc != SQLITE_OK) {
             const std::string why = errorText();
             close();
@@ -286,8 +344,19 @@ struct UserDefaults::Impl {
     }
 
     // WAL mode, an integrity check, the table and the format version. The first statement
-    // that reads the file reports SQLITE_NOTADB for a file of another kind.
+    // that reads the file reports SQLITE_NOTADB for a file of another kind. Only a file
+    // without the table or of an older format is written, so opening a suite in use never
+    // waits for the program writing it. lastError names the failing step.
     int setUp(bool& newerFormat) {
+        const int rc = setUpSteps(newerFormat);
+        if (rc != SQLITE_OK && !isCorruption(rc) && lastError.empty()) {
+            lastError = errorText();
+        }
+        return rc;
+    }
+
+    int setUpSteps(bool& newerFormat) {
+        lastError.clear();
         if (writable) {
             // Fails quietly (keeps the old mode) while another connection holds the file;
             // the next opener tries again.
@@ -325,8 +394,19 @@ struct UserDefaults::Impl {
             }
             version = query.integer(0);
         }
+        {
+            Statement table(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'defaults'");
+            if (table.prepared() != SQLITE_OK) {
+                return table.prepared();
+            }
+            const int rc = table.step();
+            if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+                return rc;
+            }
+            hasTable = rc == SQLITE_ROW;
+        }
         newerFormat = version > formatVersion;
-        if (!writable || newerFormat) {
+        if (!writable || newerFormat || (hasTable && version == formatVersion)) {
             return SQLITE_OK;
         }
         const std::string create =
@@ -337,9 +417,13 @@ struct UserDefaults::Impl {
             "COMMIT;";
         const int rc = exec(create.c_str());
         if (rc != SQLITE_OK) {
+            const std::string why = lastError;
             exec("ROLLBACK");
+            lastError = why;
+            return rc;
         }
-        return rc;
+        hasTable = true;
+        return SQLITE_OK;
     }
 
     // Moves the unreadable file (and its -wal and -shm) to <path>.corrupt-<time>; never
@@ -389,38 +473,77 @@ struct UserDefaults::Impl {
         return db != nullptr;
     }
 
+    // Runs one read. False when the suite could not be read: the caller then has an empty
+    // result, the failure is counted (and reported once), and an open transaction fails.
     template <typename Read>
-    void read(const Read& body) {
-        if (db == nullptr) {
-            return;
+    bool read(const Read& body) {
+        int rc = ready();
+        if (rc == SQLITE_OK && hasTable) {
+            rc = body();
+            if (rc != SQLITE_OK) {
+                lastError = errorText();
+                if (recover(rc)) {
+                    rc = ready();
+                    if (rc == SQLITE_OK && hasTable) {
+                        rc = body();
+                        lastError = errorText();
+                    }
+                }
+            }
         }
-        const int rc = body();
-        if (rc != SQLITE_OK && recover(rc)) {
-            body();
+        if (rc == SQLITE_OK) {
+            return true;
         }
+        ++processState().failedReads;
+        if (depth > 0) {
+            transactionFailed = true;
+        }
+        if (db != nullptr) {  // a suite that could not be opened has said so already
+            reportOnce(path, "nem olvasható a beállítások fájlja: " + path + ": " + failure(rc));
+        }
+        return false;
     }
 
-    // Runs one change as its own committed transaction, or inside the open one.
+    bool refuseWrite() {
+        reportOnce(path, "nem írható a beállítások fájlja: " + path + "; a beállítások nem menthetők");
+        return false;
+    }
+
+    // Runs one change as its own committed transaction, or inside the open one; false
+    // (reported) when it was not saved.
     template <typename Change>
-    void write(const std::string& what, const Change& change) {
+    bool write(const std::string& what, const Change& change) {
         if (db == nullptr || !writable) {
-            reportOnce(path, "nem írható a beállítások fájlja: " + path + "; a beállítások nem menthetők");
-            return;
+            return refuseWrite();
         }
         if (depth > 0) {
-            if (change() != SQLITE_OK) {
+            const int rc = change();
+            if (rc != SQLITE_OK) {
                 transactionFailed = true;
-                report("nem sikerült menteni (" + what + "): " + path + ": " + errorText());
+                lastError = errorText();
+                report("nem sikerült menteni (" + what + "): " + path + ": " + failure(rc));
+                return false;
             }
-            return;
+            return true;
         }
-        int rc = commitOne(change);
-        if (rc != SQLITE_OK && recover(rc) && writable) {
+        int rc = ready();
+        if (rc == SQLITE_OK && !writable) {
+            return refuseWrite();  // the check found a newer format
+        }
+        if (rc == SQLITE_OK) {
             rc = commitOne(change);
         }
-        if (rc != SQLITE_OK) {
-            report("nem sikerült menteni (" + what + "): " + path + ": " + lastError);
+        if (rc != SQLITE_OK && recover(rc) && writable) {
+            rc = ready();
+            if (rc == SQLITE_OK) {
+                rc = commitOne(change);
+            }
         }
+        if (rc != SQLITE_OK) {
+            report("nem sikerült menteni (" + what + "): " + path + ": " + failure(rc));
+            return false;
+        }
+        return true;
     }
 
     template <typename Change>
@@ -551,28 +674,27 @@ double UserDefaults::doubleForKey(const std::string& key) const {
     return impl_->get(key).value_or(PlistValue()).toDouble();
 }
 
-void UserDefaults::setObject(const std::string& key, const PlistValue& value) {
+bool UserDefaults::setObject(const std::string& key, const PlistValue& value) {
     if (value.isNull()) {
-        removeObjectForKey(key);
-        return;
+        return removeObjectForKey(key);
     }
-    impl_->write("\"" + key + "\"", [&] { return impl_->put(key, value); });
+    return impl_->write("\"" + key + "\"", [&] { return impl_->put(key, value); });
 }
 
-void UserDefaults::setBool(const std::string& key, bool value) { setObject(key, PlistValue(value)); }
+bool UserDefaults::setBool(const std::string& key, bool value) { return setObject(key, PlistValue(value)); }
 
-void UserDefaults::setInteger(const std::string& key, int64_t value) { setObject(key, PlistValue(value)); }
+bool UserDefaults::setInteger(const std::string& key, int64_t value) { return setObject(key, PlistValue(value)); }
 
-void UserDefaults::setFloat(const std::string& key, float value) { setObject(key, PlistValue(value)); }
+bool UserDefaults::setFloat(const std::string& key, float value) { return setObject(key, PlistValue(value)); }
 
-void UserDefaults::setDouble(const std::string& key, double value) { setObject(key, PlistValue(value)); }
+bool UserDefaults::setDouble(const std::string& key, double value) { return setObject(key, PlistValue(value)); }
 
-void UserDefaults::removeObjectForKey(const std::string& key) {
-    impl_->write("\"" + key + "\" törlése", [&] { return impl_->remove(key); });
+bool UserDefaults::removeObjectForKey(const std::string& key) {
+    return impl_->write("\"" + key + "\" törlése", [&] { return impl_->remove(key); });
 }
 
-void UserDefaults::removeAllObjects() {
-    impl_->write("minden beállítás törlése", [&] { return impl_->exec("DELETE FROM defaults"); });
+bool UserDefaults::removeAllObjects() {
+    return impl_->write("minden beállítás törlése", [&] { return impl_->exec("DELETE FROM defaults"); });
 }
 
 PlistMap UserDefaults::dictionaryRepresentation() const { return impl_->all(); }
@@ -582,8 +704,7 @@ bool UserDefaults::synchronize() { return isWritable(); }
 bool UserDefaults::transaction(const std::function<void()>& body) {
     Impl& d = *impl_;
     if (d.db == nullptr || !d.writable) {
-        reportOnce(d.path, "nem írható a beállítások fájlja: " + d.path + "; a beállítások nem menthetők");
-        return false;
+        return d.refuseWrite();
     }
     if (d.depth > 0) {
         // A nested transaction is a savepoint of the open one.
@@ -604,12 +725,21 @@ bool UserDefaults::transaction(const std::function<void()>& body) {
         return d.exec(("RELEASE " + name).c_str()) == SQLITE_OK && !d.transactionFailed;
     }
 
-    int rc = d.exec("BEGIN IMMEDIATE");
-    if (rc != SQLITE_OK && d.recover(rc) && d.writable) {
+    int rc = d.ready();
+    if (rc == SQLITE_OK && !d.writable) {
+        return d.refuseWrite();  // the check found a newer format
+    }
+    if (rc == SQLITE_OK) {
         rc = d.exec("BEGIN IMMEDIATE");
     }
+    if (rc != SQLITE_OK && d.recover(rc) && d.writable) {
+        rc = d.ready();
+        if (rc == SQLITE_OK) {
+            rc = d.exec("BEGIN IMMEDIATE");
+        }
+    }
     if (rc != SQLITE_OK) {
-        report("nem indítható tranzakció a beállításokon: " + d.path + ": " + d.errorText());
+        report("nem indítható tranzakció a beállításokon: " + d.path + ": " + d.failure(rc));
         return false;
     }
     d.depth = 1;
@@ -626,12 +756,30 @@ bool UserDefaults::transaction(const std::function<void()>& body) {
         d.exec("ROLLBACK");
         return false;
     }
-    if (d.exec("COMMIT") != SQLITE_OK) {
-        report("nem sikerült menteni a beállításokat: " + d.path + ": " + d.errorText());
+    rc = d.exec("COMMIT");
+    if (rc != SQLITE_OK) {
+        const std::string why = d.failure(rc);
         d.exec("ROLLBACK");
+        report("nem sikerült menteni a beállításokat: " + d.path + ": " + why);
         return false;
     }
     return true;
 }
+
+bool UserDefaults::update(const std::string& key, const std::function<bool(std::optional<PlistValue>&)>& change) {
+    return transaction([&] {
+        std::optional<PlistValue> value = impl_->get(key);
+        if (impl_->transactionFailed || !change(value)) {
+            return;  // a failed read fails the transaction: nothing is written over an unread value
+        }
+        if (value && !value->isNull()) {
+            setObject(key, *value);
+        } else {
+            removeObjectForKey(key);
+        }
+    });
+}
+
+int UserDefaults::failedReads() { return processState().failedReads.load(); }
 
 }  // namespace velmo

@@ -6,7 +6,10 @@
 // transaction, so another process sees it at once; WAL mode and a busy time-out let two
 // programs write at the same time without failing. Reads and writes never throw: a suite
 // that cannot be opened or written reads as empty (typed readers give their defaults) and
-// reports one line on standard error naming the path.
+// reports one line on standard error naming the path. Writes say whether they were saved,
+// and failedReads() tells a caller that a read gave a default instead of the stored value.
+// A write that had to wait for another program and then went through is not a failure; one
+// that waited the whole busy time-out in vain says that the file was busy.
 
 #include "platform/defaults/PlistValue.h"
 
@@ -48,14 +51,16 @@ public:
     double doubleForKey(const std::string& key) const;
 
     // Typed writers store exactly that kind. setObject with a null value removes the key.
-    void setObject(const std::string& key, const PlistValue& value);
-    void setBool(const std::string& key, bool value);
-    void setInteger(const std::string& key, int64_t value);
-    void setFloat(const std::string& key, float value);
-    void setDouble(const std::string& key, double value);
-    void removeObjectForKey(const std::string& key);
+    // Each returns whether the change was saved (inside transaction(): whether it was made);
+    // a failure is reported on standard error.
+    bool setObject(const std::string& key, const PlistValue& value);
+    bool setBool(const std::string& key, bool value);
+    bool setInteger(const std::string& key, int64_t value);
+    bool setFloat(const std::string& key, float value);
+    bool setDouble(const std::string& key, double value);
+    bool removeObjectForKey(const std::string& key);
     // Removes every key of the suite in one transaction.
-    void removeAllObjects();
+    bool removeAllObjects();
 
     // Every stored key with its value.
     PlistMap dictionaryRepresentation() const;
@@ -66,8 +71,21 @@ public:
     // Runs `body` inside one write transaction on this suite: the reads and writes made
     // through this object inside it see one consistent state, and are committed together
     // when `body` returns (rolled back if it throws). Other writers wait for it to end.
-    // Returns false when the transaction could not be started or committed.
+    // Returns false when the transaction could not be started or committed, or when a read or
+    // a write inside it failed (nothing is committed then).
     bool transaction(const std::function<void()>& body);
+
+    // Reads the value of `key` (absent when there is none), lets `change` alter it and writes
+    // it back, all in one write transaction, so that a change another program makes at the
+    // same time is never lost. Setting the value absent or null removes the key; `change`
+    // returns false to leave the stored value as it is. False when the suite could not be
+    // read or written: nothing is changed then, and `change` is not called when the read failed.
+    bool update(const std::string& key, const std::function<bool(std::optional<PlistValue>&)>& change);
+
+    // How many reads in this process so far could not read their suite and gave an empty or
+    // default result instead; a caller that must not show a default as stored compares it
+    // before and after its reads.
+    static int failedReads();
 
 private:
     struct Impl;

@@ -75,6 +75,26 @@ TEST_F(PreferencesPageTest, ServerChoiceAndProductionAddress) {
     EXPECT_EQ(bases.local, "https://localhost:9443/v2/");
 }
 
+// The list changed by another program after the page showed it: "Törlés" removes the entry
+// of its own row, not whichever one now stands at that position.
+TEST_F(PreferencesPageTest, RemoveTakesItsOwnEntryAfterTheListChanged) {
+    const char* const stops = "settingFavStopList";
+    AppSettings settings(true);
+    settings.setStringList(stops, "S1", "Astoria");
+    settings.setStringList(stops, "S2", "Béke tér");
+    PreferencesPage page;
+    settings.setStringList(stops, "S0", "Aréna");  // sorts first
+    QPushButton* remove = nullptr;
+    for (QPushButton* button : page.favouriteSections.at(stops)->findChildren<QPushButton*>())
+        if (button->accessibleName() == "Törlés: Béke tér")
+            remove = button;
+    ASSERT_NE(remove, nullptr);
+    remove->click();
+    EXPECT_FALSE(settings.getStringList(stops, "S2"));
+    EXPECT_TRUE(settings.getStringList(stops, "S1"));
+    EXPECT_TRUE(settings.getStringList(stops, "S0"));
+}
+
 class MainWindowTest : public TempHome {};
 
 TEST_F(MainWindowTest, NewerVersionShowsOneLineWithItsLink) {

@@ -1,6 +1,9 @@
 #include "tests/support/Program.h"
 
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -33,17 +36,46 @@ int exec(const std::string& program, const std::vector<std::string>& args, const
     return 127;
 }
 
-}  // namespace
+// Runs in the child: root's file-permission overrides leave the bounding set and the
+// inheritable set, so the program run next never has them.
+bool dropFileOverrides() {
+    if (::geteuid() != 0)
+        return true;
+    for (const int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {
+        if (::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0)
+            return false;
+    }
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (::syscall(SYS_capget, &header, data) != 0)
+        return false;
+    data[0].inheritable = data[1].inheritable = 0;
+    return ::syscall(SYS_capset, &header, data) == 0 && ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) == 0;
+}
 
-Outcome runProgram(const std::string& program, const std::vector<std::string>& args) {
+Outcome run(const std::string& program, const std::vector<std::string>& args, bool unprivileged) {
     TempDir io("velmo-run");
     const std::string out = io.path() / "stdout";
     const std::string err = io.path() / "stderr";
     Outcome result;
-    result.exitCode = ForkedChild([&] { return exec(program, args, out, err); }).wait();
+    result.exitCode = ForkedChild([&] {
+                          if (unprivileged && !dropFileOverrides())
+                              return kNoUnprivilegedRun;
+                          return exec(program, args, out, err);
+                      }).wait();
     result.out = io.read("stdout");
     result.err = io.read("stderr");
     return result;
+}
+
+}  // namespace
+
+Outcome runProgram(const std::string& program, const std::vector<std::string>& args) {
+    return run(program, args, false);
+}
+
+Outcome runProgramUnprivileged(const std::string& program, const std::vector<std::string>& args) {
+    return run(program, args, true);
 }
 
 ForkedChild::ForkedChild(const std::function<int()>& body) : pid_(::fork()) {

@@ -1,7 +1,9 @@
 // velmo-settings: reads and writes the settings that velmomac and velmomactoday share.
 //
 // Every invocation opens the store as the programs do, so a due start-up check runs first.
-// Input is checked completely before that: a bad command line changes nothing.
+// Input is checked completely before that: a bad command line changes nothing. A write that
+// was not saved exits 1, and so does a reading command when the store could not be read:
+// it never shows a default as if it were stored.
 
 #include "core/settings/AppSettings.h"
 #include "core/settings/PlistJson.h"
@@ -223,6 +225,22 @@ bool isFavouriteList(const PlistValue& value) {
     return true;
 }
 
+// Reads of the store made since it was created; readable() is false when one of them could
+// not read it, and then says so.
+class ReadCheck {
+public:
+    bool readable() const {
+        if (UserDefaults::failedReads() == before_)
+            return true;
+        std::cerr << "velmo-settings: a beállítások nem olvashatók: " << UserDefaults(AppSettings::kAppGroup).path()
+                  << '\n';
+        return false;
+    }
+
+private:
+    int before_ = UserDefaults::failedReads();
+};
+
 bool ensureWritable() {
     UserDefaults defaults(AppSettings::kAppGroup);
     if (defaults.isWritable())
@@ -234,8 +252,11 @@ bool ensureWritable() {
 int list(const CommandLine& line) {
     if (line.words.size() > 1)
         return usage("fölösleges argumentum: " + line.words[1]);
+    const ReadCheck reads;
     const AppSettings settings;
     const PlistMap stored = UserDefaults(AppSettings::kAppGroup).dictionaryRepresentation();
+    if (!reads.readable())
+        return kExitFailure;
     if (line.json) {
         nlohmann::json object = nlohmann::json::object();
         for (const auto& [key, value] : stored) {
@@ -255,11 +276,15 @@ int get(const CommandLine& line) {
     if (line.words.size() > 2)
         return usage("fölösleges argumentum: " + line.words[2]);
     const std::string& key = line.words[1];
+    const ReadCheck reads;
     const AppSettings settings;
     const std::optional<PlistValue> value = settings.get(key);
+    const bool labelled = settings.getValidValuesText(key).has_value();
+    const std::string label = labelled ? settings.getVisible(key) : std::string();
+    if (!reads.readable())
+        return kExitFailure;
     std::cout << jsonText(value.value_or(PlistValue()));
-    if (settings.getValidValuesText(key)) {
-        const std::string label = settings.getVisible(key);
+    if (labelled) {
         if (label.empty())
             std::cerr << "velmo-settings: a tárolt érték nem szerepel a(z) " << key
                       << " kulcs megengedett értékei között\n";
@@ -325,11 +350,8 @@ int set(const CommandLine& line) {
     AppSettings settings;
     if (!ensureWritable())
         return kExitFailure;
-    if (direct)
-        UserDefaults(AppSettings::kAppGroup).setObject(key, *value);
-    else
-        settings.set(key, *value);
-    return kExitOk;
+    const bool saved = direct ? UserDefaults(AppSettings::kAppGroup).setObject(key, *value) : settings.set(key, *value);
+    return saved ? kExitOk : kExitFailure;
 }
 
 int reset(const CommandLine& line) {
@@ -338,8 +360,7 @@ int reset(const CommandLine& line) {
     const AppSettings settings;
     if (!ensureWritable())
         return kExitFailure;
-    UserDefaults(AppSettings::kAppGroup).removeAllObjects();
-    return kExitOk;
+    return UserDefaults(AppSettings::kAppGroup).removeAllObjects() ? kExitOk : kExitFailure;
 }
 
 int favourites(const CommandLine& line) {
@@ -371,9 +392,13 @@ int favourites(const CommandLine& line) {
     if (action != "list" && w[3].empty())
         return fail("érvénytelen érték a(z) " + key + " kulcshoz: üres RAW");
 
+    const ReadCheck reads;
     AppSettings settings;
     if (action == "list") {
-        for (const PlistMap& row : settings.getSettingsForTableView(key)) {
+        const std::vector<PlistMap> rows = settings.getSettingsForTableView(key);
+        if (!reads.readable())
+            return kExitFailure;
+        for (const PlistMap& row : rows) {
             const auto member = [&row](const char* name) {
                 const auto it = row.find(name);
                 return it == row.end() ? std::string() : it->second.toString().value_or("");
@@ -384,21 +409,20 @@ int favourites(const CommandLine& line) {
     }
     if (!ensureWritable())
         return kExitFailure;
+    // The check for the entry and the change are one transaction: another program's change
+    // made at the same time is kept.
     const std::string& raw = w[3];
+    using Change = AppSettings::ListChange;
     if (action == "add") {
-        if (settings.getStringList(key, raw)) {
+        const Change change = settings.setStringList(key, raw, w.size() > 4 ? w[4] : raw);
+        if (change == Change::Unchanged)
             std::cerr << "velmo-settings: már a kedvencek között van: " << raw << '\n';
-            return kExitOk;
-        }
-        settings.setStringList(key, raw, w.size() > 4 ? w[4] : raw);
-        return kExitOk;
+        return change == Change::Failed ? kExitFailure : kExitOk;
     }
-    if (!settings.getStringList(key, raw)) {
+    const Change change = settings.delStringList(key, raw);
+    if (change == Change::Unchanged)
         std::cerr << "velmo-settings: nincs ilyen kedvenc: " << raw << '\n';
-        return kExitFailure;
-    }
-    settings.delStringList(key, raw);
-    return kExitOk;
+    return change == Change::Changed ? kExitOk : kExitFailure;
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 // setIndex, and the favourite lists sorted with the user's locale collation (LC_ALL).
 
 #include "SettingsFixture.h"
+#include "tests/support/Program.h"
 
 #include <gmock/gmock.h>
+
+#include <memory>
 
 namespace velmo::test {
 namespace {
@@ -89,6 +92,31 @@ TEST_F(ListsTest, DamagedFavouritesAreSkippedAndANonListIsReplaced) {
     settings.set(kStops, int64_t{42});
     settings.setStringList(kStops, "S1", "Astoria");
     EXPECT_EQ(entries(kStops), (Entries{{"S1", "Astoria"}}));
+}
+
+// Four programs adding favourites at the same time, each change on a connection of its own
+// (as the menus of both programs and velmo-settings make them): every one is kept.
+TEST_F(ListsTest, FavouritesAddedByFourProgramsAtOnceAreAllKept) {
+    constexpr int kWriters = 4;
+    constexpr int kAdds = 100;
+    Gate start;
+    std::vector<std::unique_ptr<ForkedChild>> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.push_back(std::make_unique<ForkedChild>([&start, w] {
+            start.wait();
+            AppSettings settings(true);
+            bool allAdded = true;
+            for (int i = 0; i < kAdds; ++i) {
+                const std::string raw = std::to_string(w) + "-" + std::to_string(i);
+                allAdded = settings.setStringList(kStops, raw, raw) == AppSettings::ListChange::Changed && allAdded;
+            }
+            return allAdded ? 0 : 1;
+        }));
+    }
+    start.open();
+    for (const auto& writer : writers)
+        EXPECT_EQ(writer->wait(), 0);
+    EXPECT_EQ(entries(kStops).size(), static_cast<size_t>(kWriters * kAdds));
 }
 
 TEST_F(ListsTest, SortFollowsTheUsersLocale) {

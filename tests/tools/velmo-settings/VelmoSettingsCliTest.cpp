@@ -1,16 +1,21 @@
-// velmo-settings, run as a program: output, exit codes, stored values, and that bad input
-// changes nothing.
+// velmo-settings, run as a program: output, exit codes, stored values, that bad input
+// changes nothing, and that a store it cannot read or write, or one that stays busy, is
+// never taken for success.
 
 #include "tests/core/settings/SettingsFixture.h"
 #include "tests/support/Program.h"
 
 #include <gmock/gmock.h>
+#include <sqlite3.h>
 
+#include <chrono>
 #include <limits>
+#include <thread>
 
 namespace velmo::test {
 namespace {
 
+namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
 class CliTest : public SettingsFixture {
@@ -123,6 +128,91 @@ TEST_F(CliTest, AWriteToAnUnusableSuiteFails) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_THAT(r.err, HasSubstr("velmo-settings: a beállítások nem írhatók"));
     EXPECT_EQ(run({"fav", "add", "stop", "S1"}).exitCode, 1);
+    const Outcome read = run({"get", "settingMinutes"});  // no default shown as if stored
+    EXPECT_EQ(read.exitCode, 1);
+    EXPECT_EQ(read.out, "");
+}
+
+// Another program holds the write lock: a write that waited the whole time-out fails and
+// says the file was busy; one whose wait ended in time is no failure at all.
+TEST_F(CliTest, ABusySuiteIsNamedAsBusyAndAWaitThatEndsIsNoFailure) {
+    suite().setInteger("configVersion", AppSettings::kConfigVersion);
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open((suiteFolder() / "velmomac.group.sqlite").c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    const Outcome failed = run({"set", "settingMinutes", "45"});
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_THAT(failed.err, HasSubstr("foglalt"));
+
+    std::thread release([holder] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+    });
+    const Outcome waited = run({"set", "settingMinutes", "50"});
+    release.join();
+    sqlite3_close(holder);
+    EXPECT_EQ(waited.exitCode, 0);
+    EXPECT_EQ(waited.err, "");
+    EXPECT_EQ(suite().objectForKey("settingMinutes"), PlistValue(int64_t{50}));
+}
+
+// A write-protected file or folder, as an ordinary user meets it (tests may run as root).
+class ProtectedSuiteTest : public CliTest {
+protected:
+    void SetUp() override {
+        CliTest::SetUp();
+        if (runProgramUnprivileged("/bin/true", {}).exitCode == kNoUnprivilegedRun)
+            GTEST_SKIP() << "this process cannot run a program without root's file-permission overrides";
+        suite().setInteger("configVersion", AppSettings::kConfigVersion);
+        suite().setInteger("settingMinutes", 45);
+        suite().setObject("settingFavStopList", PlistList{PlistMap{{"raw", "S1"}, {"display", "Astoria"}}});
+        stored_ = suite().dictionaryRepresentation();
+    }
+    void TearDown() override {
+        if (IsSkipped()) {
+            CliTest::TearDown();
+            return;
+        }
+        fs::permissions(suiteFolder(), fs::perms::owner_all);
+        fs::permissions(file(), fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(suite().dictionaryRepresentation(), stored_);
+        CliTest::TearDown();
+    }
+    fs::path file() const { return suiteFolder() / "velmomac.group.sqlite"; }
+    static Outcome runAsUser(const std::vector<std::string>& args) {
+        return runProgramUnprivileged(VELMO_SETTINGS_BIN, args);
+    }
+
+private:
+    PlistMap stored_;
+};
+
+TEST_F(ProtectedSuiteTest, EveryWriteToAWriteProtectedFileExits1) {
+    fs::permissions(file(), fs::perms::owner_read);
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"set", "settingMinutes", "50"},
+                                               {"reset"},
+                                               {"fav", "add", "stop", "S2"},
+                                               {"fav", "remove", "stop", "S1"}}) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        const Outcome r = runAsUser(args);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_THAT(r.err, HasSubstr(file().string()));
+    }
+}
+
+// In a folder it may not write, the program cannot make the index its journal needs, so the
+// whole file cannot be read: no command may show the defaults instead.
+TEST_F(ProtectedSuiteTest, AStoreThatCannotBeReadShowsNoValue) {
+    fs::permissions(suiteFolder(), fs::perms::owner_read | fs::perms::owner_exec);
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"get", "settingMinutes"}, {"list"}, {"fav", "list", "stop"}}) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        const Outcome r = runAsUser(args);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_THAT(r.err, HasSubstr("velmo-settings: a beállítások nem olvashatók: " + file().string()));
+    }
 }
 
 }  // namespace
