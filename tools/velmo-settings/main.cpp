@@ -61,8 +61,9 @@ Kapcsolók:
       --type TÍPUS    a katalóguson kívüli kulcs értékének típusa:
                       bool, int, float, double, string vagy json
 
-Kilépési kód: 0 siker; 1 a kedvenc nem található, vagy a beállítások nem írhatók;
-2 hibás parancs vagy érték (ilyenkor semmi sem változik).
+Kilépési kód: 0 siker; 1 a kedvenc nem található, vagy a beállítások nem írhatók
+vagy nem olvashatók (ilyenkor semmit sem ír ki értékként); 2 hibás parancs vagy
+érték (ilyenkor semmi sem változik).
 
 Példák:
   velmo-settings list
