@@ -405,7 +405,7 @@ TEST_F(SourceTest, ShownLocationsLeaveOutCredentialsAndLogLinesStayOneLine) {
     std::string secret = https.url("/rt.pb?key=SECRET#top");
     secret.insert(secret.find("//") + 2, "reader:s%40cret@");
     const std::string badFile = (dir_.path() / "no\nsuch.pb").string();
-    start({secret, badFile, "http://[::1]:8080/a/b?token=SECRET", "http://example.org?apikey=SECRET"});
+    start({secret, badFile, "http://[::1]:1/a/b?token=SECRET", "http://localhost:1?apikey=SECRET"});
 
     std::ostringstream log;
     const auto previous = spdlog::default_logger();
@@ -417,7 +417,7 @@ TEST_F(SourceTest, ShownLocationsLeaveOutCredentialsAndLogLinesStayOneLine) {
 
     const auto s = poller_->status();
     EXPECT_EQ(std::tuple(s[0].location, s[1].location, s[2].location, s[3].location),
-              std::tuple(https.url("/rt.pb"), badFile, "http://[::1]:8080/a/b", "http://example.org"));
+              std::tuple(https.url("/rt.pb"), badFile, "http://[::1]:1/a/b", "http://localhost:1"));
     EXPECT_NE(s[0].lastError.find("certificate"), std::string::npos) << s[0].lastError;
     for (const auto& status : s) {
         EXPECT_EQ(status.lastError.find("SECRET"), std::string::npos) << status.lastError;
