@@ -222,7 +222,8 @@ std::variant<Config, ConfigError> configure(const Flags& flags) {
         }
         const auto it = city(kv->first);
         if (it == config.cities.end()) {
-            return ConfigError{"--realtime " + r + ": no city with key " + kv->first};
+            return ConfigError{"--realtime " + kv->first + "=" + realtime::shownLocation(kv->second) +
+                               ": no city with key " + kv->first};
         }
         it->realtime.push_back(kv->second);
     }
