@@ -288,7 +288,9 @@ TEST_F(SourceTest, FileSourceKeepsLastGoodDataUntilItsMaximumAge) {
     EXPECT_FALSE(live());
 }
 
-TEST_F(SourceTest, HttpSourceWithNotModifiedNotFoundAndNoAnswer) {
+// The source is reached through a redirect to an absolute path; the query and the validator
+// go along.
+TEST_F(SourceTest, HttpSourceWithRedirectNotModifiedNotFoundAndNoAnswer) {
     httplib::Server server;
     std::atomic<int> status{200};
     const std::string stamp = "Fri, 14 Mar 2025 07:00:00 GMT";
@@ -302,12 +304,13 @@ TEST_F(SourceTest, HttpSourceWithNotModifiedNotFoundAndNoAnswer) {
             res.set_content(delayed(), "application/x-protobuf");
         }
     });
+    server.Get("/moved", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/rt.pb?key=K"); });
     const int port = server.bind_to_any_port("127.0.0.1");
     std::thread t([&] { server.listen_after_bind(); });
     while (!server.is_running()) {
         std::this_thread::sleep_for(5ms);
     }
-    start({"http://127.0.0.1:" + std::to_string(port) + "/rt.pb?key=K"});
+    start({"http://127.0.0.1:" + std::to_string(port) + "/moved"});
     poll(kNow);
     EXPECT_EQ(poll(kNow).notModified, 1u);
     EXPECT_TRUE(live());
