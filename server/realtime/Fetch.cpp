@@ -22,6 +22,7 @@
 #include <fstream>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -187,8 +188,8 @@ void lookUp(asio::io_context& io, const std::string& host, const std::string& po
         });
         return;
     }
-    std::thread([gate = asio::use_service<LookupGate>(io).state(), executor = io.get_executor(), host, port,
-                 then = std::move(then)]() mutable {
+    auto lookup = [gate = asio::use_service<LookupGate>(io).state(), executor = io.get_executor(), host, port,
+                   then = std::move(then)]() mutable {
         addrinfo hints{};
         hints.ai_socktype = SOCK_STREAM;
         addrinfo* list = nullptr;
@@ -215,7 +216,12 @@ void lookUp(asio::io_context& io, const std::string& host, const std::string& po
                            then(std::move(error), std::move(endpoints));
                        });
         }
-    }).detach();
+    };
+    try {
+        std::thread(std::move(lookup)).detach();
+    } catch (const std::system_error&) {
+        // No thread to spare: `then` never runs and the fetch ends at its deadline.
+    }
 }
 
 // One fetch of an http(s) URL, redirects included, under one deadline. Every step runs on
