@@ -347,7 +347,8 @@ std::variant<Config, ConfigError> configure(const Flags& flags) {
         }
         const auto it = city((*parts)[0]);
         if (it == config.cities.end()) {
-            return ConfigError{"--realtime " + r + ": no city with key " + (*parts)[0]};
+            return ConfigError{"--realtime " + r.substr(0, r.find('=') + 1) + realtime::shownLocation((*parts)[2]) +
+                               ": no city with key " + (*parts)[0]};
         }
         it->realtime.push_back({(*parts)[2], (*parts)[1]});
     }

@@ -1,124 +1,40 @@
 #include "server/realtime/Poller.h"
 
-#include <httplib.h>
+#include "platform/text/SafeText.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <spdlog/spdlog.h>
 
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <regex>
+#include <set>
+#include <thread>
 
 namespace velmo::realtime {
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 // Clocks of feed producers drift; a stamp this far ahead still counts as now.
 constexpr auto kClockSlack = 60s;
 
-Fetched fetchFile(const std::string& path, const std::string& validator) {
-    Fetched f;
-    std::error_code ec;
-    const auto mtime = fs::last_write_time(path, ec);
-    if (ec) {
-        f.error = "cannot read " + path + ": " + ec.message();
-        return f;
-    }
-    f.validator = std::to_string(mtime.time_since_epoch().count());
-    if (f.validator == validator) {
-        f.outcome = FetchOutcome::NotModified;
-        return f;
-    }
-    const auto size = fs::file_size(path, ec);
-    if (ec || size > kMaxMessageBytes) {
-        f.error = ec ? "cannot read " + path + ": " + ec.message() : "file too large: " + path;
-        return f;
-    }
-    std::ifstream in(path, std::ios::binary);
-    f.body.resize(size);
-    if (!in.read(f.body.data(), static_cast<std::streamsize>(size))) {
-        f.error = "cannot read " + path;
-        f.body.clear();
-        return f;
-    }
-    f.outcome = FetchOutcome::Fresh;
-    return f;
-}
-
-Fetched fetchHttp(std::string url, const std::string& validator, std::chrono::seconds timeout) {
-    static const std::regex kUrl(R"(^(https?://[^/?#]+)([^#]*))", std::regex::icase);
-    Fetched f;
-    // Redirects are followed here: the library's own following takes a 304
-    // for one and fails.
-    for (int hop = 0; hop < 5; ++hop) {
-        std::smatch m;
-        if (!std::regex_search(url, m, kUrl)) {
-            f.error = "bad URL " + url;
-            return f;
-        }
-        const std::string path = m[2].length() > 0 ? m[2].str() : "/";
-        httplib::Client client(m[1].str());
-        if (!client.is_valid()) {
-            f.error = "bad URL " + url;
-            return f;
-        }
-        client.set_connection_timeout(timeout);
-        client.set_read_timeout(timeout);
-        client.set_write_timeout(timeout);
-        httplib::Headers headers;
-        if (!validator.empty()) {
-            headers.emplace("If-Modified-Since", validator);
-        }
-        bool tooLarge = false;
-        auto res = client.Get(path, headers, [&](std::uint64_t received, std::uint64_t) {
-            tooLarge = received > kMaxMessageBytes;
-            return !tooLarge;
-        });
-        if (!res) {
-            f.error = tooLarge ? "reply too large" : "request failed: " + httplib::to_string(res.error());
-            return f;
-        }
-        const int status = res->status;
-        if ((status == 301 || status == 302 || status == 303 || status == 307 || status == 308) &&
-            res->has_header("Location")) {
-            const std::string location = res->get_header_value("Location");
-            url = location.starts_with("/") ? m[1].str() + location : location;
-            continue;
-        }
-        if (status == 304) {
-            f.outcome = FetchOutcome::NotModified;
-            f.validator = validator;
-            return f;
-        }
-        if (status != 200) {
-            f.error = "HTTP " + std::to_string(status);
-            return f;
-        }
-        f.body = std::move(res->body);
-        f.validator = res->get_header_value("Last-Modified");
-        f.outcome = FetchOutcome::Fresh;
-        return f;
-    }
-    f.error = "too many redirects";
-    return f;
-}
-
 }  // namespace
 
-Fetched fetch(const std::string& location, const std::string& validator, std::chrono::seconds timeout) {
-    const bool http =
-        location.size() > 7 && (location.compare(0, 7, "http://") == 0 || location.compare(0, 8, "https://") == 0);
-    return http ? fetchHttp(location, validator, timeout) : fetchFile(location, validator);
-}
+// The background polling: one timer per source on one io_context, whose thread runs every
+// transfer, parse and publication; a sweep timer rebuilds the overlays once an interval.
+struct Poller::Loop {
+    boost::asio::io_context io;
+    std::vector<boost::asio::steady_timer> timers;
+    boost::asio::steady_timer sweep{io};
+    std::thread thread;
+};
 
 Poller::Poller(std::vector<SourceConfig> sources, PollerOptions options, TargetLookup lookup, Clock clock)
     : options_(options), lookup_(std::move(lookup)), clock_(std::move(clock)) {
     for (auto& s : sources) {
         Source source;
         source.status.city = s.city;
-        source.status.location = s.location;
+        source.status.location = shownLocation(s.location);
         source.config = std::move(s);
         sources_.push_back(std::move(source));
     }
@@ -127,38 +43,81 @@ Poller::Poller(std::vector<SourceConfig> sources, PollerOptions options, TargetL
 Poller::~Poller() { stop(); }
 
 void Poller::start() {
-    if (!thread_.joinable() && !sources_.empty()) {
-        thread_ = std::thread([this] { run(); });
+    if (loop_ || sources_.empty()) {
+        return;
     }
+    loop_ = std::make_unique<Loop>();
+    for (std::size_t i = 0; i < sources_.size(); ++i) {
+        loop_->timers.emplace_back(loop_->io);
+        schedule(i, 0s);
+    }
+    sweep();
+    loop_->thread = std::thread([this] { loop_->io.run(); });
 }
 
 void Poller::stop() {
-    {
-        const std::lock_guard lock(mutex_);
-        stopping_ = true;
+    if (!loop_) {
+        return;
     }
-    wake_.notify_all();
-    if (thread_.joinable()) {
-        thread_.join();
+    loop_->io.stop();
+    if (loop_->thread.joinable()) {
+        loop_->thread.join();
     }
+    // Closes the connections of the transfers under way; their handlers never run.
+    loop_.reset();
+}
+
+void Poller::schedule(std::size_t i, std::chrono::seconds delay) {
+    auto& timer = loop_->timers[i];
+    timer.expires_after(delay);
+    timer.async_wait([this, i](boost::system::error_code ec) {
+        if (ec) {
+            return;
+        }
+        std::string location;
+        std::string validator;
+        {
+            const std::lock_guard lock(mutex_);
+            location = sources_[i].config.location;
+            validator = sources_[i].validator;
+        }
+        fetchAsync(loop_->io, location, validator, options_.timeout, [this, i](Fetched f) {
+            const auto next = record(i, std::move(f));
+            republish(sources_[i].config.city);
+            schedule(i, next);
+        });
+    });
+}
+
+// Rebuilds every overlay once an interval, so that expired data leaves it even while
+// its sources fail.
+void Poller::sweep() {
+    loop_->sweep.expires_after(options_.interval);
+    loop_->sweep.async_wait([this](boost::system::error_code ec) {
+        if (!ec) {
+            republish();
+            sweep();
+        }
+    });
 }
 
 void Poller::pollAll() {
+    boost::asio::io_context io;
     for (std::size_t i = 0; i < sources_.size(); ++i) {
-        poll(i);
+        std::string location;
+        std::string validator;
+        {
+            const std::lock_guard lock(mutex_);
+            location = sources_[i].config.location;
+            validator = sources_[i].validator;
+        }
+        fetchAsync(io, location, validator, options_.timeout, [this, i](Fetched f) { record(i, std::move(f)); });
     }
+    io.run();
     republish();
 }
 
-void Poller::poll(std::size_t i) {
-    std::string location;
-    std::string validator;
-    {
-        const std::lock_guard lock(mutex_);
-        location = sources_[i].config.location;
-        validator = sources_[i].validator;
-    }
-    Fetched f = fetch(location, validator, options_.timeout);
+std::chrono::seconds Poller::record(std::size_t i, Fetched f) {
     const TimePoint now = clock_();
     std::shared_ptr<const pb::FeedMessage> message;
     if (f.outcome == FetchOutcome::Fresh) {
@@ -174,25 +133,22 @@ void Poller::poll(std::size_t i) {
     const std::lock_guard lock(mutex_);
     Source& s = sources_[i];
     ++s.status.polls;
-    const auto steady = std::chrono::steady_clock::now();
     if (f.outcome == FetchOutcome::Failed) {
         ++s.status.failures;
         s.status.lastError = f.error;
         ++s.failuresInRow;
         const auto retry = std::min<std::chrono::seconds>(
             options_.maxRetry, options_.firstRetry * (1LL << std::min(s.failuresInRow - 1, 16)));
-        s.due = steady + retry;
-        spdlog::warn("realtime {} {}: {} (keeping the last good data; retry in {} s)", s.config.city, s.config.location,
-                     f.error, retry.count());
-        return;
+        spdlog::warn("realtime {} {}: {} (keeping the last good data; retry in {} s)", s.config.city,
+                     escapeControls(s.status.location), escapeControls(f.error), retry.count());
+        return retry;
     }
     s.failuresInRow = 0;
-    s.due = steady + options_.interval;
     s.status.lastSuccess = now.time_since_epoch().count();
     s.status.lastError.clear();
     if (f.outcome == FetchOutcome::NotModified) {
         ++s.status.notModified;
-        return;
+        return options_.interval;
     }
     s.validator = f.validator;
     // The data stands for its header's time stamp; a missing stamp, or one
@@ -204,69 +160,45 @@ void Poller::poll(std::size_t i) {
     } else if (header > 0) {
         ++s.status.futureStamps;
         s.status.lastError = "time stamp " + std::to_string(header) + " is in the future; aged from receipt";
-        spdlog::warn("realtime {} {}: {}", s.config.city, s.config.location, s.status.lastError);
+        spdlog::warn("realtime {} {}: {}", s.config.city, escapeControls(s.status.location), s.status.lastError);
     }
     s.data = {std::move(message), stamp};
     s.status.dataTime = stamp.time_since_epoch().count();
+    return options_.interval;
 }
 
 void Poller::republish() {
+    std::set<std::string> cities;
+    for (const auto& s : sources_) {
+        cities.insert(s.config.city);
+    }
+    for (const auto& city : cities) {
+        republish(city);
+    }
+}
+
+void Poller::republish(const std::string& city) {
     const TimePoint now = clock_();
-    std::map<std::string, std::vector<Input>> byCity;
+    std::vector<Input> inputs;
     {
         const std::lock_guard lock(mutex_);
         for (const auto& s : sources_) {
-            auto& inputs = byCity[s.config.city];
-            if (s.data.message) {
+            if (s.config.city == city && s.data.message) {
                 inputs.push_back(s.data);
             }
         }
     }
-    for (const auto& [city, inputs] : byCity) {
-        const auto target = lookup_(city);
-        if (!target || !target->live || !target->feed) {
-            continue;
-        }
-        BuildStats stats;
-        target->live->publish(buildOverlay(target->feed, target->zone, inputs, now, options_.maxAge, &stats));
-        const std::lock_guard lock(mutex_);
-        for (auto& s : sources_) {
-            if (s.config.city == city) {
-                s.status.build = stats;
-            }
-        }
+    const auto target = lookup_(city);
+    if (!target || !target->live || !target->feed) {
+        return;
     }
-}
-
-void Poller::run() {
-    std::unique_lock lock(mutex_);
-    while (!stopping_) {
-        const auto now = std::chrono::steady_clock::now();
-        std::vector<std::size_t> due;
-        auto next = now + options_.interval;
-        for (std::size_t i = 0; i < sources_.size(); ++i) {
-            if (sources_[i].due <= now) {
-                due.push_back(i);
-            } else {
-                next = std::min(next, sources_[i].due);
-            }
+    BuildStats stats;
+    target->live->publish(buildOverlay(target->feed, target->zone, inputs, now, options_.maxAge, &stats));
+    const std::lock_guard lock(mutex_);
+    for (auto& s : sources_) {
+        if (s.config.city == city) {
+            s.status.build = stats;
         }
-        if (!due.empty()) {
-            lock.unlock();
-            for (const auto i : due) {
-                poll(i);
-            }
-            republish();
-            lock.lock();
-            continue;
-        }
-        if (wake_.wait_until(lock, next, [this] { return stopping_; })) {
-            break;
-        }
-        // Nothing due: rebuild anyway so that expired data leaves the overlay.
-        lock.unlock();
-        republish();
-        lock.lock();
     }
 }
 

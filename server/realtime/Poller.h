@@ -1,15 +1,15 @@
 #pragma once
 
+#include "server/realtime/Fetch.h"
 #include "server/realtime/Message.h"
 #include "server/realtime/Overlay.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace velmo::realtime {
@@ -23,7 +23,7 @@ struct SourceConfig {
 struct PollerOptions {
     std::chrono::seconds interval{20};
     std::chrono::seconds maxAge{300};    // older data is dropped, times fall back to the timetable
-    std::chrono::seconds timeout{10};    // per request
+    std::chrono::seconds timeout{10};    // for a whole transfer, redirects included
     std::chrono::seconds firstRetry{5};  // after a failure; doubles up to maxRetry
     std::chrono::seconds maxRetry{300};
 };
@@ -31,7 +31,7 @@ struct PollerOptions {
 // What a source's last polls gave, for /healthz and /metrics.
 struct SourceStatus {
     std::string city;
-    std::string location;
+    std::string location;                     // as shownLocation() shows it
     std::optional<std::int64_t> lastSuccess;  // service-clock Unix time of the last good poll
     std::optional<std::int64_t> dataTime;     // the time the held data stands for
     std::string lastError;                    // empty once a poll succeeds again
@@ -41,23 +41,6 @@ struct SourceStatus {
     std::uint64_t futureStamps = 0;  // messages stamped ahead of the clock
     BuildStats build;                // the city's last overlay, all its sources together
 };
-
-enum class FetchOutcome {
-    Fresh,
-    NotModified,
-    Failed
-};
-
-struct Fetched {
-    FetchOutcome outcome = FetchOutcome::Failed;
-    std::string body;
-    std::string validator;  // Last-Modified, or the file's modification time
-    std::string error;
-};
-
-// Reads a source once. `validator` is the previous one: an unchanged source
-// answers NotModified (HTTP If-Modified-Since, or the same file time).
-Fetched fetch(const std::string& location, const std::string& validator, std::chrono::seconds timeout);
 
 // The city a source belongs to as it is loaded now.
 struct CityTarget {
@@ -69,8 +52,9 @@ using TargetLookup = std::function<std::optional<CityTarget>(const std::string& 
 using Clock = std::function<TimePoint()>;
 
 // Polls the sources on a background thread, keeps each one's last good
-// message and publishes every city's overlay built from them. A failed poll
-// keeps the last good data (until its maximum age) and is retried with back-off.
+// message and publishes every city's overlay built from them. Each source keeps
+// its own schedule: a slow or hanging one holds up none of the others. A failed
+// poll keeps the last good data (until its maximum age) and is retried with back-off.
 class Poller {
 public:
     Poller(std::vector<SourceConfig> sources, PollerOptions options, TargetLookup lookup, Clock clock);
@@ -79,8 +63,9 @@ public:
     Poller& operator=(const Poller&) = delete;
 
     void start();
+    // Cancels the transfers under way and returns without waiting for any source.
     void stop();
-    // Polls every source once and republishes, on the calling thread.
+    // Polls every source once, all at the same time, and republishes; returns when all are done.
     void pollAll();
     // Rebuilds and publishes every city's overlay from the data held.
     void republish();
@@ -93,20 +78,21 @@ private:
         Input data;
         SourceStatus status;
         int failuresInRow = 0;
-        std::chrono::steady_clock::time_point due{};
     };
+    struct Loop;
 
-    void poll(std::size_t i);
-    void run();
+    // Takes a fetch's result into the source's data and status; the wait until its next poll.
+    std::chrono::seconds record(std::size_t i, Fetched f);
+    void republish(const std::string& city);
+    void schedule(std::size_t i, std::chrono::seconds delay);
+    void sweep();
 
     PollerOptions options_;
     TargetLookup lookup_;
     Clock clock_;
     mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stopping_ = false;
     std::vector<Source> sources_;
-    std::thread thread_;
+    std::unique_ptr<Loop> loop_;
 };
 
 }  // namespace velmo::realtime

@@ -1,13 +1,22 @@
 // Live data: the overlay laid over the timetable, and the sources polled for it.
 #include "tests/server/realtime/RealtimeFixture.h"
+#include "tests/support/LoopbackHttps.h"
 #include "tests/support/TempHome.h"
 
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/write.hpp>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <spdlog/sinks/ostream_sink.h>
+#include <spdlog/spdlog.h>
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <future>
 #include <random>
+#include <sstream>
 #include <thread>
 
 using namespace velmo;
@@ -161,18 +170,79 @@ TEST(Overlay, FuzzedMessagesNeverBreakAnswers) {
 
 namespace {
 
+namespace asio = boost::asio;
+using tcp = asio::ip::tcp;
+using realtime::FetchOutcome;
+constexpr std::size_t kMiB = 1u << 20;
+
 std::string delayed(std::chrono::seconds stampOffset = 0s) { return delayedT2(kNow + stampOffset).SerializeAsString(); }
+
+// A loopback server that misbehaves as scripted: `serve` gets each connection in turn on the
+// server's thread. send() counts what got out and fails once the client has hung up; pause()
+// waits, and ends early (false) when the server is being destroyed.
+class RawServer {
+public:
+    using Serve = std::function<void(RawServer&, tcp::socket&)>;
+    explicit RawServer(Serve serve)
+        : acceptor_(io_, {asio::ip::make_address("127.0.0.1"), 0}), thread_([this, serve = std::move(serve)] {
+              for (;;) {
+                  tcp::socket socket(io_);
+                  boost::system::error_code ec;
+                  acceptor_.accept(socket, ec);
+                  if (ec || !pause(0ms)) {
+                      return;
+                  }
+                  serve(*this, socket);
+              }
+          }) {}
+    ~RawServer() {
+        {
+            const std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        tcp::socket poke(io_);  // ends the accept
+        boost::system::error_code ec;
+        poke.connect(acceptor_.local_endpoint(), ec);
+        thread_.join();
+    }
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(acceptor_.local_endpoint().port()) + path;
+    }
+    bool send(tcp::socket& socket, std::string_view bytes) {
+        boost::system::error_code ec;
+        sent_ += asio::write(socket, asio::buffer(bytes), ec);
+        return !ec;
+    }
+    bool pause(std::chrono::milliseconds time) {
+        std::unique_lock lock(mutex_);
+        return !wake_.wait_for(lock, time, [this] { return stopping_; });
+    }
+    std::size_t sent() const { return sent_; }
+
+private:
+    asio::io_context io_;
+    tcp::acceptor acceptor_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::atomic<std::size_t> sent_{0};
+    std::thread thread_;
+};
 
 class SourceTest : public ::testing::Test {
 protected:
-    void start(const std::string& location, realtime::PollerOptions options = {}) {
-        options.timeout = 2s;
+    void start(const std::vector<std::string>& locations, realtime::PollerOptions options = {}) {
+        std::vector<realtime::SourceConfig> sources;
+        for (const auto& location : locations) {
+            sources.push_back({"bp", location});
+        }
         poller_ = std::make_unique<realtime::Poller>(
-            std::vector<realtime::SourceConfig>{{"bp", location}}, options,
+            sources, options,
             [this](const std::string& key) { return key == "bp" ? std::optional(city_.target()) : std::nullopt; },
             [this] { return now_.load(); });
     }
-    // Polls every source once at `now`; the source's status after.
+    // Polls every source once at `now`; the first source's status after.
     realtime::SourceStatus poll(query::TimePoint now) {
         now_ = now;
         poller_->pollAll();
@@ -199,7 +269,7 @@ protected:
 // The file's message is stamped an hour ahead of the clock: its data is aged from receipt.
 TEST_F(SourceTest, FileSourceKeepsLastGoodDataUntilItsMaximumAge) {
     write(delayed(3600s));
-    start(file());
+    start({file()});
     auto s = poll(kNow);
     EXPECT_TRUE(live());
     EXPECT_EQ(std::tuple(s.lastSuccess, s.dataTime, s.futureStamps, s.build.matchedTrips),
@@ -218,23 +288,29 @@ TEST_F(SourceTest, FileSourceKeepsLastGoodDataUntilItsMaximumAge) {
     EXPECT_FALSE(live());
 }
 
-TEST_F(SourceTest, HttpSourceWithNotModifiedNotFoundAndNoAnswer) {
+// The source is reached through a redirect to an absolute path; the query and the validator
+// go along.
+TEST_F(SourceTest, HttpSourceWithRedirectNotModifiedNotFoundAndNoAnswer) {
     httplib::Server server;
     std::atomic<int> status{200};
     const std::string stamp = "Fri, 14 Mar 2025 07:00:00 GMT";
     server.Get("/rt.pb", [&](const httplib::Request& req, httplib::Response& res) {
         res.status = status == 200 && req.get_header_value("If-Modified-Since") == stamp ? 304 : status.load();
+        if (req.get_param_value("key") != "K") {
+            res.status = 403;  // the query string must reach the server
+        }
         if (res.status == 200) {
             res.set_header("Last-Modified", stamp);
             res.set_content(delayed(), "application/x-protobuf");
         }
     });
+    server.Get("/moved", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/rt.pb?key=K"); });
     const int port = server.bind_to_any_port("127.0.0.1");
     std::thread t([&] { server.listen_after_bind(); });
     while (!server.is_running()) {
         std::this_thread::sleep_for(5ms);
     }
-    start("http://127.0.0.1:" + std::to_string(port) + "/rt.pb");
+    start({"http://127.0.0.1:" + std::to_string(port) + "/moved"});
     poll(kNow);
     EXPECT_EQ(poll(kNow).notModified, 1u);
     EXPECT_TRUE(live());
@@ -254,7 +330,7 @@ TEST_F(SourceTest, BackgroundPollingRetriesUntilTheSourceIsGood) {
     write("not a feed");
     realtime::PollerOptions quick;
     quick.interval = quick.firstRetry = 1s;
-    start(file(), quick);
+    start({file()}, quick);
     poller_->start();
     for (int i = 0; i < 100 && poller_->status().front().failures == 0; ++i) {
         std::this_thread::sleep_for(20ms);
@@ -266,4 +342,99 @@ TEST_F(SourceTest, BackgroundPollingRetriesUntilTheSourceIsGood) {
     }
     EXPECT_TRUE(live());
     poller_->stop();
+}
+
+// The URL accepts and never answers; the file beside it keeps its interval and its data is
+// published, and stop() does not wait for the hang.
+TEST_F(SourceTest, HangingSourceHoldsUpNeitherTheOthersNorStop) {
+    RawServer hanging([](RawServer& server, tcp::socket&) { server.pause(1h); });
+    write(delayed());
+    realtime::PollerOptions options;
+    options.interval = 1s;
+    options.timeout = 20s;
+    start({hanging.url("/rt.pb"), file()}, options);
+    poller_->start();
+    for (int i = 0; i < 500 && poller_->status()[1].notModified < 2; ++i) {
+        std::this_thread::sleep_for(20ms);
+    }
+    const auto s = poller_->status();
+    EXPECT_EQ(std::tuple(s[0].polls, s[1].notModified, s[1].failures), std::tuple(0u, 2u, 0u));
+    EXPECT_TRUE(live());
+    auto stopped = std::async(std::launch::async, [this] { poller_->stop(); });
+    EXPECT_EQ(stopped.wait_for(1s), std::future_status::ready);
+}
+
+// However the body is framed, the server gets out little more than the cap before the
+// fetch hangs up; it would send 160 MiB.
+TEST(Fetch, BodyPastTheCapIsRefusedWhileItArrives) {
+    const std::string mebibyte(kMiB, 'x');
+    for (const auto& [framing, header, chunked] :
+         {std::tuple{"announced", "Content-Length: " + std::to_string(160 * kMiB) + "\r\n", false},
+          {"until close", "", false},
+          {"chunked", "Transfer-Encoding: chunked\r\n", true}}) {
+        RawServer server([&, &header = header, chunked = chunked](RawServer& self, tcp::socket& socket) {
+            const std::string piece = chunked ? "100000\r\n" + mebibyte + "\r\n" : mebibyte;
+            if (self.send(socket, "HTTP/1.1 200 OK\r\n" + header + "\r\n")) {
+                for (int i = 0; i < 160 && self.send(socket, piece); ++i) {
+                }
+            }
+        });
+        const auto f = realtime::fetch(server.url("/big.pb"), "", 30s);
+        EXPECT_EQ(std::tuple(f.outcome, f.error), std::tuple(FetchOutcome::Failed, "reply too large")) << framing;
+        EXPECT_LT(server.sent(), 80 * kMiB) << framing;
+    }
+}
+
+// An answer that trickles in, a byte every 50 ms for 5 s, never outlasts the deadline of the
+// whole transfer: the fetch hangs up while the server still has most of it to send.
+TEST(Fetch, TricklingAnswerEndsAtTheDeadline) {
+    const std::string start = "HTTP/1.1 200 OK\r\nX-Slow: ";
+    RawServer server([&](RawServer& self, tcp::socket& socket) {
+        self.send(socket, start);
+        for (int i = 0; i < 100 && self.pause(50ms) && self.send(socket, "x"); ++i) {
+        }
+    });
+    const auto f = realtime::fetch(server.url("/slow.pb"), "", 1s);
+    EXPECT_EQ(f.outcome, FetchOutcome::Failed);
+    EXPECT_LT(server.sent(), start.size() + 50) << f.error;
+}
+
+// What is shown of a source, in its status (thus /healthz and /metrics) and in the log, leaves
+// out user info, query and fragment; a file path is shown as it is, and a logged text stays on
+// its line. The credentials themselves still reach the server.
+TEST_F(SourceTest, ShownLocationsLeaveOutCredentialsAndLogLinesStayOneLine) {
+    LoopbackHttps https;
+    https.answer(delayed());
+    std::string secret = https.url("/rt.pb?key=SECRET#top");
+    secret.insert(secret.find("//") + 2, "reader:s%40cret@");
+    const std::string badFile = (dir_.path() / "no\nsuch.pb").string();
+    start({secret, badFile, "http://[::1]:1/a/b?token=SECRET", "http://localhost:1?apikey=SECRET"});
+
+    std::ostringstream log;
+    const auto previous = spdlog::default_logger();
+    auto logger = std::make_shared<spdlog::logger>("test", std::make_shared<spdlog::sinks::ostream_sink_mt>(log));
+    logger->set_pattern("%v");
+    spdlog::set_default_logger(logger);
+    poller_->pollAll();  // no trust in the loopback certificate yet: refused
+    spdlog::set_default_logger(previous);
+
+    const auto s = poller_->status();
+    EXPECT_EQ(std::tuple(s[0].location, s[1].location, s[2].location, s[3].location),
+              std::tuple(https.url("/rt.pb"), badFile, "http://[::1]:1/a/b", "http://localhost:1"));
+    EXPECT_NE(s[0].lastError.find("certificate"), std::string::npos) << s[0].lastError;
+    for (const auto& status : s) {
+        EXPECT_EQ(status.lastError.find("SECRET"), std::string::npos) << status.lastError;
+        EXPECT_EQ(status.lastError.find("cret"), std::string::npos) << status.lastError;
+    }
+    EXPECT_EQ(log.str().find("cret"), std::string::npos) << log.str();
+    EXPECT_EQ(log.str().find("SECRET"), std::string::npos) << log.str();
+    EXPECT_NE(log.str().find("no\\nsuch.pb"), std::string::npos) << log.str();
+    EXPECT_EQ(std::ranges::count(log.str(), '\n'), 4) << log.str();  // one line per failed source
+
+    const ScopedEnv trust("SSL_CERT_FILE", https.certificateFile().string());
+    EXPECT_EQ(poll(kNow).failures, 1u);
+    EXPECT_TRUE(live());
+    ASSERT_EQ(https.seen().size(), 1u);
+    EXPECT_EQ(std::tuple(https.seen()[0].path, https.seen()[0].header("Authorization")),
+              std::tuple("/rt.pb", "Basic cmVhZGVyOnNAY3JldA=="));
 }
