@@ -1,4 +1,5 @@
-// The main window: its list, the preferences page and the update line.
+// The main window: its list and what it says about the rows, refreshing, the preferences page
+// and the update line. The list's clock and timers are a ManualRunLoop; time zone UTC.
 
 #include "app/MainWindow.h"
 #include "app/PreferencesPage.h"
@@ -8,10 +9,12 @@
 #include "core/service/ServerConfig.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/location/LocationSource.h"
+#include "platform/runloop/ManualRunLoop.h"
 #include "platform/update/UpdateChecker.h"
 #include "tests/support/TempHome.h"
 #include "tests/support/display/DisplayTesting.h"
 
+#include <QTest>
 #include <QtWidgets>
 
 #include <fstream>
@@ -20,20 +23,130 @@
 namespace velmo::test {
 namespace {
 
-class ViewControllerTest : public TempHome {};
+using namespace std::chrono_literals;
 
-TEST_F(ViewControllerTest, OneQueryAtLoadAndEveryDepartureShownLater) {
-    AppSettings settings;  // first-run values
-    auto fake = std::make_unique<FakeDeparturesClient>();
-    FakeDeparturesClient& client = *fake;
-    ViewController controller(std::move(fake));
-    ASSERT_EQ(client.pending.size(), 1U);
-    client.answer(std::nullopt, departureList(25), departureList(3, 40));
-    EXPECT_EQ(controller.tarvoTableView->count(), 0) << "installed later, on the main loop";
+// 2023-11-14 22:13:20 UTC.
+constexpr RunLoop::TimePoint kStart{std::chrono::seconds{1'700'000'000}};
+
+// The darkest grey level drawn by a row's timetable time: dimmed times are drawn lighter.
+int darkestInk(tarvoCellMac& cell) {
+    QLabel* time = cell.tarvoTimeLeftLabelNoGPS;
+    const QImage image = cell.grab(QRect(time->mapTo(&cell, QPoint()), time->size())).toImage();
+    int darkest = 255;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            darkest = std::min(darkest, qGray(image.pixel(x, y)));
+    return darkest;
+}
+
+class ViewControllerTest : public TempHome {
+protected:
+    void SetUp() override {
+        TempHome::SetUp();
+        AppSettings first;  // first-run values
+        auto fake = std::make_unique<FakeDeparturesClient>();
+        client = fake.get();
+        controller.emplace(std::move(fake), loop);
+    }
+    void answer(std::optional<std::string> error, std::optional<JSON> first) {
+        client->answer(std::move(error), first, first ? std::optional<JSON>(departureList(2, 90)) : std::nullopt);
+        loop.runPending();
+    }
+    bool busy() const { return controller->busyLine->isVisibleTo(&*controller); }
+    QString message() const {
+        return controller->messageLine->isVisibleTo(&*controller) ? controller->messageLine->text() : QString();
+    }
+    bool retryOffered() const { return controller->retryButton->isVisibleTo(&*controller); }
+
+    ManualRunLoop loop{kStart};
+    FakeDeparturesClient* client = nullptr;
+    std::optional<ViewController> controller;
+};
+
+TEST_F(ViewControllerTest, SaysWhetherItIsAskingFailedOrFoundNothing) {
+    ASSERT_EQ(client->pending.size(), 1U) << "one query at load";
+    EXPECT_TRUE(busy());
+    EXPECT_EQ(controller->statusLine->text(), "");
+
+    client->answer(std::nullopt, departureList(25), departureList(3, 40));
+    EXPECT_EQ(controller->tarvoTableView->count(), 0) << "installed later, on the main loop";
+    loop.runPending();
+    EXPECT_EQ(controller->tarvoTableView->count(), 25) << "no cap";
+    EXPECT_EQ(controller->tarvoTableView->rowView(24)->tarvoLineLabel->text(), "L24");
+    EXPECT_FALSE(busy());
+    EXPECT_EQ(message(), "");
+    EXPECT_EQ(controller->statusLine->text(), "Frissítve 22:13");
+
+    loop.advance(60s);
+    controller->refresh();
+    controller->refresh();
+    EXPECT_EQ(client->pending.size(), 1U) << "never two queries at once";
+    EXPECT_TRUE(busy());
+    answer("NOLOCATION", std::nullopt);
+    EXPECT_EQ(message(), "Hiba (NOLOCATION)") << "the client's message for the code";
+    EXPECT_TRUE(retryOffered());
+    EXPECT_EQ(controller->tarvoTableView->count(), 25) << "a failure keeps the rows";
+    EXPECT_EQ(controller->statusLine->text(), "Frissítve 22:13") << "a failure is not an answer";
+
+    controller->retryButton->click();
+    ASSERT_EQ(client->pending.size(), 1U);
+    answer(std::nullopt, JSON(JSON::Array{}));
+    EXPECT_EQ(controller->tarvoTableView->count(), 0);
+    EXPECT_EQ(message(), "Nincs induló járat a közelben.");
+    EXPECT_FALSE(retryOffered());
+    EXPECT_EQ(controller->statusLine->text(), "Frissítve 22:14");
+}
+
+TEST_F(ViewControllerTest, RowsOlderThanTwoMinutesAreDimmedAndTheirAgeShown) {
+    controller->resize(480, 400);
+    controller->show();
+    answer(std::nullopt, departureList(1));
+    QApplication::processEvents();  // lays the row out
+    tarvoCellMac& cell = *controller->tarvoTableView->rowView(0);
+    const int fresh = darkestInk(cell);
+    loop.advance(119s);
+    EXPECT_EQ(controller->statusLine->text(), "Frissítve 22:13");
+    EXPECT_EQ(darkestInk(cell), fresh);
+    loop.advance(1s);
+    EXPECT_EQ(controller->statusLine->text(), "Frissítve 22:13 (2 perce)");
+    EXPECT_GT(darkestInk(cell), fresh + 40) << "the times are dimmed";
+    loop.advance(4min);
+    EXPECT_EQ(controller->statusLine->text(), "Frissítve 22:13 (6 perce)");
+    controller->refresh();
+    answer("DOWNLOADERROR", std::nullopt);
+    EXPECT_EQ(controller->statusLine->text(), "Frissítve 22:13 (6 perce)") << "still the old rows";
+    controller->refresh();
+    answer(std::nullopt, departureList(1));
     QApplication::processEvents();
-    EXPECT_EQ(controller.tarvoTableView->count(), 25);
-    EXPECT_EQ(controller.tarvoTableView->rowView(24)->tarvoLineLabel->text(), "L24");
-    EXPECT_EQ(client.pending.size(), 0U) << "no further query";
+    EXPECT_EQ(controller->statusLine->text(), "Frissítve 22:19");
+    EXPECT_EQ(darkestInk(*controller->tarvoTableView->rowView(0)), fresh);
+}
+
+TEST_F(ViewControllerTest, AutomaticRefreshOnlyWhenOnWhileShownAndNeverOverlapping) {
+    controller->show();
+    answer(std::nullopt, departureList(1));
+    loop.advance(5min);
+    EXPECT_EQ(client->pending.size(), 0U) << "off by default";
+
+    AppSettings(true).set("settingAutoRefresh", true);
+    controller->settingsChanged();
+    answer(std::nullopt, departureList(1));
+    loop.advance(30s);
+    ASSERT_EQ(client->pending.size(), 1U);
+    loop.advance(2min);  // a slow answer
+    EXPECT_EQ(client->pending.size(), 1U);
+    answer(std::nullopt, departureList(1));
+    loop.advance(29s);
+    EXPECT_EQ(client->pending.size(), 0U) << "30 s after the last answer";
+    loop.advance(1s);
+    ASSERT_EQ(client->pending.size(), 1U);
+    answer(std::nullopt, departureList(1));
+
+    controller->hide();
+    loop.advance(90s);
+    EXPECT_EQ(client->pending.size(), 0U) << "not while hidden";
+    controller->show();
+    EXPECT_EQ(client->pending.size(), 1U) << "the missed one, on showing";
 }
 
 class PreferencesPageTest : public TempHome {};
@@ -75,17 +188,149 @@ TEST_F(PreferencesPageTest, ServerChoiceAndProductionAddress) {
     EXPECT_EQ(bases.local, "https://localhost:9443/v2/");
 }
 
-class MainWindowTest : public TempHome {};
+// A screen reader names every control, and no two sections share a title.
+TEST_F(PreferencesPageTest, SectionsAreToldApartAndEveryControlIsNamed) {
+    AppSettings settings;
+    settings.setStringList("settingFavStopList", "F01", "Kossuth tér");
+    PreferencesPage page;
+    QStringList titles;
+    for (QGroupBox* box : page.findChildren<QGroupBox*>())
+        titles << box->title();
+    EXPECT_EQ(titles.size(), QSet<QString>(titles.begin(), titles.end()).size()) << titles.join(", ").toStdString();
+    const auto controls = page.findChildren<QWidget*>();
+    int named = 0;
+    for (QWidget* control : controls) {
+        if (!qobject_cast<QAbstractButton*>(control) && !qobject_cast<QComboBox*>(control) &&
+            !qobject_cast<QLineEdit*>(control))
+            continue;
+        if (qobject_cast<QLineEdit*>(control) && qobject_cast<QComboBox*>(control->parentWidget()))
+            continue;  // a combo box's own editor
+        EXPECT_FALSE(control->accessibleName().isEmpty()) << control->metaObject()->className();
+        ++named;
+    }
+    EXPECT_GE(named, 11);
+    EXPECT_EQ(page.choiceBox("settingFavStopRadius")->accessibleName(), "Kedvenc megállók távolsága");
+}
+
+class MainWindowTest : public TempHome {
+protected:
+    void SetUp() override {
+        TempHome::SetUp();
+        AppSettings first;
+        auto fake = std::make_unique<FakeDeparturesClient>();
+        client = fake.get();
+        window.emplace(std::move(fake), defaults, loop);
+    }
+    void answer() {
+        client->answer(std::nullopt, departureList(3), departureList(1, 9));
+        loop.runPending();
+    }
+    void showActive() {
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&*window));
+    }
+    PreferencesPage* page() const { return window->settingsDialog()->findChild<PreferencesPage*>(); }
+
+    ManualRunLoop loop{kStart};
+    UserDefaults defaults{"velmomac"};
+    FakeDeparturesClient* client = nullptr;
+    std::optional<MainWindow> window;
+};
 
 TEST_F(MainWindowTest, NewerVersionShowsOneLineWithItsLink) {
-    AppSettings settings;
-    UserDefaults defaults("velmomac");
-    MainWindow window(std::make_unique<FakeDeparturesClient>(), defaults);
-    EXPECT_FALSE(window.updateLine()->isVisibleTo(&window));
-    window.showUpdate(UpdateInfo{"0.2.0", 12, "https://velmomac.example/dl", "Újdonságok"});
-    EXPECT_TRUE(window.updateLine()->isVisibleTo(&window));
-    EXPECT_TRUE(window.updateLine()->text().contains("0.2.0"));
-    EXPECT_TRUE(window.updateLine()->text().contains("href=\"https://velmomac.example/dl\""));
+    EXPECT_FALSE(window->updateLine()->isVisibleTo(&*window));
+    window->showUpdate(UpdateInfo{"0.2.0", 12, "https://velmomac.example/dl", "Újdonságok"});
+    EXPECT_TRUE(window->updateLine()->isVisibleTo(&*window));
+    EXPECT_TRUE(window->updateLine()->text().contains("0.2.0"));
+    EXPECT_TRUE(window->updateLine()->text().contains("href=\"https://velmomac.example/dl\""));
+}
+
+TEST_F(MainWindowTest, KeysRefreshAndOpenTheSettings) {
+    showActive();
+    answer();
+    for (const QKeyCombination keys : {QKeyCombination(Qt::Key_F5), Qt::CTRL | Qt::Key_R}) {
+        QTest::keyClick(&*window, keys.key(), keys.keyboardModifiers());
+        EXPECT_EQ(client->pending.size(), 1U) << QKeySequence(keys).toString().toStdString();
+        answer();
+    }
+    EXPECT_FALSE(window->settingsDialog());
+    QTest::keyClick(&*window, Qt::Key_Comma, Qt::ControlModifier);
+    ASSERT_TRUE(window->settingsDialog());
+    EXPECT_TRUE(window->settingsDialog()->isVisible());
+}
+
+TEST_F(MainWindowTest, AChangedSettingAsksAgainAfterTheQueryUnderWay) {
+    window->openSettings();
+    QComboBox* minutes = page()->choiceBox("settingMinutes");
+    emit minutes->activated(3);
+    EXPECT_EQ(client->pending.size(), 1U) << "the first query is still under way";
+    answer();
+    EXPECT_EQ(client->pending.size(), 1U) << "asked again with the new value";
+    answer();
+    page()->autoRefreshBox->click();
+    EXPECT_EQ(client->pending.size(), 1U);
+    EXPECT_EQ(AppSettings(true).get("settingAutoRefresh"), PlistValue(true));
+}
+
+TEST_F(MainWindowTest, ShiftF10OpensTheSelectedRowsMenuAndAFavouriteAsksAgain) {
+    showActive();
+    answer();
+    DepartureTable* table = window->viewController()->tarvoTableView;
+    table->setFocus();
+    table->setCurrentRow(1);
+    QStringList seen;
+    QTimer::singleShot(0, [&seen] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        for (QAction* action : menu->actions())
+            seen << action->text();
+        menu->actions().first()->trigger();
+        menu->close();
+    });
+    QTest::keyClick(table, Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_EQ(seen, QStringList({"Kedvenc megálló", "Kedvenc járat"}));
+    EXPECT_TRUE(AppSettings(true).getStringList("settingFavStopList", "S1")) << "the selected row's stop";
+    EXPECT_EQ(client->pending.size(), 1U);
+}
+
+// Enter in a text field of the settings must never press a button; a removal can be undone.
+TEST_F(MainWindowTest, EnterInTheSettingsKeepsFavouritesAndARemovalCanBeUndone) {
+    AppSettings settings(true);
+    settings.setStringList("settingFavStopList", "F01", "Astoria");
+    settings.setStringList("settingFavStopList", "F02", "Kossuth tér");
+    settings.setStringList("settingFavTripList", "3040", "4-6");
+    const auto stored = [&settings] {
+        return std::pair(settings.get("settingFavStopList"), settings.get("settingFavTripList"));
+    };
+    const auto before = stored();
+    showActive();
+    window->openSettings();
+    QDialog* dialog = window->settingsDialog();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
+    const auto edits = dialog->findChildren<QLineEdit*>();
+    ASSERT_GE(edits.size(), 2);
+    for (QLineEdit* edit : edits) {
+        edit->setFocus();
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter})
+            QTest::keyClick(edit, key);
+        EXPECT_EQ(stored(), before) << edit->accessibleName().toStdString();
+    }
+
+    auto button = [dialog](const QString& name) {
+        for (QPushButton* candidate : dialog->findChildren<QPushButton*>())
+            if (candidate->accessibleName() == name)
+                return candidate;
+        return static_cast<QPushButton*>(nullptr);
+    };
+    ASSERT_TRUE(button("Törlés: Astoria"));
+    button("Törlés: Astoria")->click();
+    EXPECT_FALSE(settings.getStringList("settingFavStopList", "F01"));
+    QApplication::processEvents();
+    ASSERT_TRUE(button("Visszavonás: Astoria"));
+    button("Visszavonás: Astoria")->click();
+    EXPECT_EQ(stored(), before);
 }
 
 }  // namespace
