@@ -63,6 +63,7 @@ ViewController::ViewController(std::unique_ptr<DeparturesClient> tarvo, RunLoop&
     message->addWidget(messageLine, 1);
     message->addWidget(retryButton);
     layout->addLayout(message);
+    statusLine->hide();  // until the first answer
     messageLine->hide();
     retryButton->hide();
 
@@ -171,6 +172,7 @@ void ViewController::updateFreshness() {
     if (stale())
         text += QStringLiteral(" (%1)").arg(ageText(age));
     statusLine->setText(text);
+    statusLine->show();
     for (int row = 0; row < tarvoTableView->count(); ++row)
         if (tarvoCellMac* cell = tarvoTableView->rowView(row))
             dimTimes(*cell);
