@@ -17,7 +17,8 @@
 
 namespace velmo {
 
-MainWindow::MainWindow(std::unique_ptr<DeparturesClient> client, UserDefaults& standardDefaults, QWidget* parent)
+MainWindow::MainWindow(std::unique_ptr<DeparturesClient> client, UserDefaults& standardDefaults, RunLoop& loop,
+                       QWidget* parent)
     : QMainWindow(parent), standardDefaults_(standardDefaults) {
     setWindowTitle(QStringLiteral("velmomac – induló járatok"));
     setWindowIcon(QIcon(QStringLiteral(":/app/velmomac.svg")));
@@ -31,14 +32,22 @@ MainWindow::MainWindow(std::unique_ptr<DeparturesClient> client, UserDefaults& s
     updateLine_->setContentsMargins(8, 4, 8, 4);
     updateLine_->setAccessibleName(QStringLiteral("Új verzió"));
     updateLine_->hide();
-    viewController_ = new ViewController(std::move(client), central);
+    viewController_ = new ViewController(std::move(client), loop, central);
     layout->addWidget(updateLine_);
     layout->addWidget(viewController_, 1);
     setCentralWidget(central);
 
     QMenu* menu = menuBar()->addMenu(QStringLiteral("&velmomac"));
+    QAction* refresh = menu->addAction(QStringLiteral("&Frissítés"));
+    refresh->setShortcuts({QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_R)});
+    connect(refresh, &QAction::triggered, viewController_, &ViewController::refresh);
     QAction* settings = menu->addAction(QStringLiteral("&Beállítások…"));
-    settings->setShortcut(QKeySequence::Preferences);
+    // The desktop's own binding when it has one; Ctrl+, everywhere.
+    QList<QKeySequence> preferences{QKeySequence(Qt::CTRL | Qt::Key_Comma)};
+    for (const QKeySequence& own : QKeySequence::keyBindings(QKeySequence::Preferences))
+        if (!preferences.contains(own))
+            preferences << own;
+    settings->setShortcuts(preferences);
     connect(settings, &QAction::triggered, this, &MainWindow::openSettings);
     menu->addSeparator();
     QAction* quit = menu->addAction(QStringLiteral("&Kilépés"));
@@ -58,14 +67,22 @@ void MainWindow::showUpdate(const UpdateInfo& info) {
 }
 
 void MainWindow::openSettings() {
+    if (settingsDialog_) {
+        settingsDialog_->raise();
+        settingsDialog_->activateWindow();
+        return;
+    }
     auto* dialog = new QDialog(this);
+    settingsDialog_ = dialog;
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowTitle(QStringLiteral("Beállítások"));
     auto* layout = new QVBoxLayout(dialog);
     auto* tabs = new QTabWidget(dialog);
     auto* scroll = new QScrollArea(tabs);
     scroll->setWidgetResizable(true);
-    scroll->setWidget(new PreferencesPage(scroll));
+    auto* page = new PreferencesPage(scroll);
+    connect(page, &PreferencesPage::settingsChanged, viewController_, &ViewController::settingsChanged);
+    scroll->setWidget(page);
     tabs->addTab(scroll, QStringLiteral("Általános"));
     tabs->addTab(new SettingsViewController(standardDefaults_, tabs), QStringLiteral("Frissítések"));
     layout->addWidget(tabs);

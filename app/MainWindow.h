@@ -1,8 +1,13 @@
 #pragma once
 // The main window: the departures list, a line announcing a newer version when there is
-// one, and the settings window (preferences and the beta-updates option).
+// one, and the settings window (preferences and the beta-updates option). F5, Ctrl+R and
+// "Frissítés" ask again; Ctrl+, opens the settings; a setting changed there makes the list
+// ask again.
 
 #include <QMainWindow>
+
+#include <QDialog>
+#include <QPointer>
 
 #include <memory>
 
@@ -11,6 +16,7 @@ class QLabel;
 namespace velmo {
 
 class DeparturesClient;
+class RunLoop;
 class UserDefaults;
 class ViewController;
 struct UpdateInfo;
@@ -18,19 +24,24 @@ struct UpdateInfo;
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    // `standardDefaults` (the program's own suite) must outlive the window.
-    MainWindow(std::unique_ptr<DeparturesClient> client, UserDefaults& standardDefaults, QWidget* parent = nullptr);
+    // `standardDefaults` (the program's own suite) and `loop` (clock and timers of the list)
+    // must outlive the window.
+    MainWindow(std::unique_ptr<DeparturesClient> client, UserDefaults& standardDefaults, RunLoop& loop,
+               QWidget* parent = nullptr);
 
     // Shows one line with the new version and its link.
     void showUpdate(const UpdateInfo& info);
+    // Opens the settings window, or brings the open one to the front.
     void openSettings();
 
     ViewController* viewController() const { return viewController_; }
     QLabel* updateLine() const { return updateLine_; }
+    QDialog* settingsDialog() const { return settingsDialog_; }
 
 private:
     ViewController* viewController_ = nullptr;
     QLabel* updateLine_ = nullptr;
+    QPointer<QDialog> settingsDialog_;
     UserDefaults& standardDefaults_;
 };
 

@@ -44,6 +44,7 @@ PreferencesPage::PreferencesPage(QWidget* parent) : QWidget(parent) {
     auto* layout = new QVBoxLayout(this);
     for (const std::string& key : kChoiceKeys)
         layout->addWidget(makeChoiceSection(key));
+    layout->addWidget(makeAutoRefreshSection());
     for (const std::string key : {"settingFavStopList", "settingFavTripList"}) {
         auto* box = new QGroupBox(qs(settings_.getTitleText(key)), this);
         box->setAccessibleName(box->title());
@@ -57,13 +58,20 @@ PreferencesPage::PreferencesPage(QWidget* parent) : QWidget(parent) {
     layout->addStretch(1);
 }
 
+QString PreferencesPage::sectionTitle(const AppSettings& settings, const std::string& key) {
+    // The catalogue titles both radii "Megállók távolsága"; this one reaches favourite stops only.
+    if (key == "settingFavStopRadius")
+        return QStringLiteral("Kedvenc megállók távolsága");
+    return qs(settings.getTitleText(key));
+}
+
 QComboBox* PreferencesPage::choiceBox(const std::string& key) const {
     const auto found = choiceBoxes_.find(key);
     return found == choiceBoxes_.end() ? nullptr : found->second;
 }
 
 QWidget* PreferencesPage::makeChoiceSection(const std::string& key) {
-    auto* box = new QGroupBox(qs(settings_.getTitleText(key)), this);
+    auto* box = new QGroupBox(sectionTitle(settings_, key), this);
     auto* layout = new QVBoxLayout(box);
     auto* choices = new QComboBox(box);
     const auto rows = settings_.getSettingsForTableView(key);
@@ -80,11 +88,29 @@ QWidget* PreferencesPage::makeChoiceSection(const std::string& key) {
     choices->setAccessibleName(box->title());
     if (footer)
         choices->setAccessibleDescription(qs(*footer));
-    connect(choices, &QComboBox::activated, this, [this, key](int index) { settings_.setIndex(key, index); });
+    connect(choices, &QComboBox::activated, this, [this, key](int index) {
+        settings_.setIndex(key, index);
+        emit settingsChanged();
+    });
     layout->addWidget(choices);
     if (footer)
         layout->addWidget(footerLabel(qs(*footer), box));
     choiceBoxes_[key] = choices;
+    return box;
+}
+
+QWidget* PreferencesPage::makeAutoRefreshSection() {
+    auto* box = new QGroupBox(qs(settings_.getTitleText("settingAutoRefresh")), this);
+    auto* layout = new QVBoxLayout(box);
+    autoRefreshBox = new QCheckBox(QStringLiteral("A főablak 30 másodpercenként frissül, amíg látható"), box);
+    autoRefreshBox->setAccessibleName(box->title());
+    autoRefreshBox->setAccessibleDescription(autoRefreshBox->text());
+    autoRefreshBox->setChecked(settings_.get("settingAutoRefresh").value_or(PlistValue(false)).toBool());
+    connect(autoRefreshBox, &QCheckBox::clicked, this, [this](bool on) {
+        settings_.set("settingAutoRefresh", on);
+        emit settingsChanged();
+    });
+    layout->addWidget(autoRefreshBox);
     return box;
 }
 
@@ -106,28 +132,53 @@ void PreferencesPage::fillFavouriteSection(const std::string& key) {
         layout->addWidget(footerLabel(QStringLiteral("Nincs még kedvenced. Egy induló járatra jobb gombbal "
                                                      "kattintva jelölheted meg."),
                                       section));
-    for (size_t index = 0; index < rows.size(); ++index) {
-        const auto text = rows[index].find("text");
-        const QString label = text == rows[index].end() ? QString() : qs(text->second.toString().value_or(""));
+    const QString title = qs(settings_.getTitleText(key));
+    auto addLine = [section, layout, &title](const QString& text, const QString& action) {
         auto* line = new QWidget(section);
         auto* lineLayout = new QHBoxLayout(line);
         lineLayout->setContentsMargins(0, 0, 0, 0);
-        lineLayout->addWidget(new QLabel(label, line), 1);
-        auto* remove = new QPushButton(QStringLiteral("Törlés"), line);
-        remove->setAccessibleName(QStringLiteral("Törlés: %1").arg(label));
-        // The row's identifier, not its position: another program may have changed the list
-        // since it was shown. Only an entry without an identifier goes by its position.
-        const auto value = rows[index].find("value");
-        const std::optional<std::string> raw = value == rows[index].end() ? std::nullopt : value->second.toString();
-        connect(remove, &QPushButton::clicked, this, [this, key, index, raw] {
-            if (raw)
-                settings_.delStringList(key, *raw);
-            else
-                settings_.delStringListByIndex(key, static_cast<int64_t>(index));
-            fillFavouriteSection(key);
-        });
-        lineLayout->addWidget(remove);
+        lineLayout->addWidget(new QLabel(text, line), 1);
+        auto* button = new QPushButton(action, line);
+        // Never the dialog's default: Enter in a text field must not remove a favourite.
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        button->setAccessibleDescription(title);
+        lineLayout->addWidget(button);
         layout->addWidget(line);
+        return button;
+    };
+    for (size_t index = 0; index < rows.size(); ++index) {
+        const auto text = rows[index].find("text");
+        const auto value = rows[index].find("value");
+        const std::string display = text == rows[index].end() ? std::string() : text->second.toString().value_or("");
+        const std::string raw = value == rows[index].end() ? std::string() : value->second.toString().value_or("");
+        QPushButton* remove = addLine(qs(display), QStringLiteral("Törlés"));
+        remove->setAccessibleName(QStringLiteral("Törlés: %1").arg(qs(display)));
+        connect(remove, &QPushButton::clicked, this, [this, key, index, raw, display] {
+            // By identifier where there is one: the other program may have changed the list.
+            if (raw.empty()) {
+                settings_.delStringListByIndex(key, static_cast<int64_t>(index));
+                removed_.erase(key);
+            } else {
+                settings_.delStringList(key, raw);
+                removed_[key] = Removed{raw, display};
+            }
+            fillFavouriteSection(key);
+            emit settingsChanged();
+        });
+    }
+    const auto removed = removed_.find(key);
+    if (removed != removed_.end()) {
+        const QString name = qs(removed->second.display.empty() ? removed->second.raw : removed->second.display);
+        QPushButton* undo = addLine(QStringLiteral("„%1” törölve.").arg(name), QStringLiteral("Visszavonás"));
+        undo->setAccessibleName(QStringLiteral("Visszavonás: %1").arg(name));
+        connect(undo, &QPushButton::clicked, this, [this, key] {
+            const Removed entry = removed_.at(key);
+            removed_.erase(key);
+            settings_.setStringList(key, entry.raw, entry.display);
+            fillFavouriteSection(key);
+            emit settingsChanged();
+        });
     }
 }
 
@@ -174,11 +225,15 @@ void PreferencesPage::storeLocation() {
         return;
     }
     locationMessage->clear();
+    const auto before = std::pair(shared.stringForKey(kLocationFixedKey), shared.stringForKey(kLocationSourceKey));
     if (position.isEmpty())
         shared.removeObjectForKey(kLocationFixedKey);
     else
         shared.setObject(kLocationFixedKey, position.toStdString());
     shared.setObject(kLocationSourceKey, source.toStdString());
+    // Leaving the field unchanged stores the same values again: that is no change.
+    if (before != std::pair(shared.stringForKey(kLocationFixedKey), shared.stringForKey(kLocationSourceKey)))
+        emit settingsChanged();
 }
 
 QWidget* PreferencesPage::makeServerSection() {
@@ -187,8 +242,10 @@ QWidget* PreferencesPage::makeServerSection() {
     developmentServerBox = new QCheckBox(QStringLiteral("Helyi fejlesztői szerver használata"), box);
     developmentServerBox->setAccessibleName(developmentServerBox->text());
     developmentServerBox->setChecked(settings_.get("useDevelopmentServer").value_or(PlistValue()).toInteger() == 1);
-    connect(developmentServerBox, &QCheckBox::clicked, this,
-            [this](bool on) { settings_.set("useDevelopmentServer", int64_t{on ? 1 : 0}); });
+    connect(developmentServerBox, &QCheckBox::clicked, this, [this](bool on) {
+        settings_.set("useDevelopmentServer", int64_t{on ? 1 : 0});
+        emit settingsChanged();
+    });
 
     std::ostringstream ignored;
     productionServerEdit = new QLineEdit(qs(loadServerBases(ignored).production), box);
@@ -196,10 +253,15 @@ QWidget* PreferencesPage::makeServerSection() {
     serverMessage = new QLabel(box);
     connect(productionServerEdit, &QLineEdit::editingFinished, this, [this] {
         std::string error;
-        if (storeProductionServer(productionServerEdit->text().trimmed().toStdString(), error))
-            serverMessage->clear();
-        else
+        std::ostringstream quiet;
+        const std::string before = loadServerBases(quiet).production;
+        if (!storeProductionServer(productionServerEdit->text().trimmed().toStdString(), error)) {
             serverMessage->setText(qs(error));
+            return;
+        }
+        serverMessage->clear();
+        if (loadServerBases(quiet).production != before)
+            emit settingsChanged();
     });
     form->addRow(developmentServerBox);
     form->addRow(QStringLiteral("Éles szerver:"), productionServerEdit);

@@ -1,13 +1,16 @@
 #pragma once
 // The preferences page of the main window, built from the settings catalogue: for each
-// labelled key its title, its choices with the current one selected, and its footer; the two
-// favourite lists with a remove button per entry; the location source; the server.
+// labelled key its title, its choices with the current one selected, and its footer; the
+// automatic refresh of the main window; the two favourite lists with a remove button per
+// entry and a way back after a removal; the location source; the server. No button of the
+// page is a default button, so Enter in a text field never presses one.
 
 #include "core/settings/AppSettings.h"
 
 #include <QWidget>
 
 #include <map>
+#include <optional>
 #include <string>
 
 class QComboBox;
@@ -26,6 +29,10 @@ public:
 
     explicit PreferencesPage(QWidget* parent = nullptr);
 
+    // The title of a key's section on this page: the catalogue's title, except that the
+    // favourite stops' radius is named apart from the search radius.
+    static QString sectionTitle(const AppSettings& settings, const std::string& key);
+
     // The choice box of a labelled key.
     QComboBox* choiceBox(const std::string& key) const;
     // Rebuilds the favourite lists from the store.
@@ -34,6 +41,7 @@ public:
     QComboBox* locationSourceBox = nullptr;
     QLineEdit* fixedPositionEdit = nullptr;
     QLabel* locationMessage = nullptr;
+    QCheckBox* autoRefreshBox = nullptr;
     QCheckBox* developmentServerBox = nullptr;
     QLineEdit* productionServerEdit = nullptr;
     QLabel* serverMessage = nullptr;
@@ -43,8 +51,18 @@ public:
     // (nothing written) for an address that is not an https base ending in "v2/".
     static bool storeProductionServer(const std::string& base, std::string& error);
 
+signals:
+    // Something was stored.
+    void settingsChanged();
+
 private:
+    struct Removed {
+        std::string raw;
+        std::string display;
+    };
+
     QWidget* makeChoiceSection(const std::string& key);
+    QWidget* makeAutoRefreshSection();
     QWidget* makeLocationSection();
     QWidget* makeServerSection();
     void fillFavouriteSection(const std::string& key);
@@ -52,6 +70,8 @@ private:
 
     AppSettings settings_{true};
     std::map<std::string, QComboBox*> choiceBoxes_;
+    // The last entry removed from each favourite list, until it is put back.
+    std::map<std::string, Removed> removed_;
 };
 
 }  // namespace velmo

@@ -74,7 +74,7 @@ int runWindow(int argc, char** argv, const ConsoleOptions& options) {
 
     ClientStack stack(ClientOptions{options.position}, std::cout, std::cerr);
     UserDefaults& standard = stack.standardDefaults();
-    MainWindow window(stack.departuresClient(), standard);
+    MainWindow window(stack.departuresClient(), standard, stack.runLoop());
     FirstPaintReporter firstPaint(window, begun);
     const char* report = std::getenv("VELMO_REPORT_FIRST_PAINT");
     if (report && std::string(report) == "1")

@@ -4,6 +4,7 @@
 #include "core/display/tarvoCellMac.h"
 
 #include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QMenu>
 
 namespace velmo {
@@ -72,13 +73,39 @@ void DepartureTable::resizeEvent(QResizeEvent* event) {
 }
 
 void DepartureTable::contextMenuEvent(QContextMenuEvent* event) {
-    QListWidgetItem* entry = itemAt(viewport()->mapFrom(this, event->pos()));
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        showRowMenu();
+        return;
+    }
+    showMenu(itemAt(viewport()->mapFrom(this, event->pos())), event->globalPos());
+}
+
+void DepartureTable::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        showRowMenu();
+        return;
+    }
+    QListWidget::keyPressEvent(event);
+}
+
+void DepartureTable::showRowMenu() {
+    QListWidgetItem* entry = currentItem();
+    if (!entry)
+        return;
+    scrollToItem(entry);
+    const QRect row = visualItemRect(entry);
+    showMenu(entry, viewport()->mapToGlobal(QPoint(row.left() + 24, row.center().y())));
+}
+
+void DepartureTable::showMenu(QListWidgetItem* entry, const QPoint& globalPos) {
     tarvoCellMac* cell = entry ? qobject_cast<tarvoCellMac*>(itemWidget(entry)) : nullptr;
     if (!favourites_ || !cell || !cell->tarvoData)
         return;
     QMenu menu(this);
     addFavouriteActions(menu, *cell->tarvoData, *favourites_);
-    menu.exec(event->globalPos());
+    for (QAction* action : menu.actions())
+        connect(action, &QAction::toggled, this, &DepartureTable::favouritesChanged);
+    menu.exec(globalPos);
 }
 
 }  // namespace velmo

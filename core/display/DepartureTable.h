@@ -3,6 +3,7 @@
 // per row, arrow-key navigation, each row's sentence for screen readers, and the favourites
 // menu on a right click. Like a platform table it asks its data source for the row count
 // and for each row's view when reloaded, handing back the rows it already shows for reuse.
+// Shift+F10 and the Menu key open the menu of the current row.
 
 #include <QListWidget>
 
@@ -44,14 +45,22 @@ public:
     // How many times reloadData ran (for the controllers' callers and tests).
     int reloadCount() const { return reloads_; }
 
+    // Opens the favourites menu of the current row beside it, as Shift+F10 and the Menu key do.
+    void showRowMenu();
+
 signals:
     void reloaded();
+    // A favourite was marked or unmarked from a row's menu.
+    void favouritesChanged();
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void showMenu(QListWidgetItem* entry, const QPoint& globalPos);
+
     DepartureTableDataSource* source_ = nullptr;
     AppSettings* favourites_ = nullptr;
     std::function<std::string(std::string_view)> errorText_;

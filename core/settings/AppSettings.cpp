@@ -49,6 +49,7 @@ Catalogue buildCatalogue() {
     add("settingMinutes", "Integer", int64_t{30});
     add("useDevelopmentServer", "Integer", int64_t{0});
     add("settingFavSortMode", "Bool", false);
+    add("settingAutoRefresh", "Bool", false);
 
     c.validValues["settingRovavorir"] = PlistList{false};
     c.validValues["settingRadius"] = floats({100, 250, 300, 400, 500, 750, 1000});
@@ -63,6 +64,8 @@ Catalogue buildCatalogue() {
     c.validValues["settingMinutes"] = integers({5, 10, 15, 20, 25, 30, 35, 40, 45, 50, 55, 60});
     c.validValues["useDevelopmentServer"] = integers({0, 1});
     c.validValues["settingFavSortMode"] = PlistList{false, true};
+    // The main window asks again every 30 s while it is shown; absent in older suites, so off.
+    c.validValues["settingAutoRefresh"] = PlistList{false, true};
 
     c.labels["settingRadius"] = {"100 m", "250 m", "300 m", "400 m", "500 m", "750 m", "1 km"};
     c.labels["settingTodayNum"] = {"1 db", "2 db", "3 db", "4 db", "5 db",
@@ -82,6 +85,7 @@ Catalogue buildCatalogue() {
     c.titles["settingFavTripList"] = "Kedvenc járatok";
     c.titles["settingFavStopList"] = "Kedvenc megállók";
     c.titles["settingMinutes"] = "Járatok a következő";
+    c.titles["settingAutoRefresh"] = "Automatikus frissítés";
 
     c.footers["settingRadius"] =
         "Itt választhatod ki, hogy mekkora körön belül található "

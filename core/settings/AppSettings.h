@@ -3,7 +3,7 @@
 //
 // The values live in one user-defaults suite named by the application group; an object
 // holds nothing but constant catalogue tables and opens the suite anew for each operation,
-// so objects may be created and dropped freely. The catalogue names 13 keys with a type,
+// so objects may be created and dropped freely. The catalogue names 14 keys with a type,
 // a default, allowed values, Hungarian labels, titles and footers; keys outside it pass
 // through to the suite unchanged.
 

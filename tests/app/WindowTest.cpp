@@ -1,4 +1,5 @@
-// The main window: its list, the preferences page and the update line.
+// The main window: its list and what it says about the rows, refreshing, the preferences page
+// and the update line. The list's clock and timers are a ManualRunLoop; time zone UTC.
 
 #include "app/MainWindow.h"
 #include "app/PreferencesPage.h"
@@ -8,32 +9,149 @@
 #include "core/service/ServerConfig.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/location/LocationSource.h"
+#include "platform/runloop/ManualRunLoop.h"
 #include "platform/update/UpdateChecker.h"
 #include "tests/support/TempHome.h"
 #include "tests/support/display/DisplayTesting.h"
 
+#include <QTest>
 #include <QtWidgets>
 
 #include <fstream>
+#include <set>
 #include <sstream>
 
 namespace velmo::test {
 namespace {
 
-class ViewControllerTest : public TempHome {};
+using namespace std::chrono_literals;
 
-TEST_F(ViewControllerTest, OneQueryAtLoadAndEveryDepartureShownLater) {
-    AppSettings settings;  // first-run values
-    auto fake = std::make_unique<FakeDeparturesClient>();
-    FakeDeparturesClient& client = *fake;
-    ViewController controller(std::move(fake));
-    ASSERT_EQ(client.pending.size(), 1U);
-    client.answer(std::nullopt, departureList(25), departureList(3, 40));
-    EXPECT_EQ(controller.tarvoTableView->count(), 0) << "installed later, on the main loop";
+// 2023-11-14 22:13:20 UTC.
+constexpr RunLoop::TimePoint kStart{std::chrono::seconds{1'700'000'000}};
+
+// The darkest grey level drawn by a row's timetable time: dimmed times are drawn lighter.
+int darkestInk(tarvoCellMac& cell) {
+    QLabel* time = cell.tarvoTimeLeftLabelNoGPS;
+    const QImage image = cell.grab(QRect(time->mapTo(&cell, QPoint()), time->size())).toImage();
+    int darkest = 255;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            darkest = std::min(darkest, qGray(image.pixel(x, y)));
+    return darkest;
+}
+
+// A main window over a scripted client and a virtual clock, on first-run settings.
+class WindowTest : public TempHome {
+protected:
+    void SetUp() override {
+        TempHome::SetUp();
+        AppSettings first;
+        auto fake = std::make_unique<FakeDeparturesClient>();
+        client = fake.get();
+        window.emplace(std::move(fake), defaults, loop);
+        list = window->viewController();
+    }
+    void answer(std::optional<std::string> error, std::optional<JSON> first) {
+        client->answer(std::move(error), first, first ? std::optional<JSON>(departureList(2, 90)) : std::nullopt);
+        loop.runPending();
+    }
+    void answer() { answer(std::nullopt, departureList(3)); }
+    bool shows(QWidget* part) const { return part->isVisibleTo(list); }
+    QString message() const { return shows(list->messageLine) ? list->messageLine->text() : QString(); }
+    void showActive() {
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&*window));
+    }
+    PreferencesPage* page() const { return window->settingsDialog()->findChild<PreferencesPage*>(); }
+
+    ManualRunLoop loop{kStart};
+    UserDefaults defaults{"velmomac"};
+    FakeDeparturesClient* client = nullptr;
+    std::optional<MainWindow> window;
+    ViewController* list = nullptr;
+};
+
+TEST_F(WindowTest, SaysWhetherItIsAskingFailedOrFoundNothing) {
+    ASSERT_EQ(client->pending.size(), 1U) << "one query at load";
+    EXPECT_TRUE(shows(list->busyLine));
+    EXPECT_FALSE(shows(list->statusLine));
+
+    client->answer(std::nullopt, departureList(25), departureList(3, 40));
+    EXPECT_EQ(list->tarvoTableView->count(), 0) << "installed later, on the main loop";
+    loop.runPending();
+    EXPECT_EQ(list->tarvoTableView->count(), 25) << "no cap";
+    EXPECT_EQ(list->tarvoTableView->rowView(24)->tarvoLineLabel->text(), "L24");
+    EXPECT_FALSE(shows(list->busyLine));
+    EXPECT_EQ(message(), "");
+    EXPECT_EQ(list->statusLine->text(), "Frissítve 22:13");
+
+    loop.advance(60s);
+    list->refresh();
+    list->refresh();
+    EXPECT_EQ(client->pending.size(), 1U) << "never two queries at once";
+    EXPECT_TRUE(shows(list->busyLine));
+    answer("NOLOCATION", std::nullopt);
+    EXPECT_EQ(message(), "Hiba (NOLOCATION)") << "the client's message for the code";
+    EXPECT_TRUE(shows(list->retryButton));
+    EXPECT_EQ(list->tarvoTableView->count(), 25) << "a failure keeps the rows";
+    EXPECT_EQ(list->statusLine->text(), "Frissítve 22:13") << "a failure is not an answer";
+
+    list->retryButton->click();
+    ASSERT_EQ(client->pending.size(), 1U);
+    answer(std::nullopt, JSON(JSON::Array{}));
+    EXPECT_EQ(list->tarvoTableView->count(), 0);
+    EXPECT_EQ(message(), "Nincs induló járat a közelben.");
+    EXPECT_FALSE(shows(list->retryButton));
+    EXPECT_FALSE(shows(list->statusLine)) << "no departures on screen to be fresh";
+}
+
+TEST_F(WindowTest, RowsOlderThanTwoMinutesAreDimmedAndTheirAgeShown) {
+    window->show();
+    answer();
+    QApplication::processEvents();  // lays the row out
+    tarvoCellMac& cell = *list->tarvoTableView->rowView(0);
+    const int fresh = darkestInk(cell);
+    loop.advance(119s);
+    EXPECT_EQ(list->statusLine->text(), "Frissítve 22:13");
+    EXPECT_EQ(darkestInk(cell), fresh);
+    loop.advance(1s);
+    EXPECT_EQ(list->statusLine->text(), "Frissítve 22:13 (2 perce)");
+    EXPECT_GT(darkestInk(cell), fresh + 40) << "the times are dimmed";
+    loop.advance(4min);
+    EXPECT_EQ(list->statusLine->text(), "Frissítve 22:13 (6 perce)");
+    list->refresh();
+    answer();
     QApplication::processEvents();
-    EXPECT_EQ(controller.tarvoTableView->count(), 25);
-    EXPECT_EQ(controller.tarvoTableView->rowView(24)->tarvoLineLabel->text(), "L24");
-    EXPECT_EQ(client.pending.size(), 0U) << "no further query";
+    EXPECT_EQ(list->statusLine->text(), "Frissítve 22:19");
+    EXPECT_EQ(darkestInk(*list->tarvoTableView->rowView(0)), fresh);
+}
+
+TEST_F(WindowTest, AutomaticRefreshOnlyWhenOnWhileShownAndNeverOverlapping) {
+    window->show();
+    answer();
+    loop.advance(5min);
+    EXPECT_EQ(client->pending.size(), 0U) << "off by default";
+
+    AppSettings(true).set("settingAutoRefresh", true);
+    list->settingsChanged();
+    answer();
+    loop.advance(30s);
+    ASSERT_EQ(client->pending.size(), 1U);
+    loop.advance(2min);  // a slow answer
+    EXPECT_EQ(client->pending.size(), 1U);
+    answer();
+    loop.advance(29s);
+    EXPECT_EQ(client->pending.size(), 0U) << "30 s after the last answer";
+    loop.advance(1s);
+    ASSERT_EQ(client->pending.size(), 1U);
+    answer();
+
+    window->hide();
+    loop.advance(90s);
+    EXPECT_EQ(client->pending.size(), 0U) << "not while hidden";
+    window->show();
+    EXPECT_EQ(client->pending.size(), 1U) << "the missed one, on showing";
 }
 
 class PreferencesPageTest : public TempHome {};
@@ -95,17 +213,101 @@ TEST_F(PreferencesPageTest, RemoveTakesItsOwnEntryAfterTheListChanged) {
     EXPECT_TRUE(settings.getStringList(stops, "S0"));
 }
 
-class MainWindowTest : public TempHome {};
+TEST_F(WindowTest, NewerVersionShowsOneLineWithItsLink) {
+    EXPECT_FALSE(window->updateLine()->isVisibleTo(&*window));
+    window->showUpdate(UpdateInfo{"0.2.0", 12, "https://velmomac.example/dl", "Újdonságok"});
+    EXPECT_TRUE(window->updateLine()->isVisibleTo(&*window));
+    EXPECT_TRUE(window->updateLine()->text().contains("0.2.0"));
+    EXPECT_TRUE(window->updateLine()->text().contains("href=\"https://velmomac.example/dl\""));
+}
 
-TEST_F(MainWindowTest, NewerVersionShowsOneLineWithItsLink) {
-    AppSettings settings;
-    UserDefaults defaults("velmomac");
-    MainWindow window(std::make_unique<FakeDeparturesClient>(), defaults);
-    EXPECT_FALSE(window.updateLine()->isVisibleTo(&window));
-    window.showUpdate(UpdateInfo{"0.2.0", 12, "https://velmomac.example/dl", "Újdonságok"});
-    EXPECT_TRUE(window.updateLine()->isVisibleTo(&window));
-    EXPECT_TRUE(window.updateLine()->text().contains("0.2.0"));
-    EXPECT_TRUE(window.updateLine()->text().contains("href=\"https://velmomac.example/dl\""));
+TEST_F(WindowTest, KeysRefreshAndOpenTheSettings) {
+    showActive();
+    answer();
+    for (const QKeyCombination keys : {QKeyCombination(Qt::Key_F5), Qt::CTRL | Qt::Key_R}) {
+        QTest::keyClick(&*window, keys.key(), keys.keyboardModifiers());
+        EXPECT_EQ(client->pending.size(), 1U) << QKeySequence(keys).toString().toStdString();
+        answer();
+    }
+    EXPECT_FALSE(window->settingsDialog());
+    QTest::keyClick(&*window, Qt::Key_Comma, Qt::ControlModifier);
+    ASSERT_TRUE(window->settingsDialog());
+    EXPECT_TRUE(window->settingsDialog()->isVisible());
+}
+
+TEST_F(WindowTest, AChangedSettingAsksAgainAfterTheQueryUnderWay) {
+    window->openSettings();
+    emit page()->choiceBox("settingMinutes")->activated(3);
+    EXPECT_EQ(client->pending.size(), 1U) << "the first query is still under way";
+    answer();
+    EXPECT_EQ(client->pending.size(), 1U) << "asked again with the new value";
+    answer();
+    page()->autoRefreshBox->click();
+    EXPECT_EQ(client->pending.size(), 1U);
+    EXPECT_EQ(AppSettings(true).get("settingAutoRefresh"), PlistValue(true));
+}
+
+TEST_F(WindowTest, ShiftF10OpensTheSelectedRowsMenuAndAFavouriteAsksAgain) {
+    showActive();
+    answer();
+    DepartureTable* table = list->tarvoTableView;
+    table->setFocus();
+    table->setCurrentRow(1);
+    QStringList seen;
+    QTimer::singleShot(0, [&seen] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        for (QAction* action : menu->actions())
+            seen << action->text();
+        menu->actions().first()->trigger();
+        menu->close();
+    });
+    QTest::keyClick(table, Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_EQ(seen, QStringList({"Kedvenc megálló", "Kedvenc járat"}));
+    EXPECT_TRUE(AppSettings(true).getStringList("settingFavStopList", "S1")) << "the selected row's stop";
+    EXPECT_EQ(client->pending.size(), 1U);
+}
+
+// Enter in a text field of the settings must never press a button; a removal can be undone.
+TEST_F(WindowTest, EnterInTheSettingsKeepsFavouritesAndARemovalCanBeUndone) {
+    AppSettings settings(true);
+    settings.setStringList("settingFavStopList", "F01", "Astoria");
+    settings.setStringList("settingFavStopList", "F02", "Kossuth tér");
+    settings.setStringList("settingFavTripList", "3040", "4-6");
+    const auto stored = [&settings] {
+        return std::pair(settings.get("settingFavStopList"), settings.get("settingFavTripList"));
+    };
+    const auto before = stored();
+    showActive();
+    window->openSettings();
+    QDialog* dialog = window->settingsDialog();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
+    std::set<QString> titles;  // the sections are told apart
+    for (QGroupBox* box : dialog->findChildren<QGroupBox*>())
+        EXPECT_TRUE(titles.insert(box->title()).second) << box->title().toStdString();
+    const auto edits = dialog->findChildren<QLineEdit*>();
+    ASSERT_GE(edits.size(), 2);
+    for (QLineEdit* edit : edits) {
+        edit->setFocus();
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter})
+            QTest::keyClick(edit, key);
+        EXPECT_EQ(stored(), before) << edit->accessibleName().toStdString();
+    }
+
+    auto button = [dialog](const QString& name) {
+        for (QPushButton* candidate : dialog->findChildren<QPushButton*>())
+            if (candidate->accessibleName() == name)
+                return candidate;
+        return static_cast<QPushButton*>(nullptr);
+    };
+    ASSERT_TRUE(button("Törlés: Astoria"));
+    button("Törlés: Astoria")->click();
+    EXPECT_FALSE(settings.getStringList("settingFavStopList", "F01"));
+    QApplication::processEvents();
+    ASSERT_TRUE(button("Visszavonás: Astoria"));
+    button("Visszavonás: Astoria")->click();
+    EXPECT_EQ(stored(), before);
 }
 
 }  // namespace
