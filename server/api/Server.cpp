@@ -247,9 +247,13 @@ private:
         if (a.allowPost) {
             response_.set(http::field::allow, "POST");
         }
-        response_.body() = std::move(a.reply.body);
         response_.keep_alive(then == Then::KeepAlive);
-        response_.prepare_payload();
+        if (req.method() == http::verb::head) {  // the length of what GET would send, and no body
+            response_.content_length(a.reply.body.size());
+        } else {
+            response_.body() = std::move(a.reply.body);
+            response_.prepare_payload();
+        }
         lowest().expires_after(server_.options.writeTimeout);
         http::async_write(stream_, response_, [self = self(), then](error_code ec, std::size_t) {
             if (!ec) {
@@ -444,14 +448,15 @@ Answer ServerCore::answer(const HttpRequest& req, const std::string& path) {
             const auto result = query::vehicle(*snapshots(), d.city, d.tripId, clock());
             return {renderVehicle(result), outcome(result.error)};
         }
-        if (req.method() == http::verb::get && path == "/healthz") {
+        const bool get = req.method() == http::verb::get || req.method() == http::verb::head;
+        if (get && path == "/healthz") {
             const auto sources =
                 options.realtimeStatus ? options.realtimeStatus() : std::vector<realtime::SourceStatus>{};
             Reply reply = renderHealth(*snapshots(), sources, clock());
             const std::string result = std::to_string(reply.status);
             return {std::move(reply), result};
         }
-        if (req.method() == http::verb::get && path == "/metrics") {
+        if (get && path == "/metrics") {
             std::string text = metrics.render();
             if (options.realtimeStatus) {
                 text += Metrics::renderRealtime(options.realtimeStatus(), clock());

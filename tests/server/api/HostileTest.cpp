@@ -26,6 +26,13 @@ using SteadyClock = std::chrono::steady_clock;
 namespace {
 
 constexpr auto kRequestTimeout = 2s;
+// Under a sanitizer every allocation grows its shadow memory or quarantine: resident memory
+// then says nothing about what the server keeps.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
 const std::string kHealthz = "GET /healthz HTTP/1.1\r\nHost: localhost\r\n\r\n";
 
 // A TCP connection to the loopback port, or -1 when none is made within a second. Reads and
@@ -203,7 +210,8 @@ protected:
         options.keyPath = key_;
         options.threads = 2;
         options.requestTimeout = kRequestTimeout;
-        options.writeTimeout = options.idleTimeout = 2s;
+        options.writeTimeout = 2s;
+        options.idleTimeout = 1s;
         options.maxConnections = maxConnections;
         auto snapshot = std::make_shared<query::Snapshot>(city_.snapshot);
         server_ = std::make_unique<api::Server>(
@@ -361,7 +369,9 @@ TEST_F(HostileTest, ChunkedBodiesPastTheLimitGet413AndCostNoMemory) {
     for (const auto& result : results) {
         EXPECT_EQ(result, std::pair(413, true));
     }
-    EXPECT_LT(peak - before, 8 * 1024) << "KiB more resident while 4 x 16 MiB were offered";
+    if (!kSanitized) {
+        EXPECT_LT(peak - before, 8 * 1024) << "KiB more resident while 4 x 16 MiB were offered";
+    }
     const std::string probes = prober.finish();
     EXPECT_TRUE(prober.healthy()) << probes;
 }
@@ -405,4 +415,17 @@ TEST_F(HostileTest, ConnectionsBeyondTheCapAreClosedAtOnce) {
     for (const int fd : held) {
         ::close(fd);
     }
+}
+
+TEST_F(HostileTest, IdleConnectionsCloseAfterTheirTimeOutAndAllCloseOnStop) {
+    start();
+    TlsClient idle(ctx_, port_);
+    ASSERT_TRUE(idle.send(kHealthz));
+    EXPECT_EQ(idle.reply().first, 200);
+    EXPECT_TRUE(closedBy(idle.fd(), SteadyClock::now() + 1800ms));  // idle time-out 1 s
+    TlsClient busy(ctx_, port_);
+    ASSERT_TRUE(busy.send("GET /healthz HTTP/1.1\r\n"));
+    std::this_thread::sleep_for(100ms);
+    server_->stop();
+    EXPECT_TRUE(closedBy(busy.fd(), SteadyClock::now() + 500ms));
 }
