@@ -59,8 +59,10 @@ public:
 
     // Binds to host:port (port 0: any free port); returns the port or -1.
     int bind(const std::string& host, int port);
-    // Serves until stop(); returns false when serving failed.
+    // Serves on `threads` threads (this one among them) until stop(); returns false when it
+    // could not serve (nothing bound).
     bool listen();
+    // Makes listen() return at once; the connections still open are closed. Any thread may call it.
     void stop();
     // Blocks until listen() has started accepting (for tests).
     void waitUntilReady() const;
