@@ -6,30 +6,37 @@
 #include "server/query/Engine.h"
 #include "server/realtime/Poller.h"
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
-
-namespace httplib {
-class SSLServer;
-struct Request;
-struct Response;
-}  // namespace httplib
+#include <thread>
 
 namespace velmo::api {
+
+// Threads for the event loop: one per core, 1..256.
+inline int defaultServerThreads() {
+    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1U, 256U));
+}
 
 struct ServerOptions {
     std::string certPath;
     std::string keyPath;
-    // Each open keep-alive connection holds a worker while it lasts, so the
-    // pool bounds the connections served at once (others wait in the queue).
-    int threads = 64;
+    // Threads running the event loop. A connection holds no thread while it waits for the
+    // client, so a few threads serve thousands of open connections; each costs only memory.
+    int threads = defaultServerThreads();
     std::size_t keepAliveMaxRequests = 10000;  // per connection, then it is closed
-    std::chrono::seconds readTimeout{5};
-    std::chrono::seconds writeTimeout{5};
-    std::chrono::seconds idleTimeout{5};  // keep-alive connections
-    std::size_t maxBody = 64 * 1024;
+    // One deadline for the TLS handshake and the whole request, header and body; on a kept-alive
+    // connection it starts with the next request's first byte.
+    std::chrono::seconds requestTimeout{10};
+    std::chrono::seconds writeTimeout{5};  // for sending each reply
+    std::chrono::seconds idleTimeout{5};   // a kept-alive connection waiting for its next request
+    std::size_t maxBody = 64 * 1024;       // counted as it arrives, chunked bodies too: 413
+    std::size_t maxHeaderBytes = 16 * 1024;
+    std::size_t maxHeaderFields = 100;  // either exceeded: 431
+    // Open connections at most (clamped below the open-file limit); one more is closed at once.
+    std::size_t maxConnections = 10000;
     VersionPolicy versions;
     query::EngineOptions engine;
     // The live sources' state for /healthz and /metrics; none when unset.
@@ -39,7 +46,9 @@ struct ServerOptions {
 using SnapshotSource = std::function<std::shared_ptr<const query::Snapshot>()>;
 using Clock = std::function<query::TimePoint()>;
 
-// The HTTPS front: routes, envelope for every reply, limits and metrics.
+// The HTTPS front: routes, envelope for every reply, limits and metrics. Event-driven: slow or
+// idle clients wait on deadlines, not on threads. Constructing it raises the process's soft limit
+// of open files to the hard limit.
 class Server {
 public:
     // Throws std::runtime_error when the certificate or key cannot be used.
@@ -50,8 +59,10 @@ public:
 
     // Binds to host:port (port 0: any free port); returns the port or -1.
     int bind(const std::string& host, int port);
-    // Serves until stop(); returns false when serving failed.
+    // Serves on `threads` threads (this one among them) until stop(); returns false when it
+    // could not serve (nothing bound).
     bool listen();
+    // Makes listen() return at once; the connections still open are closed. Any thread may call it.
     void stop();
     // Blocks until listen() has started accepting (for tests).
     void waitUntilReady() const;
@@ -59,17 +70,9 @@ public:
     Metrics& metrics() { return metrics_; }
 
 private:
-    void routes();
-    void send(const httplib::Request& req, httplib::Response& res, const Reply& reply, const std::string& result,
-              std::chrono::steady_clock::time_point started);
-    void count(const httplib::Request& req, int status, const std::string& result,
-               std::chrono::steady_clock::time_point started);
-
-    ServerOptions options_;
-    SnapshotSource snapshots_;
-    Clock clock_;
+    struct Impl;
     Metrics metrics_;
-    std::unique_ptr<httplib::SSLServer> http_;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace velmo::api

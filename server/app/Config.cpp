@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
+#include <tuple>
 
 namespace velmo::tarvod {
 
@@ -238,16 +239,27 @@ std::optional<ConfigError> readConfigFile(const std::string& path, Config& confi
     if (config.server.threads < 1 || config.server.threads > 256) {
         return ConfigError{"config " + path + ": threads must be 1..256"};
     }
-    const auto keepAlive =
-        t["keep_alive_max_requests"].value_or(static_cast<std::int64_t>(config.server.keepAliveMaxRequests));
-    if (keepAlive < 1 || keepAlive > 1000000) {
-        return ConfigError{"config " + path + ": keep_alive_max_requests must be 1..1000000"};
+    // Counts and sizes: the key, its range and where it goes.
+    const std::tuple<const char*, std::int64_t, std::int64_t, std::size_t*> counts[] = {
+        {"keep_alive_max_requests", 1, 1000000, &config.server.keepAliveMaxRequests},
+        {"max_connections", 1, 1000000, &config.server.maxConnections},
+        {"max_body_bytes", 1024, 16 * 1024 * 1024, &config.server.maxBody},
+        {"max_header_bytes", 1024, 1024 * 1024, &config.server.maxHeaderBytes},
+        {"max_header_fields", 8, 10000, &config.server.maxHeaderFields}};
+    for (const auto& [key, low, high, out] : counts) {
+        const auto v = t[key].value_or(static_cast<std::int64_t>(*out));
+        if (v < low || v > high) {
+            return ConfigError{"config " + path + ": " + key + " must be " + std::to_string(low) + ".." +
+                               std::to_string(high)};
+        }
+        *out = static_cast<std::size_t>(v);
     }
-    config.server.keepAliveMaxRequests = static_cast<std::size_t>(keepAlive);
+    // read_timeout is the older name of request_timeout, which wins when both are given.
     const std::pair<const char*, std::chrono::seconds*> durations[] = {
-        {"read_timeout", &config.server.readTimeout},     {"write_timeout", &config.server.writeTimeout},
-        {"idle_timeout", &config.server.idleTimeout},     {"reload_check_interval", &config.reloadCheck},
-        {"realtime_interval", &config.realtime.interval}, {"realtime_max_age", &config.realtime.maxAge}};
+        {"read_timeout", &config.server.requestTimeout}, {"request_timeout", &config.server.requestTimeout},
+        {"write_timeout", &config.server.writeTimeout},  {"idle_timeout", &config.server.idleTimeout},
+        {"reload_check_interval", &config.reloadCheck},  {"realtime_interval", &config.realtime.interval},
+        {"realtime_max_age", &config.realtime.maxAge}};
     for (const auto& [key, out] : durations) {
         if (auto error = readSeconds(t, key, *out)) {
             return error;

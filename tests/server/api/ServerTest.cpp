@@ -40,7 +40,7 @@ protected:
         poller_->pollAll();
 
         options.threads = 2;
-        options.readTimeout = options.idleTimeout = 1s;
+        options.requestTimeout = options.idleTimeout = 1s;
         options.versions["velmomac"] = {"1.2", 50};
         options.realtimeStatus = [this] { return poller_->status(); };
         auto snapshot = std::make_shared<query::Snapshot>(city_.snapshot);

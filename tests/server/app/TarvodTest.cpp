@@ -45,6 +45,7 @@ TEST(Config, RefusesWhatCannotWork) {
         {"max_per_line = 0\n", {}, file + "max_per_line must be at least 1"},
         {"threads = 257\n", {}, file + "threads must be 1..256"},
         {"keep_alive_max_requests = 0\n", {}, file + "keep_alive_max_requests must be 1..1000000"},
+        {"max_body_bytes = 100\n", {}, file + "max_body_bytes must be 1024..16777216"},
         {"idle_timeout = 3601\n", {}, "config: idle_timeout must be 1..3600 seconds"},
         {"reload_check_interval = 0\n", {}, "config: reload_check_interval must be 1..3600 seconds"},
         {"city = [1]\n", {}, file + "[[city]] entries must be tables"},
@@ -104,7 +105,7 @@ TEST(Config, FlagsOverrideAndExtendTheFile) {
     EXPECT_EQ(c.cities[0].realtime, (std::vector<LiveEntry>{{"/srv/bp.pb", ""}, {"https://rt.example/bp", ""}}));
     EXPECT_EQ(std::tuple(c.cities[1].city.key, c.cities[1].feeds[0].path), std::tuple("mv", "/srv/mv"));
     EXPECT_EQ(std::tuple(c.host, c.port, c.tlsCert, c.tlsKey), std::tuple("::1", 8443, "/c.pem", "/k.pem"));
-    EXPECT_EQ(std::tuple(c.server.readTimeout, c.server.writeTimeout, c.realtime.maxAge, c.reloadCheck),
+    EXPECT_EQ(std::tuple(c.server.requestTimeout, c.server.writeTimeout, c.realtime.maxAge, c.reloadCheck),
               std::tuple(7s, 5s, 60s, 30s));
     EXPECT_EQ(std::pair(c.server.threads, c.server.versions.at("velmomac").build), std::pair(8, 9LL));
 }
@@ -144,7 +145,7 @@ TEST(Config, TheShippedExampleIsValid) {
     ASSERT_TRUE(std::holds_alternative<Config>(result)) << std::get<ConfigError>(result).message;
     const auto& c = std::get<Config>(result);
     EXPECT_EQ(std::tuple(c.host, c.port, c.cities.size(), c.server.threads, c.server.versions.size()),
-              std::tuple("127.0.0.1", 8443, 1u, 64, 2u));
+              std::tuple("127.0.0.1", 8443, 1u, api::ServerOptions{}.threads, 2u));
 }
 
 // A generated pair that cannot serve (cut to 0 bytes by a full disk, or with a key of another
