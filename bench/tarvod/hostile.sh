@@ -12,8 +12,11 @@ ulimit -n "$(ulimit -Hn)"
 data=$(mktemp -d)
 XDG_DATA_HOME=$data "$tarvod" --feed "bench=$feed" --listen 127.0.0.1:$port --now "$now" >"$data/log" 2>&1 &
 pid=$!
-trap 'kill $pid 2>/dev/null || true; rm -rf "$data"' EXIT
-until curl -ks -o /dev/null https://127.0.0.1:$port/healthz; do sleep 0.1; done
+trap 'kill $pid 2>/dev/null && wait $pid; rm -rf "$data"' EXIT
+until curl -ks -o /dev/null https://127.0.0.1:$port/healthz; do
+  kill -0 $pid 2>/dev/null || { cat "$data/log" >&2; exit 1; }
+  sleep 0.1
+done
 "$here/post.sh" $port "$at" | grep -q '"error":false' || { echo "no departures at $at" >&2; exit 1; }
 
 load() {  # connections

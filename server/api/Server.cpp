@@ -44,6 +44,8 @@ constexpr const char* kServerError = R"({"error":true,"errorMessage":"SERVERERRO
 // How long a closing connection is given to take our close_notify, or to finish sending what
 // it had started (drained unread) before the socket is closed.
 constexpr std::chrono::seconds kLinger{2};
+// Connections taken from the listen queue at one wake-up of the accept handler.
+constexpr int kAcceptBurst = 256;
 // File descriptors kept back from the connection cap for feeds, live sources and logs.
 constexpr rlim_t kReservedFiles = 128;
 const std::set<std::string, std::less<>> kApiPaths{"/v2/nearby/", "/v2/more/", "/v2/vehicle/"};
@@ -115,6 +117,7 @@ struct ServerCore {
     ServerCore(ServerOptions options, SnapshotSource snapshots, Clock clock, Metrics& metrics);
 
     void accept();
+    void admit(tcp::socket socket);
     void run();
     // The 405 that an API path gets for any other method, decided before the body is read.
     std::optional<Answer> refuseEarly(const HttpRequest& req, const std::string& path) const;
@@ -367,25 +370,41 @@ void ServerCore::accept() {
             });
             return;
         }
-        if (open.load() >= connectionCap) {
-            error_code ignored;
-            socket.close(ignored);
-            const long long now =
-                std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
-                    .count();
-            if (lastCapWarning.exchange(now) + 10 <= now) {
-                spdlog::warn("{} connections open: new ones are closed", connectionCap);
+        admit(std::move(socket));
+        // Take every other connection already waiting too: under load each wake-up of this
+        // handler waits its turn behind every busy connection, and a burst (thousands of
+        // clients coming back at once) would otherwise overflow the listen queue, whose
+        // dropped connections retry only after a second or three.
+        for (int more = 0; more < kAcceptBurst; ++more) {
+            tcp::socket next(asio::make_strand(*io));
+            acceptor->accept(next, ec);
+            if (ec) {
+                break;  // would_block: the queue is empty; anything else shows at the next wait
             }
-            return accept();
+            admit(std::move(next));
         }
-        ++open;
-        error_code ignored;
-        // A reply goes out as several TLS records: without this each waits for the client's
-        // delayed ACK (~40 ms on Linux).
-        socket.set_option(tcp::no_delay(true), ignored);
-        std::make_shared<Session>(std::move(socket), *this)->start();
         accept();
     });
+}
+
+void ServerCore::admit(tcp::socket socket) {
+    if (open.load() >= connectionCap) {
+        error_code ignored;
+        socket.close(ignored);
+        const long long now =
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+        if (lastCapWarning.exchange(now) + 10 <= now) {
+            spdlog::warn("{} connections open: new ones are closed", connectionCap);
+        }
+        return;
+    }
+    ++open;
+    error_code ignored;
+    // A reply goes out as several TLS records: without this each waits for the client's
+    // delayed ACK (~40 ms on Linux).
+    socket.set_option(tcp::no_delay(true), ignored);
+    std::make_shared<Session>(std::move(socket), *this)->start();
 }
 
 void ServerCore::run() {
@@ -501,6 +520,9 @@ int Server::bind(const std::string& host, int port) {
         if (!ec) {
             // A burst of new clients waits in the kernel's queue, not refused.
             acceptor.listen(asio::socket_base::max_listen_connections, ec);
+        }
+        if (!ec) {
+            acceptor.non_blocking(true, ec);  // lets accept() take the waiting ones without blocking
         }
         if (!ec) {
             return acceptor.local_endpoint().port();

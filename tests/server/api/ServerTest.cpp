@@ -9,6 +9,8 @@
 #include <httplib.h>
 #include <netinet/in.h>
 #include <nlohmann/json.hpp>
+#include <spdlog/sinks/ostream_sink.h>
+#include <spdlog/spdlog.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -168,6 +170,25 @@ TEST_F(ServerTest, ErrorsGetTheEnvelopeAndTheServerCarriesOn) {
                   std::tuple(405, "POST", json("BADREQUEST")));
     }
     EXPECT_EQ(post("/v2/nearby/", nearby()).first, 200);
+}
+
+// A decoded path reaches the log escaped: it can neither forge a line nor send terminal escapes.
+TEST_F(ServerTest, RequestPathsAreLoggedEscaped) {
+    std::stringstream log;
+    const auto previous = spdlog::default_logger();
+    auto capture = std::make_shared<spdlog::logger>("capture", std::make_shared<spdlog::sinks::ostream_sink_mt>(log));
+    capture->set_level(spdlog::level::debug);
+    spdlog::set_default_logger(capture);
+    const auto res = client()->Get("/v2/%0d%0aINFO%20forged%1b[2J");
+    spdlog::set_default_logger(previous);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 404);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(log, line);) {
+        lines.push_back(line);
+    }
+    ASSERT_EQ(lines.size(), 1u) << log.str();
+    EXPECT_NE(lines[0].find("GET /v2/\\r\\nINFO forged\\x1B[2J 404"), std::string::npos) << lines[0];
 }
 
 TEST_F(ServerTest, StalledClientsDoNotBlockOthersAndKeepAliveCarriesManyRequests) {
