@@ -1,7 +1,6 @@
 #include "core/display/DepartureTable.h"
 
-#include "core/display/FavouritesMenu.h"
-#include "core/display/tarvoCellMac.h"
+#include "core/settings/AppSettings.h"
 
 #include <QContextMenuEvent>
 #include <QMenu>
@@ -37,6 +36,7 @@ tarvoCellMac* DepartureTable::makeRowView(int row) {
     cell->setFocusPolicy(Qt::NoFocus);
     if (errorText_)
         cell->setErrorText(errorText_);
+    cell->setDimming(dimming_);
     return cell;
 }
 
@@ -53,6 +53,7 @@ void DepartureTable::reloadData() {
         if (cell && itemWidget(entry) != cell)
             setItemWidget(entry, cell);
         if (cell) {
+            cell->setDimming(dimming_);
             cell->adjustSize();
             // As wide as the list: the row's text column gives way, the time stays in view.
             entry->setSizeHint(QSize(viewport()->width(), std::max(cell->sizeHint().height(), 64)));
@@ -60,9 +61,69 @@ void DepartureTable::reloadData() {
             entry->setToolTip(QString());
         }
     }
+    alignColumns();
     if (rows > 0 && !currentItem())
         setCurrentRow(0, QItemSelectionModel::NoUpdate);
+    markSelection();
     emit reloaded();
+}
+
+void DepartureTable::alignColumns() {
+    int widest = 0;
+    for (int row = 0; row < count(); ++row)
+        if (tarvoCellMac* cell = rowView(row))
+            widest = std::max(widest, cell->lineColumnHint());
+    for (int row = 0; row < count(); ++row)
+        if (tarvoCellMac* cell = rowView(row))
+            cell->setLineColumnWidth(widest);
+}
+
+void DepartureTable::markSelection() {
+    for (int row = 0; row < count(); ++row)
+        if (tarvoCellMac* cell = rowView(row))
+            cell->setSelected(item(row)->isSelected());
+}
+
+void DepartureTable::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
+    QListWidget::selectionChanged(selected, deselected);
+    markSelection();
+}
+
+void DepartureTable::changeEvent(QEvent* event) {
+    QListWidget::changeEvent(event);
+    // The rows sit in the viewport, which a palette change of the list does not always reach.
+    if (event->type() == QEvent::PaletteChange)
+        for (int row = 0; row < count(); ++row)
+            if (tarvoCellMac* cell = rowView(row))
+                cell->setPalette(viewport()->palette());
+}
+
+void DepartureTable::setRowsDimming(tarvoCellMac::Dimming dimming) {
+    dimming_ = dimming;
+    for (int row = 0; row < count(); ++row)
+        if (tarvoCellMac* cell = rowView(row))
+            cell->setDimming(dimming);
+}
+
+int DepartureTable::preferredWidth() const {
+    int widest = 0;
+    for (int row = 0; row < count(); ++row)
+        if (tarvoCellMac* cell = rowView(row))
+            widest = std::max(widest, cell->sizeHint().width());
+    return widest + 2 * frameWidth();
+}
+
+void DepartureTable::changeFavourite(const FavouriteChange& change) {
+    for (int row = 0; row < count(); ++row) {
+        tarvoCellMac* cell = rowView(row);
+        if (cell && cell->tarvoData && applyFavouriteChange(*cell->tarvoData, change)) {
+            cell->fillFromData();
+            item(row)->setData(Qt::AccessibleTextRole, cell->accessibleSentence());
+        }
+    }
+    alignColumns();  // a line's star makes its column wider
+    if (source_)
+        source_->favouriteChanged(*this, change);
 }
 
 void DepartureTable::resizeEvent(QResizeEvent* event) {
@@ -71,14 +132,20 @@ void DepartureTable::resizeEvent(QResizeEvent* event) {
         item(row)->setSizeHint(QSize(viewport()->width(), item(row)->sizeHint().height()));
 }
 
+std::unique_ptr<QMenu> DepartureTable::makeFavouritesMenu(int row) {
+    tarvoCellMac* cell = rowView(row);
+    if (!favourites_ || !cell || !cell->tarvoData)
+        return nullptr;
+    auto menu = std::make_unique<QMenu>(this);
+    addFavouriteActions(*menu, *cell->tarvoData, *favourites_,
+                        [this](const FavouriteChange& change) { changeFavourite(change); });
+    return menu;
+}
+
 void DepartureTable::contextMenuEvent(QContextMenuEvent* event) {
     QListWidgetItem* entry = itemAt(viewport()->mapFrom(this, event->pos()));
-    tarvoCellMac* cell = entry ? qobject_cast<tarvoCellMac*>(itemWidget(entry)) : nullptr;
-    if (!favourites_ || !cell || !cell->tarvoData)
-        return;
-    QMenu menu(this);
-    addFavouriteActions(menu, *cell->tarvoData, *favourites_);
-    menu.exec(event->globalPos());
+    if (std::unique_ptr<QMenu> menu = entry ? makeFavouritesMenu(row(entry)) : nullptr)
+        menu->exec(event->globalPos());
 }
 
 }  // namespace velmo
