@@ -69,13 +69,22 @@ void DepartureTable::reloadData() {
 }
 
 void DepartureTable::alignColumns() {
-    int widest = 0;
+    tarvoCellMac::Columns widest;
+    int chrome = 0;
+    for (int row = 0; row < count(); ++row)
+        if (tarvoCellMac* cell = rowView(row)) {
+            const tarvoCellMac::Columns hints = cell->columnHints();
+            widest = {std::max(widest.line, hints.line), 0, std::max(widest.time, hints.time)};
+            chrome = cell->chromeWidth();
+        }
+    // Too narrow for every column: the line numbers get smaller (to half) before the stop and
+    // direction lose their last letters.
+    constexpr int kTextColumnMinimum = 96;
+    const int room = viewport()->width() - chrome - widest.time - kTextColumnMinimum;
+    const int line = std::min(widest.line, std::max(room, widest.line / 2));
     for (int row = 0; row < count(); ++row)
         if (tarvoCellMac* cell = rowView(row))
-            widest = std::max(widest, cell->lineColumnHint());
-    for (int row = 0; row < count(); ++row)
-        if (tarvoCellMac* cell = rowView(row))
-            cell->setLineColumnWidth(widest);
+            cell->setColumnWidths(line, widest.time);
 }
 
 void DepartureTable::markSelection() {
@@ -106,11 +115,21 @@ void DepartureTable::setRowsDimming(tarvoCellMac::Dimming dimming) {
 }
 
 int DepartureTable::preferredWidth() const {
-    int widest = 0;
+    tarvoCellMac::Columns widest;
+    int chrome = 0;
+    int errors = 0;  // an error row is as wide as its message wants
     for (int row = 0; row < count(); ++row)
-        if (tarvoCellMac* cell = rowView(row))
-            widest = std::max(widest, cell->sizeHint().width());
-    return widest + 2 * frameWidth();
+        if (tarvoCellMac* cell = rowView(row)) {
+            const tarvoCellMac::Columns hints = cell->columnHints();
+            widest = {std::max(widest.line, hints.line), std::max(widest.text, hints.text),
+                      std::max(widest.time, hints.time)};
+            if (hints.line == 0)
+                errors = std::max(errors, cell->sizeHint().width());
+            else
+                chrome = cell->chromeWidth();
+        }
+    const int departures = widest.line > 0 ? chrome + widest.line + widest.text + widest.time : 0;
+    return std::max(errors, departures) + 2 * frameWidth();
 }
 
 void DepartureTable::changeFavourite(const FavouriteChange& change) {
@@ -128,6 +147,7 @@ void DepartureTable::changeFavourite(const FavouriteChange& change) {
 
 void DepartureTable::resizeEvent(QResizeEvent* event) {
     QListWidget::resizeEvent(event);
+    alignColumns();
     for (int row = 0; row < count(); ++row)
         item(row)->setSizeHint(QSize(viewport()->width(), item(row)->sizeHint().height()));
 }

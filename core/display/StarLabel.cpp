@@ -65,7 +65,15 @@ QSize StarLabel::sizeHint() const {
     return {widthOf(document_), static_cast<int>(std::ceil(document_.size().height()))};
 }
 
+void StarLabel::setShrinkToFit(bool shrink) {
+    shrink_ = shrink;
+    updateGeometry();
+    update();
+}
+
 QSize StarLabel::minimumSizeHint() const {
+    if (shrink_)
+        return {sizeHint().width() / 2, sizeHint().height() / 2};
     if (elideMode_ == Qt::ElideNone)
         return sizeHint();
     // Enough for one letter and the ellipsis.
@@ -108,8 +116,10 @@ void StarLabel::paintEvent(QPaintEvent*) {
     QAbstractTextDocumentLayout::PaintContext context;
     context.palette = palette();
     context.palette.setColor(QPalette::Text, palette().color(foregroundRole()));
-    const qreal top = (height() - shown_.size().height()) / 2.0;
+    const qreal scale = shrink_ && widthOf(shown_) > width() ? std::max(0.5, qreal(width()) / widthOf(shown_)) : 1.0;
+    const qreal top = (height() - shown_.size().height() * scale) / 2.0;
     painter.translate(0, std::max<qreal>(0.0, top));
+    painter.scale(scale, scale);
     shown_.documentLayout()->draw(&painter, context);
 }
 

@@ -2,6 +2,7 @@
 // A label that shows a formatted text document. Unlike QLabel's rich text it keeps every
 // character format, the text outline included, so a star can be gold with a brown outline.
 // It can elide: too narrow, it ends the text with "…" and shows the whole text as its tool tip.
+// Or it can shrink: too narrow, it draws the whole text smaller (down to half its size).
 
 #include <QTextDocument>
 #include <QWidget>
@@ -23,6 +24,8 @@ public:
     // Qt::ElideRight lets the label grow narrower than its text; Qt::ElideNone (the default)
     // keeps it as wide as the text.
     void setElideMode(Qt::TextElideMode mode);
+    // Given less than its width, the label draws the text scaled down to fit (not below half).
+    void setShrinkToFit(bool shrink);
     // True when the text on screen is cut short.
     bool isElided() const { return elided_; }
     // The text as drawn: the whole text, or its start followed by "…".
@@ -42,6 +45,7 @@ private:
     QTextDocument document_;
     QTextDocument shown_;
     Qt::TextElideMode elideMode_ = Qt::ElideNone;
+    bool shrink_ = false;
     bool elided_ = false;
 };
 

@@ -6,6 +6,7 @@
 #include "core/service/TarvoReply.h"
 #include "ui_tarvoCellMac.h"
 
+#include <QBoxLayout>
 #include <QEvent>
 #include <QFile>
 #include <QIcon>
@@ -86,6 +87,10 @@ tarvoCellMac::tarvoCellMac(QWidget* parent) : QWidget(parent), ui_(std::make_uni
     ui_->tarvoTextColumn->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     ui_->tarvoTextColumn->setMinimumWidth(0);
     tarvoStopLabel->setElideMode(Qt::ElideRight);
+    tarvoLineLabel->setShrinkToFit(true);
+    tarvoLineLabel->setMinimumWidth(0);
+    // A time column wider than its text keeps the text and its marker at the right.
+    static_cast<QBoxLayout*>(ui_->tarvoTimeBox->layout())->insertStretch(0);
     tarvoWarningLabel->hide();
     tarvoLiveMarker->hide();
     tarvoErrorLabel->hide();
@@ -248,9 +253,22 @@ QColor tarvoCellMac::starStroke() const {
     return readableColor(palette().color(QPalette::HighlightedText), palette().color(QPalette::Highlight));
 }
 
-int tarvoCellMac::lineColumnHint() const { return tarvoLineLabel->sizeHint().width(); }
+tarvoCellMac::Columns tarvoCellMac::columnHints() const {
+    if (!tarvoLineLabel->isVisibleTo(this))
+        return {};
+    return {tarvoLineLabel->sizeHint().width(), ui_->tarvoTextColumn->sizeHint().width(),
+            ui_->tarvoTimeBox->sizeHint().width()};
+}
 
-void tarvoCellMac::setLineColumnWidth(int width) { tarvoLineLabel->setFixedWidth(std::max(width, lineColumnHint())); }
+int tarvoCellMac::chromeWidth() const {
+    const QMargins margins = layout()->contentsMargins();
+    return margins.left() + margins.right() + tarvoImage->minimumWidth() + 3 * layout()->spacing();
+}
+
+void tarvoCellMac::setColumnWidths(int line, int time) {
+    tarvoLineLabel->setFixedWidth(line);
+    ui_->tarvoTimeBox->setFixedWidth(time);
+}
 
 QColor tarvoCellMac::textColour(const QWidget* label) const { return label->palette().color(label->foregroundRole()); }
 

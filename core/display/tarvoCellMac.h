@@ -69,10 +69,19 @@ public:
     bool isSelected() const { return selected_; }
     void setDimming(Dimming dimming);
     Dimming dimming() const { return dimming_; }
-    // The width the line number needs, and the width it gets: a table gives every row the
-    // widest, so that the stop column starts at the same place in each.
-    int lineColumnHint() const;
-    void setLineColumnWidth(int width);
+    // The widths this row's columns would like (line number, stop and direction, time; zero for
+    // an error row), and what the margins, icon and gaps take. A table gives every row the same
+    // line and time widths, so that the stop column starts at the same place in each.
+    struct Columns {
+        int line = 0;
+        int text = 0;
+        int time = 0;
+    };
+    Columns columnHints() const;
+    int chromeWidth() const;
+    // A line column narrower than its text draws the line number smaller.
+    void setColumnWidths(int line, int time);
+    int lineColumnHint() const { return columnHints().line; }
 
     // The colour each text of the row is drawn in now (for the labels that show text).
     QColor textColour(const QWidget* label) const;

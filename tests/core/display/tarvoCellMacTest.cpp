@@ -153,17 +153,30 @@ struct ShownTable {
     DepartureTable table;
 };
 
+// The stop column starts at one x in every row, the line column as wide as the widest line
+// where there is room; in a narrow list the line numbers shrink, and the stop text keeps room.
 TEST(DepartureTableTest, StopColumnStartsAtTheSamePlaceInEveryRow) {
-    ShownTable shown({departureItem("9", "1", true), departureItem("M1", "2", false),
-                      departureItem("123E", "3", false, false, true)},
-                     420);
-    std::set<int> starts;
-    for (int row = 0; row < 3; ++row) {
-        tarvoCellMac* cell = shown.table.rowView(row);
-        starts.insert(cell->tarvoStopLabel->mapTo(&shown.table, QPoint()).x());
-        EXPECT_GE(cell->tarvoLineLabel->width(), cell->lineColumnHint());
+    for (const int width : {480, 360}) {
+        ShownTable shown({departureItem("9", "!!", true), departureItem("M1", "2", false),
+                          departureItem("123E", "13", false, false, true)},
+                         width);
+        std::set<int> starts;
+        std::set<int> timeEnds;
+        const int widest = shown.table.rowView(2)->lineColumnHint();
+        for (int row = 0; row < 3; ++row) {
+            tarvoCellMac* cell = shown.table.rowView(row);
+            starts.insert(cell->tarvoStopLabel->mapTo(&shown.table, QPoint()).x());
+            QLabel* time = row == 0 ? cell->tarvoTimeLeftLabel : cell->tarvoTimeLeftLabelNoGPS;
+            timeEnds.insert(time->mapTo(&shown.table, QPoint(time->width(), 0)).x());
+            EXPECT_GE(cell->tarvoStopLabel->width(), 90) << width;
+            if (width == 480)
+                EXPECT_EQ(cell->tarvoLineLabel->width(), widest);
+            else
+                EXPECT_LT(cell->tarvoLineLabel->width(), widest);
+        }
+        EXPECT_EQ(starts.size(), 1U) << width;
+        EXPECT_EQ(timeEnds.size(), 1U) << width;
     }
-    EXPECT_EQ(starts.size(), 1U);
 }
 
 // Too narrow for the whole texts, the stop and direction end in "…" and show the whole text
