@@ -231,26 +231,22 @@ class TrayControllerTest : public TempHome {};
 
 TEST(FindMainProgramTest, BesideItselfFirstThenOnThePath) {
     TempDir dir;
-    const QString own = QString::fromStdString((dir.path() / "own").string());
-    const QString other = QString::fromStdString((dir.path() / "other").string());
-    const QString empty = QString::fromStdString((dir.path() / "empty").string());
-    auto program = [&](const QString& folder, bool executable) {
-        const std::filesystem::path file = dir.write(
-            QDir(folder).filePath("velmomac").toStdString().substr(dir.path().string().size() + 1), "#!/bin/sh\n");
-        std::filesystem::permissions(
-            file, executable ? std::filesystem::perms::owner_all : std::filesystem::perms::owner_read);
-    };
-    program(own, true);
-    program(other, true);
-    program(empty, false);  // not executable: not a program
+    const QString root = QString::fromStdString(dir.path().string());
+    for (const char* folder : {"own", "other", "plain"}) {  // plain: a file that is not executable
+        const auto file = dir.write(std::string(folder) + "/velmomac", "#!/bin/sh\n");
+        std::filesystem::permissions(file, std::string(folder) == "plain" ? std::filesystem::perms::owner_read
+                                                                          : std::filesystem::perms::owner_all);
+    }
     const std::vector<std::tuple<QString, QString, QString>> cases{
-        {own, other, own + "/velmomac"},
-        {empty, empty + ":" + other, other + "/velmomac"},
-        {"", other, other + "/velmomac"},
-        {empty, empty + "::", ""},
-    };
-    for (const auto& [ownDir, path, expected] : cases)
-        EXPECT_EQ(findMainProgram(ownDir, path), expected) << ownDir.toStdString() << " " << path.toStdString();
+        {"own", "other", "own"}, {"plain", "plain:other", "other"}, {"", "other", "other"}, {"plain", "plain::", ""}};
+    for (const auto& [own, path, expected] : cases) {
+        QStringList folders;
+        for (const QString& folder : path.split(':'))
+            folders << (folder.isEmpty() ? QString() : root + "/" + folder);
+        EXPECT_EQ(findMainProgram(own.isEmpty() ? QString() : root + "/" + own, folders.join(':')),
+                  expected.isEmpty() ? QString() : root + "/" + expected + "/velmomac")
+            << own.toStdString() << " " << path.toStdString();
+    }
 }
 
 TEST_F(TrayControllerTest, OpeningWithoutTheMainProgramSaysWhy) {
