@@ -23,7 +23,9 @@ test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure --parallel $(JOBS)
 	@if [ -n "$$CI" ]; then tools/sanitize-tests $(BUILD_DIR) $(JOBS); fi
 
-demo: build
+# Builds only the programs the demo starts.
+demo: configure
+	@cmake --build $(BUILD_DIR) --target demo --parallel $(JOBS)
 	@tools/demo $(BUILD_DIR)
 
 # Debian packages velmomac and tarvod, in $(BUILD_DIR)/packages/.

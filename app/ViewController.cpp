@@ -247,4 +247,9 @@ tarvoCellMac* ViewController::rowViewForRow(DepartureTable& table, int row) {
     return cell;
 }
 
+void ViewController::favouriteChanged(DepartureTable&, const FavouriteChange& change) {
+    applyFavouriteChange(items_, change);
+    applyFavouriteChange(itemsNearby_, change);
+}
+
 }  // namespace velmo

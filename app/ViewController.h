@@ -45,6 +45,8 @@ public:
 
     int numberOfRowsInTableView(DepartureTable& table) override;
     tarvoCellMac* rowViewForRow(DepartureTable& table, int row) override;
+    // Keeps the items in step with a favourite stored from a row's menu.
+    void favouriteChanged(DepartureTable& table, const FavouriteChange& change) override;
     // The item of a row, whatever the column.
     const PlistMap& objectValueForRow(int row) const { return items_.at(static_cast<size_t>(row)); }
 

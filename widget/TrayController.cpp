@@ -4,11 +4,15 @@
 #include "widget/TodayViewController.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
@@ -26,7 +30,25 @@ TodayPopup::TodayPopup(std::unique_ptr<DeparturesClient> client, bool asPopup)
     layout->setContentsMargins(1, 1, 1, 1);
     controller_ = new TodayViewController(std::move(client), this);
     layout->addWidget(controller_);
-    resize(controller_->sizeHint());
+    connect(controller_, &TodayViewController::contentWidthChanged, this, &TodayPopup::fitToContent);
+    fitToContent();
+}
+
+void TodayPopup::fitToContent() {
+    const QMargins margins = layout()->contentsMargins();
+    const QSize wanted = controller_->sizeHint().grownBy(margins);
+    if (wanted == size())
+        return;
+    const QRect before = geometry();
+    resize(wanted);
+    if (!isVisible())
+        return;
+    QPoint at(before.right() + 1 - wanted.width(), before.top());
+    if (const QScreen* shown = screen()) {
+        const QRect area = shown->availableGeometry();
+        at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() + 1 - wanted.width())));
+    }
+    move(at);
 }
 
 void TodayPopup::keyPressEvent(QKeyEvent* event) {
@@ -45,12 +67,20 @@ void TodayPopup::hideEvent(QHideEvent* event) {
 TrayController::TrayController(std::unique_ptr<DeparturesClient> client, bool trayAvailable, std::ostream& err)
     : menu_(std::make_unique<QMenu>()), popup_(std::make_unique<TodayPopup>(std::move(client), trayAvailable)) {
     QAction* open = menu_->addAction(QStringLiteral("velmomac megnyitása"));
-    connect(open, &QAction::triggered, this, [] { QProcess::startDetached(QStringLiteral("velmomac"), {}); });
+    connect(open, &QAction::triggered, this, &TrayController::openMainProgram);
     QAction* departures = menu_->addAction(QStringLiteral("Induló járatok"));
     connect(departures, &QAction::triggered, this, &TrayController::togglePopup);
     menu_->addSeparator();
     QAction* quit = menu_->addAction(QStringLiteral("Kilépés"));
     connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit);
+
+    ownDir_ = QCoreApplication::applicationDirPath();
+    connect(this, &TrayController::notice, this, [this](const QString& text) {
+        if (icon_)
+            icon_->showMessage(QStringLiteral("velmomac"), text, QSystemTrayIcon::Warning);
+        else
+            QMessageBox::warning(popup_.get(), QStringLiteral("velmomac"), text);
+    });
 
     if (trayAvailable) {
         icon_ = new QSystemTrayIcon(QIcon(QStringLiteral(":/app/velmomactoday.svg")), this);
@@ -69,11 +99,39 @@ TrayController::TrayController(std::unique_ptr<DeparturesClient> client, bool tr
 
 TrayController::~TrayController() = default;
 
+QString findMainProgram(const QString& ownDir, const QString& path) {
+    auto runnable = [](const QString& file) {
+        const QFileInfo info(file);
+        return info.isFile() && info.isExecutable();
+    };
+    const QString name = QStringLiteral("velmomac");
+    if (!ownDir.isEmpty() && runnable(QDir(ownDir).filePath(name)))
+        return QDir(ownDir).filePath(name);
+    for (const QString& folder : path.split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        if (runnable(QDir(folder).filePath(name)))
+            return QDir(folder).filePath(name);
+    return {};
+}
+
+void TrayController::openMainProgram() {
+    const QString program =
+        findMainProgram(ownDir_, QProcessEnvironment::systemEnvironment().value(QStringLiteral("PATH")));
+    if (program.isEmpty()) {
+        emit notice(QStringLiteral("A velmomac nem található: sem a velmomactoday mappájában (%1), sem a PATH "
+                                   "mappáiban nincs ilyen program.")
+                        .arg(QDir::toNativeSeparators(ownDir_)));
+        return;
+    }
+    if (!QProcess::startDetached(program, {}))
+        emit notice(QStringLiteral("A velmomac nem indítható el (%1).").arg(QDir::toNativeSeparators(program)));
+}
+
 void TrayController::togglePopup() {
     if (popup_->isVisible()) {
         popup_->close();
         return;
     }
+    popup_->fitToContent();
     placePopup();
     popup_->show();
     popup_->raise();

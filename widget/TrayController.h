@@ -6,6 +6,7 @@
 // same roles.
 
 #include <QObject>
+#include <QString>
 #include <QWidget>
 
 #include <iosfwd>
@@ -19,12 +20,18 @@ namespace velmo {
 class DeparturesClient;
 class TodayViewController;
 
+// Where the velmomac program is: in `ownDir` (the folder of this executable) first, then in
+// the folders of `path` (PATH's form, ':'-separated); empty when in neither.
+QString findMainProgram(const QString& ownDir, const QString& path);
+
 // The frame around the controller's view; Esc closes it.
 class TodayPopup : public QWidget {
     Q_OBJECT
 public:
     TodayPopup(std::unique_ptr<DeparturesClient> client, bool asPopup);
     TodayViewController* controller() const { return controller_; }
+    // Takes the width the rows want; an open popup keeps its right edge and stays on screen.
+    void fitToContent();
 
 signals:
     void closed();
@@ -47,10 +54,18 @@ public:
 
     TodayPopup* popup() const { return popup_.get(); }
     QMenu* menu() const { return menu_.get(); }
+    // Where "velmomac megnyitása" looks first (normally the folder of this executable).
+    void setOwnDir(const QString& dir) { ownDir_ = dir; }
+
+signals:
+    // A Hungarian message for the user; shown next to the icon, or in a dialog without one.
+    void notice(const QString& text);
 
 public slots:
     // Opens the popup next to the icon, or closes it when it is open.
     void togglePopup();
+    // Starts velmomac; when it cannot be found or started, says so.
+    void openMainProgram();
 
 private:
     void placePopup();
@@ -58,6 +73,7 @@ private:
     std::unique_ptr<QMenu> menu_;
     std::unique_ptr<TodayPopup> popup_;
     QSystemTrayIcon* icon_ = nullptr;
+    QString ownDir_;
 };
 
 }  // namespace velmo

@@ -1,7 +1,6 @@
 #include "core/display/DepartureTable.h"
 
-#include "core/display/FavouritesMenu.h"
-#include "core/display/tarvoCellMac.h"
+#include "core/settings/AppSettings.h"
 
 #include <QContextMenuEvent>
 #include <QKeyEvent>
@@ -38,6 +37,7 @@ tarvoCellMac* DepartureTable::makeRowView(int row) {
     cell->setFocusPolicy(Qt::NoFocus);
     if (errorText_)
         cell->setErrorText(errorText_);
+    cell->setDimming(dimming_);
     return cell;
 }
 
@@ -54,6 +54,7 @@ void DepartureTable::reloadData() {
         if (cell && itemWidget(entry) != cell)
             setItemWidget(entry, cell);
         if (cell) {
+            cell->setDimming(dimming_);
             cell->adjustSize();
             // As wide as the list: the row's text column gives way, the time stays in view.
             entry->setSizeHint(QSize(viewport()->width(), std::max(cell->sizeHint().height(), 64)));
@@ -61,15 +62,106 @@ void DepartureTable::reloadData() {
             entry->setToolTip(QString());
         }
     }
+    alignColumns();
     if (rows > 0 && !currentItem())
         setCurrentRow(0, QItemSelectionModel::NoUpdate);
+    markSelection();
     emit reloaded();
+}
+
+void DepartureTable::alignColumns() {
+    tarvoCellMac::Columns widest;
+    int chrome = 0;
+    for (int row = 0; row < count(); ++row)
+        if (tarvoCellMac* cell = rowView(row)) {
+            const tarvoCellMac::Columns hints = cell->columnHints();
+            widest = {std::max(widest.line, hints.line), 0, std::max(widest.time, hints.time)};
+            chrome = cell->chromeWidth();
+        }
+    // Too narrow for every column: the line numbers get smaller (to half) before the stop and
+    // direction lose their last letters.
+    constexpr int kTextColumnMinimum = 96;
+    const int room = viewport()->width() - chrome - widest.time - kTextColumnMinimum;
+    const int line = std::min(widest.line, std::max(room, widest.line / 2));
+    for (int row = 0; row < count(); ++row)
+        if (tarvoCellMac* cell = rowView(row))
+            cell->setColumnWidths(line, widest.time);
+}
+
+void DepartureTable::markSelection() {
+    for (int row = 0; row < count(); ++row)
+        if (tarvoCellMac* cell = rowView(row))
+            cell->setSelected(item(row)->isSelected());
+}
+
+void DepartureTable::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
+    QListWidget::selectionChanged(selected, deselected);
+    markSelection();
+}
+
+void DepartureTable::changeEvent(QEvent* event) {
+    QListWidget::changeEvent(event);
+    // The rows sit in the viewport, which a palette change of the list does not always reach.
+    if (event->type() == QEvent::PaletteChange)
+        for (int row = 0; row < count(); ++row)
+            if (tarvoCellMac* cell = rowView(row))
+                cell->setPalette(viewport()->palette());
+}
+
+void DepartureTable::setRowsDimming(tarvoCellMac::Dimming dimming) {
+    dimming_ = dimming;
+    for (int row = 0; row < count(); ++row)
+        if (tarvoCellMac* cell = rowView(row))
+            cell->setDimming(dimming);
+}
+
+int DepartureTable::preferredWidth() const {
+    tarvoCellMac::Columns widest;
+    int chrome = 0;
+    int errors = 0;  // an error row is as wide as its message wants
+    for (int row = 0; row < count(); ++row)
+        if (tarvoCellMac* cell = rowView(row)) {
+            const tarvoCellMac::Columns hints = cell->columnHints();
+            widest = {std::max(widest.line, hints.line), std::max(widest.text, hints.text),
+                      std::max(widest.time, hints.time)};
+            if (hints.line == 0)
+                errors = std::max(errors, cell->sizeHint().width());
+            else
+                chrome = cell->chromeWidth();
+        }
+    const int departures = widest.line > 0 ? chrome + widest.line + widest.text + widest.time : 0;
+    return std::max(errors, departures) + 2 * frameWidth();
+}
+
+void DepartureTable::changeFavourite(const FavouriteChange& change) {
+    for (int row = 0; row < count(); ++row) {
+        tarvoCellMac* cell = rowView(row);
+        if (cell && cell->tarvoData && applyFavouriteChange(*cell->tarvoData, change)) {
+            cell->fillFromData();
+            item(row)->setData(Qt::AccessibleTextRole, cell->accessibleSentence());
+        }
+    }
+    alignColumns();  // a line's star makes its column wider
+    if (source_)
+        source_->favouriteChanged(*this, change);
+    emit favouritesChanged();
 }
 
 void DepartureTable::resizeEvent(QResizeEvent* event) {
     QListWidget::resizeEvent(event);
+    alignColumns();
     for (int row = 0; row < count(); ++row)
         item(row)->setSizeHint(QSize(viewport()->width(), item(row)->sizeHint().height()));
+}
+
+std::unique_ptr<QMenu> DepartureTable::makeFavouritesMenu(int row) {
+    tarvoCellMac* cell = rowView(row);
+    if (!favourites_ || !cell || !cell->tarvoData)
+        return nullptr;
+    auto menu = std::make_unique<QMenu>(this);
+    addFavouriteActions(*menu, *cell->tarvoData, *favourites_,
+                        [this](const FavouriteChange& change) { changeFavourite(change); });
+    return menu;
 }
 
 void DepartureTable::contextMenuEvent(QContextMenuEvent* event) {
@@ -98,14 +190,10 @@ void DepartureTable::showRowMenu() {
 }
 
 void DepartureTable::showMenu(QListWidgetItem* entry, const QPoint& globalPos) {
-    tarvoCellMac* cell = entry ? qobject_cast<tarvoCellMac*>(itemWidget(entry)) : nullptr;
-    if (!favourites_ || !cell || !cell->tarvoData)
+    if (!entry)
         return;
-    QMenu menu(this);
-    addFavouriteActions(menu, *cell->tarvoData, *favourites_);
-    for (QAction* action : menu.actions())
-        connect(action, &QAction::toggled, this, &DepartureTable::favouritesChanged);
-    menu.exec(globalPos);
+    if (std::unique_ptr<QMenu> menu = makeFavouritesMenu(row(entry)))
+        menu->exec(globalPos);
 }
 
 }  // namespace velmo

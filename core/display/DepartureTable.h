@@ -3,11 +3,17 @@
 // per row, arrow-key navigation, each row's sentence for screen readers, and the favourites
 // menu on a right click. Like a platform table it asks its data source for the row count
 // and for each row's view when reloaded, handing back the rows it already shows for reuse.
-// Shift+F10 and the Menu key open the menu of the current row.
+// Shift+F10 and the Menu key open the menu of the current row. The stop column starts at the
+// same place in every row, and a selected row's texts stay readable on the selection.
+
+#include "core/display/FavouritesMenu.h"
+#include "core/display/tarvoCellMac.h"
 
 #include <QListWidget>
+#include <QMenu>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -15,7 +21,6 @@ namespace velmo {
 
 class AppSettings;
 class DepartureTable;
-class tarvoCellMac;
 
 class DepartureTableDataSource {
 public:
@@ -23,6 +28,12 @@ public:
     virtual int numberOfRowsInTableView(DepartureTable& table) = 0;
     // The filled row view for `row`, normally from table.makeRowView(row).
     virtual tarvoCellMac* rowViewForRow(DepartureTable& table, int row) = 0;
+    // A favourite was stored from a row's menu. The rows on show already carry the new star;
+    // a source that keeps its items marks them too, so that a later reload agrees.
+    virtual void favouriteChanged(DepartureTable& table, const FavouriteChange& change) {
+        (void)table;
+        (void)change;
+    }
 };
 
 class DepartureTable : public QListWidget {
@@ -42,6 +53,18 @@ public:
     tarvoCellMac* makeRowView(int row);
     // The row view on show at `row`, or nullptr.
     tarvoCellMac* rowView(int row) const;
+    // Fades every row (a new answer is on its way) or only their times (they have grown old);
+    // rows made later take the same.
+    void setRowsDimming(tarvoCellMac::Dimming dimming);
+    tarvoCellMac::Dimming rowsDimming() const { return dimming_; }
+    // The width the rows would like: the widest row's own width, with the list's frame.
+    int preferredWidth() const;
+    // The favourites menu of a row (what a right click opens), or nullptr when the row has none.
+    std::unique_ptr<QMenu> makeFavouritesMenu(int row);
+    // After the row menu stored a favourite: marks the rows on show at once and tells the
+    // data source.
+    void changeFavourite(const FavouriteChange& change);
+
     // How many times reloadData ran (for the controllers' callers and tests).
     int reloadCount() const { return reloads_; }
 
@@ -57,11 +80,17 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
 
 private:
     void showMenu(QListWidgetItem* entry, const QPoint& globalPos);
+    // Gives every line column the widest line's width.
+    void alignColumns();
+    void markSelection();
 
     DepartureTableDataSource* source_ = nullptr;
+    tarvoCellMac::Dimming dimming_ = tarvoCellMac::Dimming::None;
     AppSettings* favourites_ = nullptr;
     std::function<std::string(std::string_view)> errorText_;
     int reloads_ = 0;

@@ -1,9 +1,13 @@
 #include "core/display/tarvoCellMac.h"
 
+#include "core/display/Contrast.h"
+#include "core/display/ElidedLabel.h"
 #include "core/display/StarLabel.h"
 #include "core/service/TarvoReply.h"
 #include "ui_tarvoCellMac.h"
 
+#include <QBoxLayout>
+#include <QEvent>
 #include <QFile>
 #include <QIcon>
 #include <QTextCharFormat>
@@ -20,6 +24,10 @@ namespace velmo {
 
 const QColor tarvoCellMac::kStarFill(238, 195, 50);
 const QColor tarvoCellMac::kStarStroke(172, 76, 39);
+const QColor tarvoCellMac::kLiveColour(20, 120, 50);
+const QColor tarvoCellMac::kTimetableColour(110, 110, 110);
+const QColor tarvoCellMac::kWarningColour(200, 120, 0);
+const QColor tarvoCellMac::kErrorColour(170, 30, 30);
 
 namespace {
 
@@ -51,10 +59,10 @@ QTextCharFormat plainFormat(int points) {
 }
 
 // Filled gold with a brown outline, as wide as a thin stroke at that size.
-QTextCharFormat starFormat(int points) {
+QTextCharFormat starFormat(int points, const QColor& stroke = tarvoCellMac::kStarStroke) {
     QTextCharFormat format = plainFormat(points);
     format.setForeground(tarvoCellMac::kStarFill);
-    QPen outline(tarvoCellMac::kStarStroke);
+    QPen outline(stroke);
     outline.setWidthF(std::max(1.0, points * 0.04));
     format.setTextOutline(outline);
     return format;
@@ -74,12 +82,20 @@ tarvoCellMac::tarvoCellMac(QWidget* parent) : QWidget(parent), ui_(std::make_uni
     tarvoWarningLabel = ui_->tarvoWarningLabel;
     tarvoLiveMarker = ui_->tarvoLiveMarker;
     tarvoErrorLabel = ui_->tarvoErrorLabel;
-    // In a narrow list the stop and direction give way, never the time.
-    ui_->tarvoTextColumn->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // In a narrow list the stop and direction give way, never the time: they elide, and
+    // their whole texts are in their tool tips.
+    ui_->tarvoTextColumn->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    ui_->tarvoTextColumn->setMinimumWidth(0);
+    tarvoStopLabel->setElideMode(Qt::ElideRight);
+    tarvoLineLabel->setShrinkToFit(true);
+    tarvoLineLabel->setMinimumWidth(0);
+    // A time column wider than its text keeps the text and its marker at the right.
+    static_cast<QBoxLayout*>(ui_->tarvoTimeBox->layout())->insertStretch(0);
     tarvoWarningLabel->hide();
     tarvoLiveMarker->hide();
     tarvoErrorLabel->hide();
     errorText_ = [](std::string_view code) { return std::string(code); };
+    applyColours();
 }
 
 tarvoCellMac::~tarvoCellMac() = default;
@@ -118,6 +134,7 @@ void tarvoCellMac::showError(const std::string& code) {
     const QString message = qs(errorText_(code));
     setDepartureControlsVisible(false);
     tarvoErrorLabel->setText(message);
+    tarvoErrorLabel->setToolTip(message);
     accessibleSentence_ = QStringLiteral("Hiba: %1").arg(message);
     setAccessibleName(accessibleSentence_);
 }
@@ -133,7 +150,7 @@ void tarvoCellMac::showDeparture(const PlistMap& item) {
     QTextDocument stop;
     QTextCursor stopCursor(&stop);
     if (flagOf(item, "favStop"))
-        stopCursor.insertText(QStringLiteral("★ "), starFormat(kStopFontPoints));
+        stopCursor.insertText(QStringLiteral("★ "), starFormat(kStopFontPoints, starStroke()));
     stopCursor.insertText(qs(textOf(item, "name")), plainFormat(kStopFontPoints));
     tarvoStopLabel->setDocumentContent(stop);
 
@@ -143,7 +160,7 @@ void tarvoCellMac::showDeparture(const PlistMap& item) {
     lineFormat.setFontWeight(QFont::DemiBold);
     lineCursor.insertText(qs(textOf(item, "shortName")), lineFormat);
     if (flagOf(item, "favRoute"))
-        lineCursor.insertText(QStringLiteral(" ★"), starFormat(kLineFontPoints));
+        lineCursor.insertText(QStringLiteral(" ★"), starFormat(kLineFontPoints, starStroke()));
     tarvoLineLabel->setDocumentContent(line);
 
     const bool live = flagOf(item, "departureGPS");
@@ -159,6 +176,7 @@ void tarvoCellMac::showDeparture(const PlistMap& item) {
     tarvoTimeLeftLabelNoGPS->setVisible(!live);
 
     tarvoDirectionLabel->setText(qs(textOf(item, "tripHeadsign")));
+    static_cast<ElidedLabel*>(tarvoDirectionLabel)->refreshElision();
 
     // Warning sign with the service's texts as its tool tip.
     QStringList warnings;
@@ -209,6 +227,85 @@ void tarvoCellMac::showDeparture(const PlistMap& item) {
                         .arg(warnings.isEmpty() ? QStringLiteral("van.") : warnings.join(QStringLiteral("; ")));
     accessibleSentence_ = sentence;
     setAccessibleName(sentence);
+}
+
+void tarvoCellMac::setSelected(bool selected) {
+    if (selected_ == selected)
+        return;
+    selected_ = selected;
+    applyColours();
+    if (tarvoData)
+        fillFromData();  // the stars' outline follows the selection
+}
+
+void tarvoCellMac::setDimming(Dimming dimming) {
+    if (dimming_ == dimming)
+        return;
+    dimming_ = dimming;
+    applyColours();
+}
+
+QColor tarvoCellMac::starStroke() const {
+    // The star keeps its gold; on the selection its outline takes the text colour, so that its
+    // shape stands out from the highlight.
+    if (!selected_)
+        return kStarStroke;
+    return readableColor(palette().color(QPalette::HighlightedText), palette().color(QPalette::Highlight));
+}
+
+tarvoCellMac::Columns tarvoCellMac::columnHints() const {
+    if (!tarvoLineLabel->isVisibleTo(this))
+        return {};
+    return {tarvoLineLabel->sizeHint().width(), ui_->tarvoTextColumn->sizeHint().width(),
+            ui_->tarvoTimeBox->sizeHint().width()};
+}
+
+int tarvoCellMac::chromeWidth() const {
+    const QMargins margins = layout()->contentsMargins();
+    return margins.left() + margins.right() + tarvoImage->minimumWidth() + 3 * layout()->spacing();
+}
+
+void tarvoCellMac::setColumnWidths(int line, int time) {
+    tarvoLineLabel->setFixedWidth(line);
+    ui_->tarvoTimeBox->setFixedWidth(time);
+}
+
+QColor tarvoCellMac::textColour(const QWidget* label) const { return label->palette().color(label->foregroundRole()); }
+
+void tarvoCellMac::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // The list's palette or the window's activation (which picks the palette's group) changed.
+    if (!colouring_ && (event->type() == QEvent::PaletteChange || event->type() == QEvent::ActivationChange))
+        applyColours();
+}
+
+void tarvoCellMac::applyColours() {
+    colouring_ = true;
+    const QPalette& own = palette();
+    const QColor background = own.color(selected_ ? QPalette::Highlight : QPalette::Base);
+    const QColor text = own.color(selected_ ? QPalette::HighlightedText : QPalette::Text);
+    auto paint = [&](QWidget* label, const QColor& wanted, bool dim) {
+        // On the selection every text takes the highlight's text colour; the kinds of time
+        // stay apart by their weight, slant and the live marker.
+        QColor colour = readableColor(selected_ ? text : wanted, background);
+        if (dim)
+            colour = dimmedColor(colour, background);
+        QPalette palette = label->palette();
+        for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+            palette.setColor(group, label->foregroundRole(), colour);
+        label->setPalette(palette);
+    };
+    const bool whole = dimming_ == Dimming::Whole;
+    const bool times = dimming_ != Dimming::None;
+    paint(tarvoLineLabel, text, whole);
+    paint(tarvoStopLabel, text, whole);
+    paint(tarvoDirectionLabel, text, whole);
+    paint(tarvoErrorLabel, kErrorColour, whole);
+    paint(tarvoWarningLabel, kWarningColour, whole);
+    paint(tarvoLiveMarker, kLiveColour, times);
+    paint(tarvoTimeLeftLabel, kLiveColour, times);
+    paint(tarvoTimeLeftLabelNoGPS, kTimetableColour, times);
+    colouring_ = false;
 }
 
 }  // namespace velmo

@@ -264,7 +264,7 @@ TEST_F(WindowTest, ShiftF10OpensTheSelectedRowsMenuAndAFavouriteAsksAgain) {
         menu->close();
     });
     QTest::keyClick(table, Qt::Key_F10, Qt::ShiftModifier);
-    EXPECT_EQ(seen, QStringList({"Kedvenc megálló", "Kedvenc járat"}));
+    EXPECT_EQ(seen, QStringList({"Kedvenc megálló: Stop 1", "Kedvenc járat: L1"})) << "the selected row's";
     EXPECT_TRUE(AppSettings(true).getStringList("settingFavStopList", "S1")) << "the selected row's stop";
     EXPECT_EQ(client->pending.size(), 1U);
 }

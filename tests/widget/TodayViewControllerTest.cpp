@@ -1,5 +1,6 @@
 // The widget's controller behind a scripted departures source.
 
+#include "core/display/Contrast.h"
 #include "core/display/StarLabel.h"
 #include "core/display/tarvoCellMac.h"
 #include "tests/support/TempHome.h"
@@ -15,6 +16,16 @@
 namespace velmo::test {
 namespace {
 
+// `list` with the departure at `index` given other members.
+JSON changed(const JSON& list, size_t index, const JSON::Dictionary& members) {
+    JSON::Array departures = list.arrayValue();
+    JSON::Dictionary departure = departures.at(index).dictionaryValue();
+    for (const auto& [key, value] : members)
+        departure[key] = value;
+    departures[index] = JSON(departure);
+    return JSON(departures);
+}
+
 class TodayViewControllerTest : public TempHome {
 protected:
     void SetUp() override {
@@ -23,7 +34,16 @@ protected:
         auto fake = std::make_unique<FakeDeparturesClient>();
         client_ = fake.get();
         controller_ = std::make_unique<TodayViewController>(std::move(fake));
-        controller_->setClock([] { return QTime(14, 7); });
+        controller_->setClock([this] { return now_; });
+    }
+
+    void at(int hour, int minute) { now_ = QDateTime(QDate(2025, 3, 14), QTime(hour, minute)); }
+
+    std::vector<tarvoCellMac::Dimming> dimming() const {
+        std::vector<tarvoCellMac::Dimming> rows;
+        for (int row = 0; row < controller_->tarvoTableView->count(); ++row)
+            rows.push_back(controller_->tarvoTableView->rowView(row)->dimming());
+        return rows;
     }
 
     std::vector<std::string> lines() const {
@@ -33,12 +53,14 @@ protected:
         return shown;
     }
 
+    QDateTime now_{QDate(2025, 3, 14), QTime(14, 7)};
     std::unique_ptr<AppSettings> settings_;
     FakeDeparturesClient* client_ = nullptr;
     std::unique_ptr<TodayViewController> controller_;
 };
 
 TEST_F(TodayViewControllerTest, ShowsSixRowsAndStoresAllTen) {
+    settings_->set("settingTodayNum", int64_t{6});
     controller_->viewWillAppear();
     ASSERT_EQ(client_->pending.size(), 1U);
     client_->answer(std::nullopt, departureList(10), departureList(2, 50));
@@ -49,6 +71,90 @@ TEST_F(TodayViewControllerTest, ShowsSixRowsAndStoresAllTen) {
     ASSERT_TRUE(stored && stored->ifList() && stored->ifList()->size() == 10U);
     EXPECT_EQ(stored->ifList()->at(9).ifMap()->at("shortName"), PlistValue("L9"));
     EXPECT_EQ(controller_->updatedLabel->text(), "Frissítve 14:07");
+}
+
+// "Járatok száma a widgeten" sets the rows, never more than six; a change made while the rows
+// are on show counts from the next appearance, before any reply.
+TEST_F(TodayViewControllerTest, RowCountFollowsTheSetting) {
+    const std::vector<std::pair<std::optional<int64_t>, int>> cases{{std::nullopt, 3}, {1, 1}, {4, 4}, {6, 6}, {9, 6},
+                                                                    {99999, 6},        {0, 6}};
+    for (const auto& [setting, rows] : cases) {
+        if (setting)
+            settings_->set("settingTodayNum", *setting);
+        controller_->viewWillAppear();
+        EXPECT_EQ(controller_->tarvoTableView->count(), std::min<int>(rows, controller_->items().size()));
+        client_->answer(std::nullopt, departureList(8), std::nullopt);
+        EXPECT_EQ(controller_->tarvoTableView->count(), rows) << (setting ? *setting : -1);
+        controller_->viewDidDisappear();
+    }
+}
+
+// While a query runs the rows are faded and the line says so; only departures renew
+// "Frissítve"; rows older than two minutes get faded times and their age.
+TEST_F(TodayViewControllerTest, StatusLineTellsHowFreshTheRowsAre) {
+    using D = tarvoCellMac::Dimming;
+    QLabel* line = controller_->updatedLabel;
+    controller_->viewWillAppear();
+    EXPECT_EQ(line->text(), "Frissítés…");
+    client_->answer(std::nullopt, departureList(2), std::nullopt);
+    EXPECT_EQ(line->text(), "Frissítve 14:07");
+    EXPECT_EQ(dimming(), (std::vector<D>{D::None, D::None}));
+
+    at(14, 9);
+    controller_->updateFreshness();
+    EXPECT_EQ(line->text(), "Frissítve 14:07");
+    controller_->viewWillAppear();
+    EXPECT_EQ(line->text(), "Frissítés…");
+    EXPECT_EQ(dimming(), (std::vector<D>{D::Whole, D::Whole}));
+    client_->answer(std::nullopt, std::nullopt, std::nullopt);  // nothing new: the rows stay, and age
+    at(14, 12);
+    controller_->updateFreshness();
+    EXPECT_EQ(line->text(), "Frissítve 14:07 (5 perce)");
+    EXPECT_EQ(dimming(), (std::vector<D>{D::Times, D::Times}));
+
+    controller_->viewWillAppear();
+    client_->answer("NOLOCATION", std::nullopt, std::nullopt);
+    EXPECT_EQ(line->text(), "Frissítve 14:07");  // an error row has no times to age
+    EXPECT_EQ(dimming(), (std::vector<D>{D::None}));
+    at(16, 0);
+    controller_->viewWillAppear();
+    client_->answer(std::nullopt, departureList(1), std::nullopt);
+    EXPECT_EQ(line->text(), "Frissítve 16:00");
+}
+
+// The row menu names its stop and line; a new favourite shows its star on every row of that
+// stop or line at once, and keeps it when the rows are made again.
+TEST_F(TodayViewControllerTest, FavouriteFromTheRowMenuShowsItsStarAtOnce) {
+    settings_->set("settingTodayNum", int64_t{6});
+    controller_->tarvoTableView->resize(420, 400);
+    const JSON list = changed(departureList(3), 2, {{"stopId", JSON("S0")}, {"name", JSON("Stop 0")}});
+    controller_->viewWillAppear();
+    client_->answer(std::nullopt, list, std::nullopt);
+
+    std::unique_ptr<QMenu> menu = controller_->tarvoTableView->makeFavouritesMenu(0);
+    ASSERT_TRUE(menu);
+    ASSERT_EQ(menu->actions().size(), 2);
+    EXPECT_EQ(menu->actions()[0]->text(), "Kedvenc megálló: Stop 0");
+    EXPECT_EQ(menu->actions()[1]->text(), "Kedvenc járat: L0");
+    menu->actions()[0]->trigger();
+    menu->actions()[1]->trigger();
+    auto stop = [this](int row) { return controller_->tarvoTableView->rowView(row)->tarvoStopLabel->text(); };
+    auto line = [this](int row) { return controller_->tarvoTableView->rowView(row)->tarvoLineLabel->text(); };
+    EXPECT_EQ(stop(0), "★ Stop 0");
+    EXPECT_EQ(stop(2), "★ Stop 0");
+    EXPECT_EQ(stop(1), "Stop 1");
+    EXPECT_EQ(line(0), "L0 ★");
+    EXPECT_TRUE(
+        controller_->tarvoTableView->item(0)->data(Qt::AccessibleTextRole).toString().contains("Kedvenc járat"));
+    EXPECT_TRUE(settings_->getStringList("settingFavStopList", "S0"));
+
+    settings_->set("settingTodayNum", int64_t{2});
+    controller_->viewWillAppear();  // the rows are made again from the controller's items
+    EXPECT_EQ(stop(0), "★ Stop 0");
+    EXPECT_EQ(line(0), "L0 ★");
+    controller_->tarvoTableView->makeFavouritesMenu(0)->actions()[1]->trigger();
+    EXPECT_EQ(line(0), "L0");
+    EXPECT_FALSE(settings_->getStringList("settingFavTripList", "R0"));
 }
 
 TEST_F(TodayViewControllerTest, ReplyAfterDisappearingChangesNothing) {
@@ -81,6 +187,7 @@ TEST_F(TodayViewControllerTest, SettingChoosesTheList) {
         {2, departureList(3, 20), {"L20", "L21", "L22"}},
         {2, JSON::null(), {}},  // reply without "stopDatesNearby": empty table
     };
+    settings_->set("settingTodayNum", int64_t{6});
     for (const auto& [choice, nearby, expected] : cases) {
         settings_->set("settingTodayStops", choice);
         controller_->viewWillAppear();
@@ -99,7 +206,65 @@ TEST_F(TodayViewControllerTest, ReplyFromAnotherThreadIsAppliedOnTheMainThread) 
     EXPECT_EQ(lines(), (std::vector<std::string>{"L0", "L1"}));
 }
 
+// The popup is as wide as its rows want, within its bounds and the screen, and 492 high.
+TEST_F(TodayViewControllerTest, WidthFollowsTheRows) {
+    settings_->set("settingTodayNum", int64_t{6});
+    TodayPopup popup(std::make_unique<FakeDeparturesClient>(), false);
+    auto& fake = static_cast<FakeDeparturesClient&>(popup.controller()->tarvo());
+    popup.show();
+    fake.answer(std::nullopt, departureList(2), std::nullopt);
+    const int narrow = popup.width();
+    EXPECT_GE(narrow, TodayViewController::kMinWidth);
+    EXPECT_EQ(popup.controller()->sizeHint().height(), TodayViewController::kPreferredHeight);
+
+    const JSON list =
+        changed(departureList(2), 1, {{"name", JSON("Toronyliget állomás, Bolygó és Nagyszénás utca sarka")}});
+    popup.controller()->viewWillAppear();
+    fake.answer(std::nullopt, list, std::nullopt);
+    const int screenWidth = popup.screen()->availableGeometry().width();
+    EXPECT_GT(popup.width(), narrow);
+    EXPECT_LE(popup.width(), std::min(TodayViewController::kMaxWidth, screenWidth) + 2);
+    popup.close();
+}
+
 class TrayControllerTest : public TempHome {};
+
+TEST(FindMainProgramTest, BesideItselfFirstThenOnThePath) {
+    TempDir dir;
+    const QString root = QString::fromStdString(dir.path().string());
+    for (const char* folder : {"own", "other", "plain"}) {  // plain: a file that is not executable
+        const auto file = dir.write(std::string(folder) + "/velmomac", "#!/bin/sh\n");
+        std::filesystem::permissions(file, std::string(folder) == "plain" ? std::filesystem::perms::owner_read
+                                                                          : std::filesystem::perms::owner_all);
+    }
+    const std::vector<std::tuple<QString, QString, QString>> cases{
+        {"own", "other", "own"}, {"plain", "plain:other", "other"}, {"", "other", "other"}, {"plain", "plain::", ""}};
+    for (const auto& [own, path, expected] : cases) {
+        QStringList folders;
+        for (const QString& folder : path.split(':'))
+            folders << (folder.isEmpty() ? QString() : root + "/" + folder);
+        EXPECT_EQ(findMainProgram(own.isEmpty() ? QString() : root + "/" + own, folders.join(':')),
+                  expected.isEmpty() ? QString() : root + "/" + expected + "/velmomac")
+            << own.toStdString() << " " << path.toStdString();
+    }
+}
+
+TEST_F(TrayControllerTest, OpeningWithoutTheMainProgramSaysWhy) {
+    AppSettings settings;
+    std::ostringstream err;
+    TrayController tray(std::make_unique<FakeDeparturesClient>(), false, err);
+    const QString nowhere = QString::fromStdString((root() / "nowhere").string());
+    ScopedEnv path("PATH", nowhere.toStdString());
+    tray.setOwnDir(nowhere);
+    QStringList notices;
+    QObject::disconnect(&tray, &TrayController::notice, nullptr, nullptr);  // no dialog in a test
+    QObject::connect(&tray, &TrayController::notice, [&notices](const QString& text) { notices << text; });
+    tray.menu()->actions().at(0)->trigger();
+    ASSERT_EQ(notices.size(), 1);
+    EXPECT_TRUE(notices[0].startsWith("A velmomac nem található")) << notices[0].toStdString();
+    EXPECT_TRUE(notices[0].contains(nowhere));
+    tray.popup()->close();
+}
 
 TEST_F(TrayControllerTest, WithoutATrayThePopupIsAWindowShownAtStart) {
     AppSettings settings;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numeric>
 #include <stdexcept>
 
@@ -412,7 +413,7 @@ City buildCity(const Options& options) {
         std::erase_if(candidates, [](const auto& stops) { return stops.size() < 2; });
         for (std::size_t i = candidates.size(); i > 1; --i)
             std::swap(candidates[i - 1], candidates[random.below(static_cast<std::uint32_t>(i))]);
-        const std::size_t nightCount = std::min(candidates.size(), static_cast<std::size_t>(std::max(2, n / 125)));
+        const std::size_t nightCount = std::min(candidates.size(), static_cast<std::size_t>(std::max(3, n / 80)));
         for (std::size_t i = 0; i < nightCount; ++i)
             addDraft(Mode::NightBus, std::move(candidates[i]), static_cast<int>(i % 2));
     }
@@ -539,6 +540,28 @@ City buildCity(const Options& options) {
         if (draft.mode == Mode::Ferry && draft.variant == 0)
             line.longName = "\"Hullám\" hajójárat: " + line.longName;
         city.lines.push_back(std::move(line));
+    }
+
+    // A few tram and bus lines through the middle of the city run all night as well, so that
+    // the centre has departures at any hour (with the night buses).
+    const int allNightPerMode = std::clamp(n / 200, 1, 6);
+    for (const Mode mode : {Mode::Tram, Mode::Bus}) {
+        std::vector<std::pair<double, std::size_t>> byDistance;  // nearest stop to the centre, line
+        for (std::size_t l = 0; l < city.lines.size(); ++l) {
+            if (city.lines[l].mode != mode)
+                continue;
+            double nearest = std::numeric_limits<double>::max();
+            for (int stop : city.lines[l].stops[0])
+                nearest = std::min(nearest, distance(city.stops[static_cast<std::size_t>(stop)].at, Point{}));
+            byDistance.emplace_back(nearest, l);
+        }
+        std::sort(byDistance.begin(), byDistance.end());
+        for (std::size_t k = 0; k < byDistance.size() && k < static_cast<std::size_t>(allNightPerMode); ++k) {
+            Line& line = city.lines[byDistance[k].second];
+            line.allNight = true;
+            line.headways.first = 0;
+            line.headways.last = 24 * 60 - 1;
+        }
     }
     return city;
 }

@@ -66,6 +66,8 @@ struct Line {
     std::array<std::vector<int>, 2> runSeconds;  // free-running seconds from the first stop
     Headways headways;
     FrequencyUse frequencies = FrequencyUse::None;
+    // A day line that also runs through the night (at its evening headway), every day.
+    bool allNight = false;
     std::uint64_t seed = 0;
 };
 

@@ -19,7 +19,7 @@ std::vector<Window> windowsFor(const Line& line, Service service) {
 
     const bool road = line.mode == Mode::Tram || line.mode == Mode::Bus || line.mode == Mode::Trolleybus;
     const double rush = road ? 1.15 : 1.0;
-    const int first = service == Weekday ? h.first : h.first + 30;
+    const int first = service == Weekday || line.allNight ? h.first : h.first + 30;
     auto add = [&](int start, int end, int headway, double slowdown) {
         start = std::max(start, first);
         end = std::min(end, h.last + 1);

@@ -1,7 +1,10 @@
 // The departure row as it is shown: time texts, stars, icon, reuse, odd items, error and
-// warning; the table that reuses rows; the favourites menu.
+// warning; the table that reuses rows, aligns its columns, elides long texts and keeps the
+// selection readable; the favourites menu; the contrast arithmetic.
 
+#include "core/display/Contrast.h"
 #include "core/display/DepartureTable.h"
+#include "core/display/ElidedLabel.h"
 #include "core/display/FavouritesMenu.h"
 #include "core/display/StarLabel.h"
 #include "core/display/tarvoCellMac.h"
@@ -9,8 +12,12 @@
 #include "tests/support/display/DisplayTesting.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QStyleFactory>
+
+#include <set>
 
 namespace velmo::test {
 namespace {
@@ -132,6 +139,127 @@ TEST(DepartureTableTest, ReloadReusesRowsMovesTheirTimesAndDropsExtraOnes) {
     EXPECT_EQ(table.item(0)->data(Qt::AccessibleTextRole).toString(), first->accessibleSentence());
 }
 
+// A table of `items` on show at `width` pixels, laid out.
+struct ShownTable {
+    ShownTable(std::vector<PlistMap> items, int width) {
+        source.items = std::move(items);
+        table.setDataSource(&source);
+        table.resize(width, 400);
+        table.show();
+        table.reloadData();
+        QApplication::processEvents();
+    }
+    ListSource source;
+    DepartureTable table;
+};
+
+// The stop column starts at one x in every row, the line column as wide as the widest line
+// where there is room; in a narrow list the line numbers shrink, and the stop text keeps room.
+TEST(DepartureTableTest, StopColumnStartsAtTheSamePlaceInEveryRow) {
+    for (const int width : {480, 360}) {
+        ShownTable shown({departureItem("9", "!!", true), departureItem("M1", "2", false),
+                          departureItem("123E", "13", false, false, true)},
+                         width);
+        std::set<int> starts;
+        std::set<int> timeEnds;
+        const int widest = shown.table.rowView(2)->lineColumnHint();
+        for (int row = 0; row < 3; ++row) {
+            tarvoCellMac* cell = shown.table.rowView(row);
+            starts.insert(cell->tarvoStopLabel->mapTo(&shown.table, QPoint()).x());
+            QLabel* time = row == 0 ? cell->tarvoTimeLeftLabel : cell->tarvoTimeLeftLabelNoGPS;
+            timeEnds.insert(time->mapTo(&shown.table, QPoint(time->width(), 0)).x());
+            EXPECT_GE(cell->tarvoStopLabel->width(), 90) << width;
+            if (width == 480)
+                EXPECT_EQ(cell->tarvoLineLabel->width(), widest);
+            else
+                EXPECT_LT(cell->tarvoLineLabel->width(), widest);
+        }
+        EXPECT_EQ(starts.size(), 1U) << width;
+        EXPECT_EQ(timeEnds.size(), 1U) << width;
+    }
+}
+
+// Too narrow for the whole texts, the stop and direction end in "…" and show the whole text
+// as their tool tip and to screen readers; the time stays whole.
+TEST(DepartureTableTest, LongTextsElideWithTheWholeTextInTheirToolTip) {
+    PlistMap item = departureItem("9", "12", false, true);
+    item["name"] = "Toronyliget állomás, Bolygó és Nagyszénás utca sarka";
+    item["tripHeadsign"] = "Szentlőrinckáta, Felsőtápiószentmárton kisállomás";
+    for (const int width : {420, 320}) {
+        ShownTable shown({item}, width);
+        tarvoCellMac* cell = shown.table.rowView(0);
+        StarLabel* stop = cell->tarvoStopLabel;
+        auto* direction = static_cast<ElidedLabel*>(cell->tarvoDirectionLabel);
+        EXPECT_TRUE(stop->isElided() && direction->isElided()) << width;
+        EXPECT_TRUE(stop->shownText().startsWith("★ Toron")) << stop->shownText().toStdString();
+        EXPECT_TRUE(stop->shownText().endsWith("…"));
+        EXPECT_TRUE(direction->shownText().startsWith("Szent") && direction->shownText().endsWith("…"))
+            << direction->shownText().toStdString();
+        EXPECT_EQ(stop->toolTip(), "★ Toronyliget állomás, Bolygó és Nagyszénás utca sarka");
+        EXPECT_EQ(direction->toolTip(), "Szentlőrinckáta, Felsőtápiószentmárton kisállomás");
+        EXPECT_EQ(direction->accessibleDescription(), direction->toolTip());
+        EXPECT_TRUE(shown.table.item(0)
+                        ->data(Qt::AccessibleTextRole)
+                        .toString()
+                        .contains("Toronyliget állomás, Bolygó és Nagyszénás utca sarka megálló"));
+        EXPECT_EQ(cell->tarvoTimeLeftLabelNoGPS->width(), cell->tarvoTimeLeftLabelNoGPS->sizeHint().width());
+    }
+    item["name"] = "Fő tér";
+    ShownTable shortName({item}, 420);
+    EXPECT_FALSE(shortName.table.rowView(0)->tarvoStopLabel->isElided());
+    EXPECT_EQ(shortName.table.rowView(0)->tarvoStopLabel->toolTip(), "");
+}
+
+// The ratios as WCAG 2 gives them; the readable and faded colours keep their minimums.
+TEST(ContrastTest, RatiosAndReadableColours) {
+    EXPECT_NEAR(contrastRatio(Qt::black, Qt::white), 21.0, 1e-9);
+    EXPECT_NEAR(contrastRatio(QColor(119, 119, 119), Qt::white), 4.48, 0.01);
+    EXPECT_NEAR(contrastRatio(QColor(0, 0, 0, 128), Qt::white), contrastRatio(QColor(127, 127, 127), Qt::white), 0.05);
+    EXPECT_EQ(readableColor(QColor(20, 120, 50), Qt::white), QColor(20, 120, 50));  // already readable
+    for (const QColor& background : {QColor(48, 140, 198), QColor(Qt::white), QColor(30, 30, 30)})
+        for (const QColor& wanted : {QColor(Qt::white), QColor(20, 120, 50), QColor(110, 110, 110)}) {
+            const QColor readable = readableColor(wanted, background);
+            EXPECT_GE(contrastRatio(readable, background), 4.5);
+            const QColor faded = dimmedColor(readable, background);
+            EXPECT_GE(contrastRatio(faded, background), 3.0);
+            EXPECT_LT(contrastRatio(faded, background), contrastRatio(readable, background));
+        }
+}
+
+// Every text of a selected row reaches 4.5:1 on the list's own highlight, whatever the palette.
+TEST(DepartureTableTest, SelectedRowTextsAreReadableOnTheHighlight) {
+    QPalette dark;
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    dark.setColor(QPalette::Highlight, QColor(60, 110, 170));
+    dark.setColor(QPalette::HighlightedText, QColor(250, 250, 250));
+    QPalette yellow = dark;
+    yellow.setColor(QPalette::Highlight, QColor(250, 220, 60));
+    yellow.setColor(QPalette::HighlightedText, QColor(255, 255, 255));  // unreadable as given
+    const std::vector<std::pair<const char*, QPalette>> palettes{
+        {"style", QStyleFactory::create("Fusion")->standardPalette()}, {"dark", dark}, {"yellow", yellow}};
+
+    PlistMap warned = departureItem("9", "3", true, true, true);
+    warned["warning"] = true;
+    for (const auto& [name, palette] : palettes) {
+        ShownTable shown({warned, departureItem("M1", "5", false), PlistMap{{"error", "NOLOCATION"}}}, 420);
+        shown.table.setPalette(palette);
+        const QColor highlight = shown.table.palette().color(QPalette::Highlight);
+        for (int row = 0; row < 3; ++row) {
+            shown.table.setCurrentRow(row);
+            tarvoCellMac* cell = shown.table.rowView(row);
+            ASSERT_TRUE(cell->isSelected());
+            for (QWidget* label :
+                 std::initializer_list<QWidget*>{cell->tarvoLineLabel, cell->tarvoStopLabel, cell->tarvoDirectionLabel,
+                                                 cell->tarvoTimeLeftLabel, cell->tarvoTimeLeftLabelNoGPS,
+                                                 cell->tarvoLiveMarker, cell->tarvoWarningLabel, cell->tarvoErrorLabel})
+                EXPECT_GE(contrastRatio(cell->textColour(label), highlight), 4.5)
+                    << name << " row " << row << " " << label->objectName().toStdString();
+        }
+        EXPECT_FALSE(shown.table.rowView(0)->isSelected());
+    }
+}
+
 class FavouritesMenuTest : public TempHome {};
 
 TEST_F(FavouritesMenuTest, TogglingStoresAndRemovesFavourites) {
@@ -139,6 +267,8 @@ TEST_F(FavouritesMenuTest, TogglingStoresAndRemovesFavourites) {
     QMenu menu;
     addFavouriteActions(menu, departureItem("47", "5", false), settings);
     ASSERT_EQ(menu.actions().size(), 2);
+    EXPECT_EQ(menu.actions()[0]->text(), "Kedvenc megálló: Deák Ferenc tér");
+    EXPECT_EQ(menu.actions()[1]->text(), "Kedvenc járat: 47");
     EXPECT_FALSE(menu.actions()[0]->isChecked());
     menu.actions()[0]->trigger();
     menu.actions()[1]->trigger();

@@ -210,5 +210,54 @@ TEST(SynthFeed, CalendarCoversTheDaysAndHolidaysOnWeekdaysRunTheWeekendTimetable
     EXPECT_TRUE(Feed(options)["calendar_dates.txt"].rows.empty());
 }
 
+// Half past midnight has departures: on the calendar's first day from the lines that run all
+// night, on every later day from them and from the night buses that left the evening before.
+TEST(SynthFeed, HalfPastMidnightHasDepartures) {
+    Options options = smallCity();
+    options.startDate = year_month_day(year{2025}, March, day{17});  // a Monday, no holiday near
+    options.days = 3;
+    const Feed feed(options);
+    std::map<std::string, std::string> lineOf;  // trip → route_short_name
+    std::map<std::string, std::string> names;   // route → route_short_name
+    for (std::size_t r = 0; r < feed["routes.txt"].rows.size(); ++r)
+        names[feed["routes.txt"].at(r, "route_id")] = feed["routes.txt"].at(r, "route_short_name");
+    std::map<std::string, std::string> serviceOf;
+    for (std::size_t r = 0; r < feed["trips.txt"].rows.size(); ++r) {
+        lineOf[feed["trips.txt"].at(r, "trip_id")] = names[feed["trips.txt"].at(r, "route_id")];
+        serviceOf[feed["trips.txt"].at(r, "trip_id")] = feed["trips.txt"].at(r, "service_id");
+    }
+    // Service days run from the calendar's first day; calendar_dates holds no exception here.
+    const CsvTable& calendar = feed["calendar.txt"];
+    ASSERT_TRUE(feed["calendar_dates.txt"].rows.empty());
+    const char* const weekdays[] = {"sunday", "monday", "tuesday", "wednesday", "thursday", "friday", "saturday"};
+    auto runs = [&](const std::string& service, int dayIndex) {
+        if (dayIndex < 0 || dayIndex >= options.days)
+            return false;
+        const weekday wd{sys_days(options.startDate) + days(dayIndex)};
+        for (std::size_t r = 0; r < calendar.rows.size(); ++r)
+            if (calendar.at(r, "service_id") == service)
+                return calendar.at(r, weekdays[wd.c_encoding()]) == "1";
+        return false;
+    };
+    constexpr int kFrom = 30 * 60;
+    constexpr int kTo = 60 * 60;
+    const CsvTable& times = feed["stop_times.txt"];
+    for (int dayIndex = 0; dayIndex < options.days; ++dayIndex) {
+        std::set<std::string> lines;  // lines leaving some stop between 00:30 and 01:00
+        for (std::size_t r = 0; r < times.rows.size(); ++r) {
+            const std::string& trip = times.at(r, "trip_id");
+            const int t = parseTime(times.at(r, "departure_time"));
+            if (times.at(r, "pickup_type") != "1" &&
+                ((t >= kFrom && t < kTo && runs(serviceOf[trip], dayIndex)) ||
+                 (t >= 86400 + kFrom && t < 86400 + kTo && runs(serviceOf[trip], dayIndex - 1))))
+                lines.insert(lineOf[trip]);
+        }
+        const auto night = std::count_if(lines.begin(), lines.end(),
+                                         [](const std::string& l) { return l.size() == 3 && l[0] == '9'; });
+        EXPECT_GE(lines.size() - night, 1U) << "day " << dayIndex << ": no all-night line";
+        EXPECT_EQ(night > 0, dayIndex > 0) << "day " << dayIndex;
+    }
+}
+
 }  // namespace
 }  // namespace velmo::synth
