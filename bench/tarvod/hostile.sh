@@ -6,7 +6,7 @@
 set -euo pipefail
 tarvod=$1 feed=$2 now=$3 at=$4 secs=${5:-30}
 here=$(cd "$(dirname "$0")" && pwd)
-port=18443
+port=${BENCH_PORT:-18443}  # another port when the last run's closed connections still hold this one
 ulimit -n "$(ulimit -Hn)"
 
 data=$(mktemp -d)
@@ -19,12 +19,17 @@ until curl -ks -o /dev/null https://127.0.0.1:$port/healthz; do
 done
 "$here/post.sh" $port "$at" | grep -q '"error":false' || { echo "no departures at $at" >&2; exit 1; }
 
+tick=$(getconf CLK_TCK)
+cpu() { awk -v t="$tick" '{print ($14 + $15) / t}' "/proc/$pid/stat"; }
 load() {  # connections
   echo "### wrk -c$1, load before $(cut -d' ' -f1-3 /proc/loadavg)"
   python3 "$here/hostile.py" probe $port "$secs" &
-  local prober=$!
+  local prober=$! c0 c1
+  c0=$(cpu)
   BENCH_AT=$at wrk -t2 -c"$1" -d"${secs}s" --timeout 10s --latency -s "$here/nearby.lua" \
     "https://127.0.0.1:$port/" | grep -E 'Requests/sec|99%|Socket errors|Non-2xx|requests in'
+  c1=$(cpu)
+  echo "tarvod CPU seconds: $(echo "$c1 - $c0" | bc -l)"
   wait $prober
 }
 for c in 16 64 1024; do load "$c"; done
