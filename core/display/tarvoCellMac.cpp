@@ -290,9 +290,12 @@ void tarvoCellMac::applyColours() {
         QColor colour = readableColor(selected_ ? text : wanted, background);
         if (dim)
             colour = dimmedColor(colour, background);
+        // A label's text role is WindowText until it sits in a list's viewport, where it becomes
+        // Text: both are set, so the colour holds wherever the row is put.
         QPalette palette = label->palette();
         for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
-            palette.setColor(group, label->foregroundRole(), colour);
+            for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text})
+                palette.setColor(group, role, colour);
         label->setPalette(palette);
     };
     const bool whole = dimming_ == Dimming::Whole;

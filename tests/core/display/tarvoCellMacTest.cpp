@@ -243,6 +243,12 @@ TEST(DepartureTableTest, SelectedRowTextsAreReadableOnTheHighlight) {
     warned["warning"] = true;
     for (const auto& [name, palette] : palettes) {
         ShownTable shown({warned, departureItem("M1", "5", false), PlistMap{{"error", "NOLOCATION"}}}, 420);
+        // Unselected rows in the list keep the colours that tell live times from timetable times.
+        for (const auto& [row, time] :
+             {std::pair(0, &tarvoCellMac::tarvoTimeLeftLabel), std::pair(1, &tarvoCellMac::tarvoTimeLeftLabelNoGPS)}) {
+            tarvoCellMac* cell = shown.table.rowView(row);
+            EXPECT_NE(cell->textColour(cell->*time), cell->textColour(cell->tarvoStopLabel)) << name << " row " << row;
+        }
         shown.table.setPalette(palette);
         const QColor highlight = shown.table.palette().color(QPalette::Highlight);
         for (int row = 0; row < 3; ++row) {
