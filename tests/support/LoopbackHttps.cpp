@@ -83,7 +83,6 @@ struct LoopbackHttps::State {
     mutable std::mutex mutex;
     std::condition_variable stopping;
     bool stopped = false;
-    std::chrono::milliseconds delay{0};
     std::vector<SeenRequest> seen;
     struct Scripted {
         std::string body = R"({"error":false})";
@@ -96,7 +95,7 @@ struct LoopbackHttps::State {
 
     void handle(const httplib::Request& request, httplib::Response& response) {
         std::unique_lock lock(mutex);
-        SeenRequest record{request.method, request.path, {}, request.body};
+        SeenRequest record{request.method, request.target, {}, request.body};
         for (const auto& [name, value] : request.headers)
             record.headers.emplace(lower(name), value);
         seen.push_back(std::move(record));
@@ -105,7 +104,6 @@ struct LoopbackHttps::State {
             reply = std::move(script.front());
             script.pop_front();
         }
-        stopping.wait_for(lock, delay, [this] { return stopped; });
         response.status = reply.status;
         for (const auto& [name, value] : reply.headers)
             response.set_header(name, value);
@@ -208,11 +206,6 @@ void LoopbackHttps::answer(StreamedReply reply) {
 std::size_t LoopbackHttps::streamedBytes() const {
     std::lock_guard lock(state_->mutex);
     return state_->streamed;
-}
-
-void LoopbackHttps::delayReplies(std::chrono::milliseconds delay) {
-    std::lock_guard lock(state_->mutex);
-    state_->delay = delay;
 }
 
 std::vector<SeenRequest> LoopbackHttps::seen() const {

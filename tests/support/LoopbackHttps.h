@@ -17,7 +17,7 @@ namespace velmo::test {
 
 struct SeenRequest {
     std::string method;
-    std::string path;
+    std::string path;                            // with the query
     std::map<std::string, std::string> headers;  // names in lower case
     std::string body;
 
@@ -55,8 +55,6 @@ public:
     void answer(StreamedReply reply);
     // Bytes of streamed replies written to clients so far.
     std::size_t streamedBytes() const;
-    // Every later reply waits this long first (until the server stops).
-    void delayReplies(std::chrono::milliseconds delay);
     std::vector<SeenRequest> seen() const;
     // Closes the port; later connections are refused.
     void stop();
