@@ -6,7 +6,7 @@
 #include "tests/support/Feeds.h"
 #include "tests/support/TempHome.h"
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
 #include <zip.h>
@@ -15,6 +15,7 @@ using namespace velmo::gtfs;
 using namespace date::literals;
 using velmo::test::smallCity;
 using Rows = std::vector<std::vector<std::string>>;
+using ::testing::ThrowsMessage;
 
 namespace {
 
@@ -132,13 +133,7 @@ TEST(Loader, BrokenFeedsFailWithOneClearMessage) {
         } else {
             b.files[file.first] = file.second;
         }
-        std::string message = "loaded";
-        try {
-            b.load();
-        } catch (const FeedError& e) {
-            message = e.what();
-        }
-        EXPECT_NE(message.find(wanted), std::string::npos) << message;
+        EXPECT_THAT([&] { b.load(); }, ThrowsMessage<FeedError>(::testing::HasSubstr(wanted)));
     }
 }
 
@@ -265,12 +260,10 @@ TEST(Merge, OneFeedKeepsItsIdsSeveralArePrefixedAndSharedStopsAreOne) {
 
     auto vienna = velmo::test::smallCity();
     vienna.files["agency.txt"] = "agency_name,agency_url,agency_timezone\nW,https://w.example,Europe/Vienna\n";
-    try {
-        mergeFeeds({{"a", a}, {"w", vienna.load()}});
-        ADD_FAILURE() << "feeds of two time zones merged";
-    } catch (const FeedError& e) {
-        EXPECT_STREQ(e.what(),
-                     "feed w runs in time zone Europe/Vienna, feed a in Europe/Budapest: the feeds of one city "
-                     "must share a time zone");
-    }
+    EXPECT_THAT(
+        [&] {
+            mergeFeeds({{"a", a}, {"w", vienna.load()}});
+        },
+        ThrowsMessage<FeedError>("feed w runs in time zone Europe/Vienna, feed a in Europe/Budapest: the "
+                                 "feeds of one city must share a time zone"));
 }
