@@ -90,49 +90,31 @@ TEST_F(AppSettingsTest, UuidPlaceholderGeneratesAFreshUuidEachTime) {
                 first != suite().stringForKey("deviceUUID"));
 }
 
-// --- Start-up check ---
-
-const PlistValue kFreshUuid = "<a fresh UUID>";
-
-struct CheckCase {
-    const char* name;
-    int64_t version;
-    std::string key;
-    PlistValue stored;
-    PlistValue after;  // null: removed
-};
-
-void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name; }
-
-class StartupCheckTest : public SettingsFixture, public ::testing::WithParamInterface<CheckCase> {};
-
-TEST_P(StartupCheckTest, RepairsOnlyWhenTheStoredVersionIsOlder) {
-    const CheckCase& c = GetParam();
-    suite().setInteger("configVersion", c.version);
-    suite().setObject(c.key, c.stored);
-    AppSettings settings;
-    if (c.after == kFreshUuid) {
-        EXPECT_TRUE(isUuid(suite().stringForKey(c.key)));
-    } else {
-        EXPECT_EQ(suite().objectForKey(c.key).value_or(PlistValue()), c.after);
+// A suite of the version before: each value repaired, kept or removed by the start-up check.
+TEST_F(AppSettingsTest, StartupCheckRepairsAnOlderSuite) {
+    const PlistValue freshUuid = "<a fresh UUID>";
+    // clang-format off
+    const std::tuple<std::string, PlistValue, PlistValue> cases[] = {  // key, stored, after (null: removed)
+        {"settingRadius", 350.0F, 300.0F}, {"settingRadius", int64_t{400}, 400.0F},
+        {"settingMinutes", int64_t{45}, int64_t{45}}, {"settingRovavorir", true, false},
+        {"useDevelopmentServer", int64_t{2}, int64_t{0}}, {"settingFavStopList", kFavourites, kFavourites},
+        {"settingFavTripList", int64_t{5}, int64_t{5}}, {"deviceUUID", "1234567", freshUuid},
+        {"deviceUUID", "Ő2345678", "Ő2345678"}, {"deviceUUID", "Ő234567", freshUuid},  // characters, not bytes
+        {"previousReply1", "old reply", PlistValue()}};
+    // clang-format on
+    for (const auto& [key, stored, after] : cases) {
+        SCOPED_TRACE(key + " " + ::testing::PrintToString(stored));
+        suite().removeAllObjects();
+        suite().setInteger("configVersion", 143);
+        suite().setObject(key, stored);
+        AppSettings settings;
+        if (after == freshUuid)
+            EXPECT_TRUE(isUuid(suite().stringForKey(key)));
+        else
+            EXPECT_EQ(suite().objectForKey(key).value_or(PlistValue()), after);
+        EXPECT_EQ(suite().integerForKey("configVersion"), AppSettings::kConfigVersion);
     }
-    EXPECT_EQ(suite().integerForKey("configVersion"), AppSettings::kConfigVersion);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, StartupCheckTest,
-    ::testing::Values(CheckCase{"RadiusOutsideResets", 143, "settingRadius", 350.0F, 300.0F},
-                      CheckCase{"RadiusAsIntegerKeptAsFloat", 143, "settingRadius", int64_t{400}, 400.0F},
-                      CheckCase{"ValidMinutesKept", 143, "settingMinutes", int64_t{45}, int64_t{45}},
-                      CheckCase{"RovavorirTrueResets", 143, "settingRovavorir", true, false},
-                      CheckCase{"ServerTwoResets", 143, "useDevelopmentServer", int64_t{2}, int64_t{0}},
-                      CheckCase{"FavouritesKept", 143, "settingFavStopList", kFavourites, kFavourites},
-                      CheckCase{"NonListFavouritesKept", 143, "settingFavTripList", int64_t{5}, int64_t{5}},
-                      CheckCase{"ShortUuidReplaced", 143, "deviceUUID", "1234567", kFreshUuid},
-                      CheckCase{"EightCharacterUuidKept", 143, "deviceUUID", "Ő2345678", "Ő2345678"},
-                      CheckCase{"SevenCharactersInEightBytesReplaced", 143, "deviceUUID", "Ő234567", kFreshUuid},
-                      CheckCase{"OutsideKeyRemoved", 143, "previousReply1", "old reply", PlistValue()}),
-    [](const auto& test) { return std::string(test.param.name); });
 
 // A store whose check dies after writing back its first kept value.
 class CrashingCheck : public AppSettings {

@@ -169,19 +169,14 @@ protected:
         stored_ = suite().dictionaryRepresentation();
     }
     void TearDown() override {
-        if (IsSkipped()) {
-            CliTest::TearDown();
-            return;
+        if (!IsSkipped()) {  // nothing was changed
+            fs::permissions(suiteFolder(), fs::perms::owner_all);
+            fs::permissions(file(), fs::perms::owner_read | fs::perms::owner_write);
+            EXPECT_EQ(suite().dictionaryRepresentation(), stored_);
         }
-        fs::permissions(suiteFolder(), fs::perms::owner_all);
-        fs::permissions(file(), fs::perms::owner_read | fs::perms::owner_write);
-        EXPECT_EQ(suite().dictionaryRepresentation(), stored_);
         CliTest::TearDown();
     }
     fs::path file() const { return suiteFolder() / "velmomac.group.sqlite"; }
-    static Outcome runAsUser(const std::vector<std::string>& args) {
-        return runProgramUnprivileged(VELMO_SETTINGS_BIN, args);
-    }
 
 private:
     PlistMap stored_;
@@ -195,7 +190,7 @@ TEST_F(ProtectedSuiteTest, EveryWriteToAWriteProtectedFileExits1) {
                                                {"fav", "add", "stop", "S2"},
                                                {"fav", "remove", "stop", "S1"}}) {
         SCOPED_TRACE(::testing::PrintToString(args));
-        const Outcome r = runAsUser(args);
+        const Outcome r = runProgramUnprivileged(VELMO_SETTINGS_BIN, args);
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_THAT(r.err, HasSubstr(file().string()));
     }
@@ -208,7 +203,7 @@ TEST_F(ProtectedSuiteTest, AStoreThatCannotBeReadShowsNoValue) {
     for (const std::vector<std::string>& args :
          std::vector<std::vector<std::string>>{{"get", "settingMinutes"}, {"list"}, {"fav", "list", "stop"}}) {
         SCOPED_TRACE(::testing::PrintToString(args));
-        const Outcome r = runAsUser(args);
+        const Outcome r = runProgramUnprivileged(VELMO_SETTINGS_BIN, args);
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_EQ(r.out, "");
         EXPECT_THAT(r.err, HasSubstr("velmo-settings: a beállítások nem olvashatók: " + file().string()));
