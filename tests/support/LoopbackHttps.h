@@ -1,7 +1,6 @@
 #pragma once
-// One HTTPS server on 127.0.0.1 for every test that needs real TLS: a fresh key and a
-// self-signed certificate for localhost and 127.0.0.1 are made in-process for each server
-// (the certificate's PEM file is there for the client to trust). Every request is recorded
+// One HTTPS server on 127.0.0.1 for every test that needs real TLS, with a certificate of its
+// own (openssl makes it; its PEM file is there for the client to trust). Every request is recorded
 // and answered with the scripted replies in order; without a script the answer is
 // {"error":false}. A scripted reply may also be streamed: large, slow or endless.
 
