@@ -42,8 +42,7 @@ std::string departure(const std::string& line, bool validFlag = true) {
     return item.dump();
 }
 
-// No control character but the line end, nor the C1 CSI the server sent: nothing a terminal
-// would obey.
+// No control character but the line end, nor the C1 CSI the server sent: nothing a terminal would obey.
 bool onlyLineEnds(const std::string& text) {
     return std::ranges::none_of(text, [](char c) { return (c >= 0 && c < 0x20 && c != '\n') || c == 0x7F; }) &&
            text.find("\xc2\x9b") == std::string::npos;

@@ -201,8 +201,7 @@ TEST_F(WindowTest, NewerVersionShowsOneLineWithItsLink) {
     EXPECT_TRUE(window->updateLine()->text().contains("href=\"https://velmomac.example/dl\""));
 }
 
-// F5 and Ctrl+R refresh, Shift+F10 opens the selected row's menu (a favourite asks again),
-// Ctrl+, opens the settings.
+// F5 and Ctrl+R refresh, Shift+F10 opens the selected row's menu (a favourite asks again), Ctrl+, opens the settings.
 TEST_F(WindowTest, KeysRefreshOpenTheRowsMenuAndTheSettings) {
     showActive();
     answer();

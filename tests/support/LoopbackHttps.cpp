@@ -130,8 +130,7 @@ LoopbackHttps::LoopbackHttps() : state_(std::make_unique<State>()) {
     state_->port = state_->server->bind_to_any_port("127.0.0.1");
     require(state_->port > 0, "bind");
     state_->thread = std::thread([server = state_->server.get()] {
-        // A client that hangs up mid-reply must not kill the test with SIGPIPE; the workers
-        // inherit this thread's mask.
+        // A client that hangs up mid-reply must not kill the test with SIGPIPE; the workers inherit this thread's mask.
         sigset_t pipe;
         sigemptyset(&pipe);
         sigaddset(&pipe, SIGPIPE);

@@ -1,8 +1,7 @@
 #pragma once
-// One HTTPS server on 127.0.0.1 for every test that needs real TLS, with a certificate of its
-// own (openssl makes it; its PEM file is there for the client to trust). Every request is recorded
-// and answered with the scripted replies in order; without a script the answer is
-// {"error":false}. A scripted reply may also be streamed: large, slow or endless.
+// One HTTPS server on 127.0.0.1 for every test that needs real TLS, with a certificate of its own (openssl makes it;
+// its PEM file is there for the client to trust). Every request is recorded and answered with the scripted replies in
+// order; without a script the answer is {"error":false}. A scripted reply may also be streamed: large, slow or endless.
 
 #include <chrono>
 #include <cstddef>
@@ -45,8 +44,7 @@ public:
     std::string url(const std::string& path) const;
     // The server's certificate (PEM), for the client's extra trust.
     std::filesystem::path certificateFile() const;
-    // servers.conf lines that make this server (url("/v2/")) the local base, trusted through
-    // its certificate.
+    // servers.conf lines that make this server (url("/v2/")) the local base, trusted through its certificate.
     std::string localServerLines() const;
 
     // Queues one reply; replies are used in the order queued.

@@ -26,9 +26,8 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
 constexpr int kNoUnprivilegedRun = 125;
 Outcome runProgramUnprivileged(const std::string& program, const std::vector<std::string>& args);
 
-// `body` run in a forked copy of this test program; its return value, or 126 when it throws,
-// is the child's exit code. Stopped (SIGTERM, SIGKILL after 10 s) when destroyed unless
-// waited for.
+// `body` run in a forked copy of this test program; its return value, or 126 when it throws, is the child's exit code.
+// Stopped (SIGTERM, SIGKILL after 10 s) when destroyed unless waited for.
 class ForkedChild {
 public:
     explicit ForkedChild(const std::function<int()>& body);

@@ -4,8 +4,7 @@
 
 using velmo::Bundle;
 
-// A program built without a generated dictionary still names itself and its version,
-// but offers no location usage text.
+// A program built without a generated dictionary still names itself and its version, but offers no location usage text.
 TEST(BundleFallback, NamesTheExecutableWithoutUsageDescription) {
     const Bundle& bundle = Bundle::main();
     EXPECT_EQ(bundle.info("CFBundleExecutable"), "velmo_bundle_fallback_test");

@@ -53,8 +53,7 @@ TEST(PlistValue, TypedReadersConvert) {
     EXPECT_NE(PlistValue(1.0F), PlistValue(1.0));
 }
 
-// The stored form is tagged JSON that sqlite3 shows readably; files written earlier must
-// keep reading the same.
+// The stored form is tagged JSON that sqlite3 shows readably; files written earlier must keep reading the same.
 TEST(PlistCodec, StoredTextIsTaggedJson) {
     EXPECT_EQ(encodeStoredValue(PlistValue(5)), R"({"int":5})");
     EXPECT_EQ(encodeStoredValue(PlistValue(PlistList{"a", 1.5F})), R"({"list":[{"string":"a"},{"float":1.5}]})");

@@ -44,9 +44,8 @@ inline Ids ids(const std::vector<query::Departure>& list) {
     return out;
 }
 
-// Stop A at the position, B 1.1 km north, C 2.2 km north (station CS); bus 9: T1 leaves A at
-// 07:50, T2 at 08:05, T3 at 08:10, each reaching B ten and C twenty minutes later. Tram 5 runs
-// T5 from B at 08:06 to C.
+// Stop A at the position, B 1.1 km north, C 2.2 km north (station CS); bus 9: T1 leaves A at 07:50, T2 at 08:05, T3 at
+// 08:10, each reaching B ten and C twenty minutes later. Tram 5 runs T5 from B at 08:06 to C.
 inline FeedBuilder liveNetwork() {
     FeedBuilder b;
     b.stop("A", "Alfa", kLat, kLon)

@@ -227,8 +227,7 @@ TEST_F(SourceTest, FileSourceKeepsLastGoodDataUntilItsMaximumAge) {
     EXPECT_FALSE(live());
 }
 
-// The source is reached through a redirect to an absolute path; the query and the validator
-// go along.
+// The source is reached through a redirect to an absolute path; the query and the validator go along.
 TEST_F(SourceTest, HttpSourceWithRedirectNotModifiedNotFoundAndNoAnswer) {
     LoopbackHttps https;
     const ScopedEnv trust("SSL_CERT_FILE", https.certificateFile().string());
@@ -288,8 +287,7 @@ protected:
     ScopedEnv trust{"SSL_CERT_FILE", server.certificateFile().string()};
 };
 
-// Announced or chunked, the server gets out little more than the cap before the fetch hangs
-// up; it would send 160 MiB.
+// Announced or chunked, the server gets out little more than the cap before the fetch hangs up; it would send 160 MiB.
 TEST_F(Fetch, BodyPastTheCapIsRefusedWhileItArrives) {
     for (const bool announced : {true, false}) {
         const std::size_t before = server.streamedBytes();

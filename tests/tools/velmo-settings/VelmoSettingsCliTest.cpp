@@ -1,6 +1,5 @@
-// velmo-settings, run as a program: output, exit codes, stored values, that bad input
-// changes nothing, and that a store it cannot read or write, or one that stays busy, is
-// never taken for success.
+// velmo-settings, run as a program: output, exit codes, stored values, that bad input changes nothing, and that a store
+// it cannot read or write, or one that stays busy, is never taken for success.
 
 #include "tests/core/settings/SettingsFixture.h"
 #include "tests/support/Program.h"
