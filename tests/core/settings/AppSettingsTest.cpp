@@ -147,33 +147,6 @@ TEST_F(AppSettingsTest, ASkippedCheckOrACrashInTheMiddleOfItLeavesTheOldValues) 
     EXPECT_EQ(suite().integerForKey("configVersion"), AppSettings::kConfigVersion);
 }
 
-// Two programs starting at once on a fresh suite: one check, one UUID, nothing lost.
-TEST_F(AppSettingsTest, TwoProcessesStartingTogetherAgreeOnOneUuid) {
-    for (int round = 0; round < 5; ++round) {
-        suite().removeAllObjects();
-        suite().setInteger("settingMinutes", 45);
-        Gate start;
-        auto program = [&](const std::string& name) {
-            return [&start, name, this] {
-                start.wait();
-                AppSettings settings;
-                dir().write(name, settings.get("deviceUUID")->toString().value_or(""));
-                return 0;
-            };
-        };
-        ForkedChild first(program("first"));
-        ForkedChild second(program("second"));
-        start.open();
-        ASSERT_EQ(first.wait(), 0);
-        ASSERT_EQ(second.wait(), 0);
-        const std::optional<std::string> stored = suite().stringForKey("deviceUUID");
-        EXPECT_TRUE(isUuid(stored)) << "round " << round;
-        EXPECT_EQ(dir().read("first"), stored.value_or("")) << "round " << round;
-        EXPECT_EQ(dir().read("second"), stored.value_or("")) << "round " << round;
-        EXPECT_EQ(suite().objectForKey("settingMinutes"), PlistValue(int64_t{45}));
-    }
-}
-
 // A program starting while another one is in the middle of the check must not run it a
 // second time after waiting, which would drop keys written since.
 TEST_F(AppSettingsTest, ACheckFinishedWhileWaitingIsNotRunAgain) {

@@ -94,8 +94,8 @@ TEST_F(ListsTest, DamagedFavouritesAreSkippedAndANonListIsReplaced) {
     EXPECT_EQ(entries(kStops), (Entries{{"S1", "Astoria"}}));
 }
 
-// Four programs adding favourites at the same time, each change on a connection of its own
-// (as the menus of both programs and velmo-settings make them): every one is kept.
+// Four programs adding favourites at the same time, each change on a connection of its own (as the menus of both
+// programs and velmo-settings make them): every one is kept. It is the store's test of concurrent writers too.
 TEST_F(ListsTest, FavouritesAddedByFourProgramsAtOnceAreAllKept) {
     constexpr int kWriters = 4;
     constexpr int kAdds = 100;

@@ -1,9 +1,8 @@
-// A suite as programs use it: lossless storage, the folder, typed access, transactions,
-// an unusable folder, and two processes writing at once.
+// A suite as programs use it: lossless storage, the folder, typed access, transactions and an unusable folder.
+// Programs writing at once: the favourites test in tests/core/settings.
 
 #include "platform/defaults/UserDefaults.h"
 
-#include "tests/support/Program.h"
 #include "tests/support/TempHome.h"
 
 #include <gtest/gtest.h>
@@ -19,8 +18,6 @@ namespace velmo {
 namespace {
 
 namespace fs = std::filesystem;
-using test::ForkedChild;
-using test::Gate;
 using test::ScopedEnv;
 
 class UserDefaultsTest : public test::TempHome {};
@@ -134,34 +131,6 @@ TEST_F(UserDefaultsTest, UnwritableFolderReadsDefaultsAndReportsOnce) {
     escaping.setInteger("n", 1);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("../escape"), std::string::npos);
     EXPECT_FALSE(escaping.isWritable());
-}
-
-// The main window and the tray widget open the suite per operation, at the same time.
-TEST_F(UserDefaultsTest, TwoProcessesWritingAtOnceLoseNothing) {
-    constexpr int rounds = 150;
-    Gate start;
-    const auto writer = [&start](const std::string& key) {
-        return [&start, key] {
-            start.wait();
-            bool ok = true;
-            for (int i = 1; i <= rounds; ++i) {
-                UserDefaults("shared").setInteger(key, i);
-                ok = ok && UserDefaults("shared").integerForKey(key) == i;
-                UserDefaults counter("shared");  // a read-modify-write must not lose increments
-                ok = counter.transaction([&] {
-                    counter.setInteger("counter", counter.integerForKey("counter") + 1);
-                }) && ok;
-            }
-            return ok ? 0 : 1;
-        };
-    };
-    ForkedChild first(writer("first"));
-    ForkedChild second(writer("second"));
-    start.open();
-    EXPECT_EQ(first.wait(), 0);
-    EXPECT_EQ(second.wait(), 0);
-    EXPECT_EQ(UserDefaults("shared").dictionaryRepresentation(),
-              (PlistMap{{"first", rounds}, {"second", rounds}, {"counter", 2 * rounds}}));
 }
 
 }  // namespace
