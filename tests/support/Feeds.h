@@ -70,9 +70,8 @@ struct FeedBuilder {
     // Writes the files into `folder` (made as needed), a feed tarvod can be pointed at.
     void writeTo(const std::filesystem::path& folder) const {
         std::filesystem::create_directories(folder);
-        for (const auto& [name, text] : files) {
+        for (const auto& [name, text] : files)
             std::ofstream(folder / name, std::ios::binary | std::ios::trunc) << text;
-        }
     }
 };
 

@@ -26,9 +26,8 @@ namespace {
 std::variant<Config, ConfigError> configured(test::TempDir& dir, const std::string& toml,
                                              std::vector<const char*> args) {
     const std::string path = dir.write("tarvod.toml", toml).string();
-    if (!toml.empty()) {
+    if (!toml.empty())
         args.insert(args.begin(), {"--config", path.c_str()});
-    }
     args.insert(args.begin(), "tarvod");
     auto flags = parseCommandLine(static_cast<int>(args.size()), args.data());
     return configure(std::get<Flags>(flags));
@@ -125,9 +124,8 @@ TEST(Config, CitiesOfSeveralFeeds) {
                   {"/srv/subway.zip", "subway", ""}, {"/srv/nyc.zip", "bus", "gtfs/bus/"}, {"/srv/lirr", "rail", ""}}));
     EXPECT_EQ(c.cities[2].feeds, (std::vector<FeedEntry>{{"/srv/mv.zip", "mv", ""}, {"/srv/mv-bus", "bus", ""}}));
     std::vector<std::pair<std::string, std::string>> sources;
-    for (const auto& s : liveSources(c)) {
+    for (const auto& s : liveSources(c))
         sources.emplace_back(s.city, s.location);
-    }
     EXPECT_EQ(
         sources,
         (std::vector<std::pair<std::string, std::string>>{
@@ -164,9 +162,8 @@ TEST(Config, AnUnusableGeneratedCertificateIsReplacedAndASoundOneKept) {
         const bool sound = i + 1 == std::size(damage);
         EXPECT_EQ(test::readFile(tls / "cert.pem") == before, sound) << i;
         std::size_t setAside = 0;
-        for (const auto& entry : fs::directory_iterator(tls)) {
+        for (const auto& entry : fs::directory_iterator(tls))
             setAside += entry.path().filename().string().find(".unusable-") != std::string::npos;
-        }
         // Both files go aside, or only the certificate when the key was missing.
         EXPECT_EQ(setAside, sound ? 0u : i == 2 ? 1u : 2u) << i;
         fs::remove_all(tls);
@@ -185,9 +182,8 @@ TEST(Config, NowWithOffsetZuluOrLocalTime) {
         {"2025-07-14T08:00:00", at(6) + date::days(122)},
         {"2025-03-14", std::nullopt},
         {"2025-03-14T08:00:00+01:00 later", std::nullopt}};
-    for (const auto& [text, want] : cases) {
+    for (const auto& [text, want] : cases)
         EXPECT_EQ(parseNow(text, budapest), want) << text;
-    }
 }
 
 namespace {
@@ -244,9 +240,8 @@ TEST_F(RegistryTest, ReloadsAChangedFeedKeepsServingWhenTheNewOneIsBrokenAndWatc
     // The watcher does the same in the background.
     registry_.startWatching(1s);
     writeFeed("11:00:00");
-    for (int i = 0; i < 300 && served() != 11 * 3600; ++i) {
+    for (int i = 0; i < 300 && served() != 11 * 3600; ++i)
         std::this_thread::sleep_for(10ms);
-    }
     EXPECT_EQ(served(), 11 * 3600);
     registry_.stopWatching();
 }
@@ -292,9 +287,8 @@ TEST(Registry, ACityOfSeveralFeeds) {
     auto listed = test::ids(reply.stopDates);
     std::sort(listed.begin(), listed.end());
     EXPECT_EQ(listed, (test::Ids{"bus:T1@bus:DT*", "metro:T1@metro:DT"}));
-    for (const auto& d : reply.stopDates) {
+    for (const auto& d : reply.stopDates)
         EXPECT_TRUE(d.stopNearest) << d.tripId << " is not in the nearest group";
-    }
 
     cityFeed(true, "08:07:00").writeTo(bus);
     touch(bus, 5s);

@@ -21,9 +21,8 @@ namespace {
 
 std::vector<int> departuresAt(const Feed& f, const std::string& stop) {
     std::vector<int> out;
-    for (const auto& d : f.departuresAt(f.stopById.at(stop))) {
+    for (const auto& d : f.departuresAt(f.stopById.at(stop)))
         out.push_back(d.departure.count());
-    }
     return out;
 }
 
@@ -33,9 +32,8 @@ TEST(Loader, ParsesTimesAndDates) {
     const std::pair<const char*, int> times[] = {
         {"6:00:00", 21600}, {"06:00:00", 21600}, {"25:10:05", 90605}, {" 7:30:00 ", 27000}, {"100:00:00", 360000},
         {"", -1},           {"6:0:00", -1},      {"06:60:00", -1},    {"6:00", -1},         {"-1:00:00", -1}};
-    for (const auto& [text, seconds] : times) {
+    for (const auto& [text, seconds] : times)
         EXPECT_EQ(parseTime(text).value_or(Seconds(-1)).count(), seconds) << text;
-    }
     EXPECT_EQ(std::tuple(parseDate("20250314"), parseDate("20250230"), parseDate("2025031"), parseDate("2025031x")),
               std::tuple(date::sys_days(2025_y / 3 / 14), std::nullopt, std::nullopt, std::nullopt));
 }
@@ -150,9 +148,8 @@ TEST(CsvReader, ReadsWhatFeedsWrite) {
     for (const auto& [text, rows] : cases) {
         CsvReader r(text);
         Rows got;
-        while (r.next()) {
+        while (r.next())
             got.push_back({std::string(r.field(0)), std::string(r.field(1))});
-        }
         EXPECT_EQ(got, rows) << text;
     }
     CsvReader r(
@@ -235,20 +232,17 @@ TEST(Merge, OneFeedKeepsItsIdsSeveralArePrefixedAndSharedStopsAreOne) {
         {"E", "Deák tér", 47.4970, 19.0540, "b:E"},   // another id
     };
     velmo::test::FeedBuilder b;
-    for (const auto& [id, name, lat, lon, merged] : stops) {
+    for (const auto& [id, name, lat, lon, merged] : stops)
         b.stop(id, name, lat, lon);
-    }
     b.route("R9", "9", 0).trip("T1", "R9", {{"A", "07:58:00", "Kelenföld"}, {"C", "08:10:00"}});
     const auto m = mergeFeeds({{"a", a}, {"b", b.load()}});
-    for (const auto& [id, name, lat, lon, merged] : stops) {
+    for (const auto& [id, name, lat, lon, merged] : stops)
         EXPECT_EQ(m->stop(m->stopById.at("b:" + id)).id, merged) << id;
-    }
     EXPECT_EQ(m->stops.size(), 5u + 3u);
     EXPECT_EQ(m->stop(m->stopById.at("a:A")).parent, m->stopById.at("a:P"));
     std::vector<std::string> trips;
-    for (const auto& d : m->departuresAt(m->stopById.at("a:A"))) {
+    for (const auto& d : m->departuresAt(m->stopById.at("a:A")))
         trips.push_back(m->trip(d.trip).id + "@" + std::to_string(d.departure.count()));
-    }
     EXPECT_EQ(trips, (std::vector<std::string>{"b:T1@28680", "a:T1@28800"}));
     const auto& bTrip = m->trip(m->tripById.at("b:T1"));
     const auto times = m->stopTimesOf(m->tripById.at("b:T1"));

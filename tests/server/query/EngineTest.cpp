@@ -225,9 +225,8 @@ TEST(Geo, GridFindsWhatABruteForceSearchFinds) {
         const double radius = round % 3 == 0 ? distanceMetres(lat, lon, reach.lat, reach.lon) : 50.0 * (round % 40);
         std::set<std::uint32_t> want;
         for (std::uint32_t i = 0; i < feed->stops.size(); ++i) {
-            if (distanceMetres(lat, lon, feed->stops[i].lat, feed->stops[i].lon) <= radius) {
+            if (distanceMetres(lat, lon, feed->stops[i].lat, feed->stops[i].lon) <= radius)
                 want.insert(i);
-            }
         }
         std::set<std::uint32_t> got;
         index.forEachWithin(*feed, lat, lon, radius, [&](gtfs::StopIdx s, double) { got.insert(s.get()); });

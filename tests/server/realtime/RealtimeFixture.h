@@ -38,9 +38,8 @@ inline query::NearbyParams around(std::int64_t radius = 500, std::int64_t minute
 // "trip@stop" of each departure in order, "*" marking a predicted time.
 inline Ids ids(const std::vector<query::Departure>& list) {
     Ids out;
-    for (const auto& d : list) {
+    for (const auto& d : list)
         out.push_back(d.tripId + "@" + d.stopUniqueId + (d.tripDepartureGPS ? "*" : ""));
-    }
     return out;
 }
 
@@ -117,9 +116,8 @@ struct LiveCity {
     // Departure times of a trip's stops in its details, in seconds after kNow.
     std::vector<std::int64_t> stopTimes(const std::string& trip, query::TimePoint now = kNow) const {
         std::vector<std::int64_t> out;
-        for (const auto& s : query::tripDetails(snapshot, "bp", trip, "", now).stops) {
+        for (const auto& s : query::tripDetails(snapshot, "bp", trip, "", now).stops)
             out.push_back(s.departureTimestamp - unix(kNow));
-        }
         return out;
     }
 };

@@ -112,9 +112,8 @@ TEST(Overlay, AlertsNameRoutesStopsAndTripsInTheirPeriod) {
                            "entity { alert { header_text { translation { text: 'Gamma állomás' } } "
                            "informed_entity { stop_id: 'CS' } } }")});
     std::map<std::string, Ids> warnings;
-    for (const auto& d : query::nearby(c.snapshot, around(3000), kNow).stopDates) {
+    for (const auto& d : query::nearby(c.snapshot, around(3000), kNow).stopDates)
         warnings[d.tripId + "@" + d.stopUniqueId] = d.warningText;
-    }
     EXPECT_EQ(warnings, (std::map<std::string, Ids>{{"T2@A", {"A 9-es terelve"}},
                                                     {"T3@A", {"A 9-es terelve", "T3 késik"}},
                                                     {"T5@B", {"Béta lezárva"}},
@@ -173,9 +172,8 @@ class SourceTest : public ::testing::Test {
 protected:
     void start(const std::vector<std::string>& locations, realtime::PollerOptions options = {}) {
         std::vector<realtime::SourceConfig> sources;
-        for (const auto& location : locations) {
+        for (const auto& location : locations)
             sources.push_back({"bp", location});
-        }
         poller_ = std::make_unique<realtime::Poller>(
             sources, options,
             [this](const std::string& key) { return key == "bp" ? std::optional(city_.target()) : std::nullopt; },
