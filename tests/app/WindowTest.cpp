@@ -104,6 +104,13 @@ TEST_F(WindowTest, SaysWhetherItIsAskingFailedOrFoundNothing) {
     EXPECT_EQ(message(), "Nincs induló járat a közelben.");
     EXPECT_FALSE(shows(list->retryButton));
     EXPECT_FALSE(shows(list->statusLine)) << "no departures on screen to be fresh";
+
+    // A newer version: one line with its link.
+    EXPECT_FALSE(window->updateLine()->isVisibleTo(&*window));
+    window->showUpdate(UpdateInfo{"0.2.0", 12, "https://velmomac.example/dl", "Újdonságok"});
+    EXPECT_TRUE(window->updateLine()->isVisibleTo(&*window));
+    EXPECT_TRUE(window->updateLine()->text().contains("0.2.0") &&
+                window->updateLine()->text().contains("href=\"https://velmomac.example/dl\""));
 }
 
 TEST_F(WindowTest, RowsOlderThanTwoMinutesAreDimmedAndTheirAgeShown) {
@@ -191,14 +198,6 @@ TEST_F(PreferencesPageTest, ServerChoiceAndProductionAddress) {
     const ServerBases bases = loadServerBases(err);
     EXPECT_EQ(bases.production, "https://new.example/v2/");
     EXPECT_EQ(bases.local, "https://localhost:9443/v2/");
-}
-
-TEST_F(WindowTest, NewerVersionShowsOneLineWithItsLink) {
-    EXPECT_FALSE(window->updateLine()->isVisibleTo(&*window));
-    window->showUpdate(UpdateInfo{"0.2.0", 12, "https://velmomac.example/dl", "Újdonságok"});
-    EXPECT_TRUE(window->updateLine()->isVisibleTo(&*window));
-    EXPECT_TRUE(window->updateLine()->text().contains("0.2.0"));
-    EXPECT_TRUE(window->updateLine()->text().contains("href=\"https://velmomac.example/dl\""));
 }
 
 // F5 and Ctrl+R refresh, Shift+F10 opens the selected row's menu (a favourite asks again), Ctrl+, opens the settings.
