@@ -17,7 +17,6 @@
 #include <QTest>
 #include <QtWidgets>
 
-#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -182,10 +181,7 @@ TEST_F(PreferencesPageTest, FixedPositionIsCheckedBeforeItIsStored) {
 
 TEST_F(PreferencesPageTest, ServerChoiceAndProductionAddress) {
     AppSettings settings;
-    {
-        std::ofstream conf(serverConfigPath());
-        conf << "# mine\nlocal = https://localhost:9443/v2/\nproduction = https://old.example/v2/\n";
-    }
+    writeFile(serverConfigPath(), "# mine\nlocal = https://localhost:9443/v2/\nproduction = https://old.example/v2/\n");
     PreferencesPage page;
     EXPECT_EQ(page.productionServerEdit->text(), "https://old.example/v2/");
     page.developmentServerBox->click();

@@ -171,7 +171,6 @@ TEST(Directory, FindsTheFeedFolderAtAnyDepthAndRefusesToGuess) {
         std::string error;  // part of the message
     };
     const Case cases[] = {
-        {{"stops.txt"}, "", "stops.txt", ""},
         {{"feed/stops.txt"}, "", "feed/stops.txt", ""},
         {{"2025/gtfs/bus/stops.txt", "2025/gtfs/bus/trips.txt", "__MACOSX/2025/x/stops.txt", "doc/readme.txt"},
          "",

@@ -160,7 +160,7 @@ class ProtectedSuiteTest : public CliTest {
 protected:
     void SetUp() override {
         CliTest::SetUp();
-        if (runProgramUnprivileged("/bin/true", {}).exitCode == kNoUnprivilegedRun)
+        if (runProgram("/bin/true", {}, true).exitCode == kNoUnprivilegedRun)
             GTEST_SKIP() << "this process cannot run a program without root's file-permission overrides";
         suite().setInteger("configVersion", AppSettings::kConfigVersion);
         suite().setInteger("settingMinutes", 45);
@@ -189,7 +189,7 @@ TEST_F(ProtectedSuiteTest, EveryWriteToAWriteProtectedFileExits1) {
                                                {"fav", "add", "stop", "S2"},
                                                {"fav", "remove", "stop", "S1"}}) {
         SCOPED_TRACE(::testing::PrintToString(args));
-        const Outcome r = runProgramUnprivileged(VELMO_SETTINGS_BIN, args);
+        const Outcome r = runProgram(VELMO_SETTINGS_BIN, args, true);
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_THAT(r.err, HasSubstr(file().string()));
     }
@@ -202,7 +202,7 @@ TEST_F(ProtectedSuiteTest, AStoreThatCannotBeReadShowsNoValue) {
     for (const std::vector<std::string>& args :
          std::vector<std::vector<std::string>>{{"get", "settingMinutes"}, {"list"}, {"fav", "list", "stop"}}) {
         SCOPED_TRACE(::testing::PrintToString(args));
-        const Outcome r = runProgramUnprivileged(VELMO_SETTINGS_BIN, args);
+        const Outcome r = runProgram(VELMO_SETTINGS_BIN, args, true);
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_EQ(r.out, "");
         EXPECT_THAT(r.err, HasSubstr("velmo-settings: a beállítások nem olvashatók: " + file().string()));
