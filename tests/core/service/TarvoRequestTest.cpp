@@ -167,17 +167,12 @@ TEST_F(TarvoRequestTest, RadiusRules) {
     }
 }
 
-TEST_F(TarvoRequestTest, FavouriteListsAreArraysOfTheStringRawIdentifiers) {
+// Favourite lists are sent as arrays of the string raw identifiers; replies reach the callback once.
+TEST_F(TarvoRequestTest, FavouritesSentAsRawIdentifiersAndRepliesReachTheCallbackOnce) {
     UserDefaults suite(AppSettings::kAppGroup);
     suite.setObject("settingFavTripList", "R47");  // not a list at all
     suite.setObject("settingFavStopList", PlistList{PlistMap{{"raw", "F01"}}, PlistMap{{"display", "no raw"}},
                                                     PlistMap{{"raw", int64_t{5}}}, "not a map", PlistMap{{"raw", ""}}});
-    answered(R"({"error":false})");
-    EXPECT_EQ(lastBody()["favRoutes"], nlohmann::json::array());
-    EXPECT_EQ(lastBody()["favStops"], nlohmann::json::array({"F01", ""}));
-}
-
-TEST_F(TarvoRequestTest, RepliesReachTheCallbackOnce) {
     const DeparturesReply ok = answered(R"({"error":false,"stopDates":[{"a":1}],"stopDatesNearby":[],)"
                                         R"("cityName":"Budapest","cityURL":"https://bkk.example/","cityKey":"bp"})");
     EXPECT_FALSE(ok.error || ok.reserved);
@@ -185,6 +180,8 @@ TEST_F(TarvoRequestTest, RepliesReachTheCallbackOnce) {
     EXPECT_EQ(ok.stopDates->count(), 1u);
     EXPECT_EQ(ok.stopDatesNearby->type(), JSON::Type::array);
     EXPECT_EQ(*ok.cityName + " " + *ok.cityURL + " " + *ok.cityKey, "Budapest https://bkk.example/ bp");
+    EXPECT_EQ(lastBody()["favRoutes"], nlohmann::json::array());
+    EXPECT_EQ(lastBody()["favStops"], nlohmann::json::array({"F01", ""}));
 
     const DeparturesReply bare = answered(R"({"error":false,"cityName":7})");
     EXPECT_EQ(bare.stopDates.value_or(JSON(1)).type(), JSON::Type::null);
