@@ -29,7 +29,7 @@ struct FeedBuilder {
         {"stops.txt", "stop_id,stop_name,stop_lat,stop_lon,location_type,parent_station\n"},
         {"routes.txt", "route_id,route_short_name,route_long_name,route_type\n"},
         {"trips.txt", "route_id,service_id,trip_id,trip_headsign,direction_id\n"},
-        {"stop_times.txt", "trip_id,arrival_time,departure_time,stop_id,stop_sequence,stop_headsign,pickup_type\n"},
+        {"stop_times.txt", "trip_id,arrival_time,departure_time,stop_id,stop_sequence,stop_headsign\n"},
         {"calendar.txt",
          "service_id,monday,tuesday,wednesday,thursday,friday,saturday,sunday,start_date,end_date\n"
          "ALL,1,1,1,1,1,1,1,20250101,20251231\n"},
@@ -40,7 +40,6 @@ struct FeedBuilder {
         std::string stop;
         std::string time;
         std::string headsign = "";
-        std::string pickup = "";
     };
 
     // Appends CSV rows to a file.
@@ -62,19 +61,17 @@ struct FeedBuilder {
         int seq = 1;
         for (const auto& c : calls) {
             add("stop_times.txt", id + "," + c.time + "," + c.time + "," + c.stop + "," + std::to_string(seq++) + "," +
-                                      c.headsign + "," + c.pickup + "\n");
+                                      c.headsign + "\n");
         }
         return *this;
     }
 
-    gtfs::MemoryDirectory directory() const { return gtfs::MemoryDirectory(files); }
-    std::shared_ptr<const gtfs::Feed> load() const { return gtfs::loadFeed(directory()); }
+    std::shared_ptr<const gtfs::Feed> load() const { return gtfs::loadFeed(gtfs::MemoryDirectory(files)); }
     // Writes the files into `folder` (made as needed), a feed tarvod can be pointed at.
     void writeTo(const std::filesystem::path& folder) const {
         std::filesystem::create_directories(folder);
-        for (const auto& [name, text] : files) {
+        for (const auto& [name, text] : files)
             std::ofstream(folder / name, std::ios::binary | std::ios::trunc) << text;
-        }
     }
 };
 

@@ -2,17 +2,14 @@
 
 #include "tests/support/TempHome.h"
 
+#include "tests/support/Program.h"
+
 #include <httplib.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/x509.h>
-#include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <cctype>
 #include <condition_variable>
 #include <csignal>
-#include <cstdio>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -28,41 +25,9 @@ std::string lower(std::string text) {
     return text;
 }
 
-void require(bool ok, const char* what) {
+void require(bool ok, const std::string& what) {
     if (!ok)
-        throw std::runtime_error(std::string("loopback certificate: ") + what);
-}
-
-void addExtension(X509* certificate, int nid, const char* value) {
-    X509V3_CTX context;
-    X509V3_set_ctx_nodb(&context);
-    X509V3_set_ctx(&context, certificate, certificate, nullptr, nullptr, 0);
-    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
-    require(extension != nullptr && X509_add_ext(certificate, extension, -1) == 1, "extension");
-    X509_EXTENSION_free(extension);
-}
-
-// A P-256 key and a self-signed certificate for CN=localhost, valid for localhost and
-// 127.0.0.1 from an hour ago for two days.
-std::pair<EVP_PKEY*, X509*> makeCertificate() {
-    EVP_PKEY* key = EVP_EC_gen("P-256");
-    require(key != nullptr, "key");
-    X509* certificate = X509_new();
-    require(certificate != nullptr, "certificate");
-    X509_set_version(certificate, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(certificate), static_cast<long>(std::random_device{}() & 0x7fffffff));
-    X509_gmtime_adj(X509_getm_notBefore(certificate), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(certificate), 2 * 24 * 3600);
-    X509_set_pubkey(certificate, key);
-    X509_NAME* name = X509_get_subject_name(certificate);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("localhost"), -1, -1,
-                               0);
-    X509_set_issuer_name(certificate, name);
-    addExtension(certificate, NID_basic_constraints, "critical,CA:TRUE");
-    addExtension(certificate, NID_subject_key_identifier, "hash");
-    addExtension(certificate, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost");
-    require(X509_sign(certificate, key, EVP_sha256()) > 0, "signature");
-    return {key, certificate};
+        throw std::runtime_error("loopback HTTPS server: " + what);
 }
 
 }  // namespace
@@ -74,8 +39,6 @@ std::string SeenRequest::header(std::string name) const {
 
 struct LoopbackHttps::State {
     TempDir folder{"velmo-tls"};
-    EVP_PKEY* key = nullptr;
-    X509* certificate = nullptr;
     std::unique_ptr<httplib::SSLServer> server;
     std::thread thread;
     int port = 0;
@@ -83,7 +46,6 @@ struct LoopbackHttps::State {
     mutable std::mutex mutex;
     std::condition_variable stopping;
     bool stopped = false;
-    std::chrono::milliseconds delay{0};
     std::vector<SeenRequest> seen;
     struct Scripted {
         std::string body = R"({"error":false})";
@@ -96,7 +58,7 @@ struct LoopbackHttps::State {
 
     void handle(const httplib::Request& request, httplib::Response& response) {
         std::unique_lock lock(mutex);
-        SeenRequest record{request.method, request.path, {}, request.body};
+        SeenRequest record{request.method, request.target, {}, request.body};
         for (const auto& [name, value] : request.headers)
             record.headers.emplace(lower(name), value);
         seen.push_back(std::move(record));
@@ -105,7 +67,6 @@ struct LoopbackHttps::State {
             reply = std::move(script.front());
             script.pop_front();
         }
-        stopping.wait_for(lock, delay, [this] { return stopped; });
         response.status = reply.status;
         for (const auto& [name, value] : reply.headers)
             response.set_header(name, value);
@@ -151,12 +112,14 @@ struct LoopbackHttps::State {
 };
 
 LoopbackHttps::LoopbackHttps() : state_(std::make_unique<State>()) {
-    std::tie(state_->key, state_->certificate) = makeCertificate();
-    FILE* pem = std::fopen(certificateFile().c_str(), "w");
-    require(pem != nullptr && PEM_write_X509(pem, state_->certificate) == 1, "PEM file");
-    std::fclose(pem);
-
-    state_->server = std::make_unique<httplib::SSLServer>(state_->certificate, state_->key);
+    // A fresh P-256 key and a self-signed certificate (a CA) for localhost and 127.0.0.1.
+    const std::string key = (state_->folder.path() / "key.pem").string();
+    const Outcome made = runProgram(
+        "/usr/bin/openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-days",
+                             "2", "-subj", "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost",
+                             "-keyout", key, "-out", certificateFile().string()});
+    require(made.exitCode == 0, "openssl req: " + made.err);
+    state_->server = std::make_unique<httplib::SSLServer>(certificateFile().c_str(), key.c_str());
     require(state_->server->is_valid(), "TLS context");
     state_->server->set_error_handler([](const httplib::Request&, httplib::Response&) {});
     const auto handler = [state = state_.get()](const httplib::Request& request, httplib::Response& response) {
@@ -167,8 +130,7 @@ LoopbackHttps::LoopbackHttps() : state_(std::make_unique<State>()) {
     state_->port = state_->server->bind_to_any_port("127.0.0.1");
     require(state_->port > 0, "bind");
     state_->thread = std::thread([server = state_->server.get()] {
-        // A client that hangs up mid-reply must not kill the test with SIGPIPE; the workers
-        // inherit this thread's mask.
+        // A client that hangs up mid-reply must not kill the test with SIGPIPE; the workers inherit this thread's mask.
         sigset_t pipe;
         sigemptyset(&pipe);
         sigaddset(&pipe, SIGPIPE);
@@ -179,11 +141,7 @@ LoopbackHttps::LoopbackHttps() : state_(std::make_unique<State>()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-LoopbackHttps::~LoopbackHttps() {
-    stop();
-    X509_free(state_->certificate);
-    EVP_PKEY_free(state_->key);
-}
+LoopbackHttps::~LoopbackHttps() { stop(); }
 
 std::string LoopbackHttps::url(const std::string& path) const {
     return "https://127.0.0.1:" + std::to_string(state_->port) + path;
@@ -208,11 +166,6 @@ void LoopbackHttps::answer(StreamedReply reply) {
 std::size_t LoopbackHttps::streamedBytes() const {
     std::lock_guard lock(state_->mutex);
     return state_->streamed;
-}
-
-void LoopbackHttps::delayReplies(std::chrono::milliseconds delay) {
-    std::lock_guard lock(state_->mutex);
-    state_->delay = delay;
 }
 
 std::vector<SeenRequest> LoopbackHttps::seen() const {

@@ -1,9 +1,7 @@
 #pragma once
-// One HTTPS server on 127.0.0.1 for every test that needs real TLS: a fresh key and a
-// self-signed certificate for localhost and 127.0.0.1 are made in-process for each server
-// (the certificate's PEM file is there for the client to trust). Every request is recorded
-// and answered with the scripted replies in order; without a script the answer is
-// {"error":false}. A scripted reply may also be streamed: large, slow or endless.
+// One HTTPS server on 127.0.0.1 for every test that needs real TLS, with a certificate of its own (openssl makes it;
+// its PEM file is there for the client to trust). Every request is recorded and answered with the scripted replies in
+// order; without a script the answer is {"error":false}. A scripted reply may also be streamed: large, slow or endless.
 
 #include <chrono>
 #include <cstddef>
@@ -17,7 +15,7 @@ namespace velmo::test {
 
 struct SeenRequest {
     std::string method;
-    std::string path;
+    std::string path;                            // with the query
     std::map<std::string, std::string> headers;  // names in lower case
     std::string body;
 
@@ -46,8 +44,7 @@ public:
     std::string url(const std::string& path) const;
     // The server's certificate (PEM), for the client's extra trust.
     std::filesystem::path certificateFile() const;
-    // servers.conf lines that make this server (url("/v2/")) the local base, trusted through
-    // its certificate.
+    // servers.conf lines that make this server (url("/v2/")) the local base, trusted through its certificate.
     std::string localServerLines() const;
 
     // Queues one reply; replies are used in the order queued.
@@ -55,8 +52,6 @@ public:
     void answer(StreamedReply reply);
     // Bytes of streamed replies written to clients so far.
     std::size_t streamedBytes() const;
-    // Every later reply waits this long first (until the server stops).
-    void delayReplies(std::chrono::milliseconds delay);
     std::vector<SeenRequest> seen() const;
     // Closes the port; later connections are refused.
     void stop();

@@ -53,7 +53,9 @@ bool dropFileOverrides() {
     return ::syscall(SYS_capset, &header, data) == 0 && ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) == 0;
 }
 
-Outcome run(const std::string& program, const std::vector<std::string>& args, bool unprivileged) {
+}  // namespace
+
+Outcome runProgram(const std::string& program, const std::vector<std::string>& args, bool unprivileged) {
     TempDir io("velmo-run");
     const std::string out = io.path() / "stdout";
     const std::string err = io.path() / "stderr";
@@ -66,16 +68,6 @@ Outcome run(const std::string& program, const std::vector<std::string>& args, bo
     result.out = io.read("stdout");
     result.err = io.read("stderr");
     return result;
-}
-
-}  // namespace
-
-Outcome runProgram(const std::string& program, const std::vector<std::string>& args) {
-    return run(program, args, false);
-}
-
-Outcome runProgramUnprivileged(const std::string& program, const std::vector<std::string>& args) {
-    return run(program, args, true);
 }
 
 ForkedChild::ForkedChild(const std::function<int()>& body) : pid_(::fork()) {

@@ -17,18 +17,14 @@ struct Outcome {
     std::string err;
 };
 
-// Runs `program` with no input; killed after a minute.
-Outcome runProgram(const std::string& program, const std::vector<std::string>& args);
-
-// As runProgram, but as an ordinary user meets files: run by root, the program lacks the
-// capabilities that read and write past file permissions, so a write-protected file or
-// folder stops it. Exit code kNoUnprivilegedRun when they could not be given up.
+// Runs `program` with no input; killed after a minute. `unprivileged`: as an ordinary user meets files, so that run by
+// root the program lacks the capabilities that read and write past file permissions, and a write-protected file or
+// folder stops it (exit code kNoUnprivilegedRun when they could not be given up).
 constexpr int kNoUnprivilegedRun = 125;
-Outcome runProgramUnprivileged(const std::string& program, const std::vector<std::string>& args);
+Outcome runProgram(const std::string& program, const std::vector<std::string>& args, bool unprivileged = false);
 
-// `body` run in a forked copy of this test program; its return value, or 126 when it throws,
-// is the child's exit code. Stopped (SIGTERM, SIGKILL after 10 s) when destroyed unless
-// waited for.
+// `body` run in a forked copy of this test program; its return value, or 126 when it throws, is the child's exit code.
+// Stopped (SIGTERM, SIGKILL after 10 s) when destroyed unless waited for.
 class ForkedChild {
 public:
     explicit ForkedChild(const std::function<int()>& body);

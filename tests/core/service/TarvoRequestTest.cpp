@@ -1,9 +1,12 @@
-// The departures client over scripted sessions and a virtual-clock run loop: what it sends,
-// which server it picks, and how location and server outcomes reach the callback.
+// The departures client: the reply envelope and items read without transport, the server bases, and the client over
+// scripted sessions and a virtual-clock run loop (what it sends, which server, how outcomes reach the callback).
 
 #include "core/location/EasyLocation.h"
+#include "core/service/ServerConfig.h"
+#include "core/service/TarvoReply.h"
 #include "core/service/TarvoRequest.h"
 #include "core/settings/AppSettings.h"
+#include "core/settings/PlistJson.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/http/FakeHttp.h"
@@ -12,12 +15,16 @@
 #include "tests/core/service/ServiceFixture.h"
 #include "tests/support/TempHome.h"
 
+#include <sys/utsname.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <limits>
 #include <sstream>
-#include <sys/utsname.h>
 
 using namespace velmo;
 using velmo::test::DeparturesReply;
+using velmo::test::sampleDeparture;
 
 namespace {
 
@@ -71,6 +78,18 @@ protected:
     std::ostringstream log;
     std::unique_ptr<TarvoRequest> client;
 };
+
+Envelope judge(const std::string& body, int status = 200) {
+    return judgeEnvelope(Bytes(body.begin(), body.end()), UrlResponse{status, {}, "https://prod.test/v2/nearby/"},
+                         std::nullopt);
+}
+
+std::optional<PlistMap> convert(const nlohmann::json& departure) { return TarvoRequest::toDictionary(JSON(departure)); }
+
+const ServerBases kStart{"https://api.velmomac.example/v2/", "https://dev.velmomac.example/v2/",
+                         "https://localhost:8443/v2/", "/data/tarvod/tls/cert.pem"};
+
+int lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
 }  // namespace
 
@@ -148,17 +167,12 @@ TEST_F(TarvoRequestTest, RadiusRules) {
     }
 }
 
-TEST_F(TarvoRequestTest, FavouriteListsAreArraysOfTheStringRawIdentifiers) {
+// Favourite lists are sent as arrays of the string raw identifiers; replies reach the callback once.
+TEST_F(TarvoRequestTest, FavouritesSentAsRawIdentifiersAndRepliesReachTheCallbackOnce) {
     UserDefaults suite(AppSettings::kAppGroup);
     suite.setObject("settingFavTripList", "R47");  // not a list at all
     suite.setObject("settingFavStopList", PlistList{PlistMap{{"raw", "F01"}}, PlistMap{{"display", "no raw"}},
                                                     PlistMap{{"raw", int64_t{5}}}, "not a map", PlistMap{{"raw", ""}}});
-    answered(R"({"error":false})");
-    EXPECT_EQ(lastBody()["favRoutes"], nlohmann::json::array());
-    EXPECT_EQ(lastBody()["favStops"], nlohmann::json::array({"F01", ""}));
-}
-
-TEST_F(TarvoRequestTest, RepliesReachTheCallbackOnce) {
     const DeparturesReply ok = answered(R"({"error":false,"stopDates":[{"a":1}],"stopDatesNearby":[],)"
                                         R"("cityName":"Budapest","cityURL":"https://bkk.example/","cityKey":"bp"})");
     EXPECT_FALSE(ok.error || ok.reserved);
@@ -166,6 +180,8 @@ TEST_F(TarvoRequestTest, RepliesReachTheCallbackOnce) {
     EXPECT_EQ(ok.stopDates->count(), 1u);
     EXPECT_EQ(ok.stopDatesNearby->type(), JSON::Type::array);
     EXPECT_EQ(*ok.cityName + " " + *ok.cityURL + " " + *ok.cityKey, "Budapest https://bkk.example/ bp");
+    EXPECT_EQ(lastBody()["favRoutes"], nlohmann::json::array());
+    EXPECT_EQ(lastBody()["favStops"], nlohmann::json::array({"F01", ""}));
 
     const DeparturesReply bare = answered(R"({"error":false,"cityName":7})");
     EXPECT_EQ(bare.stopDates.value_or(JSON(1)).type(), JSON::Type::null);
@@ -266,4 +282,138 @@ TEST_F(TarvoRequestTest, DetailsQueriesSendTheSameBodyToTheirOwnEndpoints) {
     loop.runPending();
     EXPECT_EQ(reply.error, "DOWNLOADERROR");
     EXPECT_EQ(http.requests().size(), 2u);
+}
+
+TEST(Envelope, JudgedByTheBodyUnlessARedirect) {
+    for (const int status : {200, 299, 400, 500})
+        EXPECT_TRUE(judge(R"({"error":false,"stopDates":[]})", status).succeeded()) << status;
+    for (const int status : {300, 302, 303, 307, 399})
+        EXPECT_EQ(judge(R"({"error":false,"stopDates":[]})", status).code, "DOWNLOADERROR") << status;
+    EXPECT_EQ(judgeEnvelope(std::nullopt, std::nullopt, std::nullopt).code, "DOWNLOADERROR");
+    EXPECT_EQ(judgeEnvelope(Bytes{'{', '}'}, std::nullopt, UrlError{UrlError::timedOut, "timed out"}).code,
+              "DOWNLOADERROR");
+    // body, then the code (absent: the server declared an error without naming one)
+    // clang-format off
+    const std::vector<std::pair<std::string, std::optional<std::string>>> failures{
+        {"Bad Gateway", "DOWNLOADERROR"}, {R"([{"error":false}])", "DOWNLOADERROR"},
+        {R"({"error":"false"})", "DOWNLOADERROR"}, {R"({"error":true})", std::nullopt},
+        {R"({"error":true,"errorMessage":5})", std::nullopt},
+        {R"({"error":true,"errorMessage":"NOTRIPS","errorMessageText":"Ma már nincs"})", "NOTRIPS::Ma már nincs"},
+        {R"({"error":true,"errorMessage":"NOTRIPS","errorMessageText":1})", "NOTRIPS"},
+        {R"({"error":true,"errorMessageText":"Hibás kérés"})", "::Hibás kérés"}};
+    // clang-format on
+    for (const auto& [body, code] : failures) {
+        const Envelope envelope = judge(body);
+        EXPECT_FALSE(envelope.succeeded()) << body;
+        EXPECT_EQ(envelope.code, code) << body;
+    }
+}
+
+TEST(ToDictionary, RenamesAndRetypesEveryMember) {
+    nlohmann::json departure = sampleDeparture();
+    departure["stopLon"] = 19;                    // an integer becomes a double
+    departure["stopDistance"] = -5.9;             // toward zero
+    departure["tripDepartureTimestamp"] = false;  // int accepts a bool as 0
+    const std::optional<PlistMap> item = convert(departure);
+    ASSERT_TRUE(item);
+    // The kinds show in the text: doubles keep a point, integers have none.
+    EXPECT_EQ(plistToJson(PlistValue(*item)).dump(),
+              R"({"departure":0,"departureGPS":true,"departureMinutes":"3","departureSeconds":30600,)"
+              R"("favRoute":true,"favStop":false,"hasDetails":true,"name":"Deák Ferenc tér","nearest":true,)"
+              R"("routeId":"R47","routeIdUniq":"R47|0","shortName":"47","stopDistance":-5,"stopId":"F01",)"
+              R"("stopIdUniq":"F01-a","stopLat":47.497913,"stopLon":19.0,"tripHeadsign":"Budafok","tripId":"T1",)"
+              R"("tripIdUniq":"T1@20250314","type":"TRAM","warning":false})");
+}
+
+// Every member is required (a missing one: absent here) and of its own kind.
+TEST(ToDictionary, EveryMemberIsRequiredAndOfItsKind) {
+    std::vector<std::pair<std::string, std::optional<nlohmann::json>>> spoilt{
+        {"tripDepartureGPS", 1},   {"stopNearest", "true"}, {"stopLat", "47.5"},
+        {"stopDistance", nullptr}, {"routeName", 47},       {"stopFavoriteId", nlohmann::json::array()}};
+    for (const auto& [member, value] : sampleDeparture().get<nlohmann::json::object_t>())
+        spoilt.emplace_back(member, std::nullopt);
+    for (const auto& [member, value] : spoilt) {
+        nlohmann::json departure = sampleDeparture();
+        departure.erase(member);
+        if (value)
+            departure[member] = *value;
+        EXPECT_FALSE(convert(departure)) << member;
+    }
+    EXPECT_FALSE(TarvoRequest::toDictionary(JSON("not an item")));
+}
+
+TEST(ToDictionary, WarningTextsOnlyWhenWarningIsTrue) {
+    const std::vector<std::tuple<bool, std::optional<nlohmann::json>, std::optional<PlistList>>> cases{
+        {false, nlohmann::json::array({"ignored"}), std::nullopt},
+        {true, std::nullopt, PlistList{}},
+        {true, nlohmann::json{{"b", "második"}, {"a", "első"}}, PlistList{"első", "második"}},
+        {true, nlohmann::json::array({"egy", 2, nullptr, "három"}), PlistList{"egy", "három"}}};
+    for (const auto& [warning, texts, expected] : cases) {
+        nlohmann::json departure = sampleDeparture();
+        departure["warning"] = warning;
+        if (texts)
+            departure["warningText"] = *texts;
+        const std::optional<PlistMap> item = convert(departure);
+        ASSERT_TRUE(item);
+        if (expected) {
+            EXPECT_EQ(item->at("warningText"), PlistValue(*expected)) << departure.dump();
+        } else {
+            EXPECT_FALSE(item->contains("warningText"));
+        }
+    }
+}
+
+TEST(ToErrorString, TheServersTextWinsAndUnknownCodesAreUnknown) {
+    // clang-format off
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"NOSTOPS", "Nincs megálló a közeledben"}, {"nostops", "Ismeretlen hiba!"}, {"A::B::C", "B"},
+        {"NOSTOPS::Saját szöveg", "Saját szöveg"}, {"::Csak szöveg", "Csak szöveg"}, {"A:B", "Ismeretlen hiba!"},
+        {"A:::B", ":B"}};
+    // clang-format on
+    for (const auto& [code, message] : cases)
+        EXPECT_EQ(TarvoRequest::toErrorString(code), message) << "code \"" << code << "\"";
+}
+
+TEST(ServerConfig, ParsesKeysQuotesAndComments) {
+    const ServerBases& s = kStart;
+    // name, text, bases, lines of error messages
+    const std::vector<std::tuple<const char*, const char*, ServerBases, int>> cases{
+        {"empty", "", s, 0},
+        {"all four keys",
+         "production = https://p.example/v2/\ndevelopment=https://d.example/api/v2/\n"
+         "local = https://127.0.0.1:9443/v2/\nlocal_ca = /tmp/ca.pem\n",
+         {"https://p.example/v2/", "https://d.example/api/v2/", "https://127.0.0.1:9443/v2/", "/tmp/ca.pem"},
+         0},
+        {"quoted values",
+         "local = \"https://[::1]:8443/v2/\"  # loopback\nlocal_ca=\"/a b/#c.pem\"\n",
+         {s.production, s.development, "https://[::1]:8443/v2/", "/a b/#c.pem"},
+         0},
+        {"plain http refused", "production = http://p.example/v2/\n", s, 1},
+        {"empty value", "production =\nlocal_ca = \"\"\n", s, 2},
+        {"text after the quote", "local = \"https://l.example/v2/\" extra\n", s, 1},
+        {"a bad line keeps the good one before it",
+         "local = https://good.example/v2/\nlocal = ftp://bad.example/v2/\n",
+         {s.production, s.development, "https://good.example/v2/", s.localCertificate},
+         1},
+    };
+    for (const auto& [name, text, expected, errorLines] : cases) {
+        std::ostringstream err;
+        EXPECT_EQ(parseServerConfig(text, kStart, err), expected) << name;
+        EXPECT_EQ(lines(err.str()), errorLines) << name << ": " << err.str();
+    }
+}
+
+class ServerConfigFile : public velmo::test::TempHome {};
+
+TEST_F(ServerConfigFile, BuiltInBasesAndTheUsersFolders) {
+    std::ostringstream err;
+    const ServerBases builtIn = loadServerBases(err);
+    EXPECT_EQ(builtIn.local, "https://localhost:8443/v2/");
+    EXPECT_EQ(builtIn.localCertificate, (root() / "data" / "tarvod" / "tls" / "cert.pem").string());
+    EXPECT_EQ(serverConfigPath(), (suiteFolder() / "servers.conf").string());
+
+    // A relative XDG_DATA_HOME is ignored: the certificate is looked for under HOME.
+    velmo::test::ScopedEnv data("XDG_DATA_HOME", "relative/data");
+    velmo::test::ScopedEnv home("HOME", root().string());
+    EXPECT_EQ(ServerBases::builtIn().localCertificate, (root() / ".local/share/tarvod/tls/cert.pem").string());
 }

@@ -1,10 +1,12 @@
-// The store: typed reading and writing, refused writes, the start-up check and its safety
-// against crashes and against a second program starting at the same time.
+// The store: typed reading and writing, refused writes, the start-up check and its safety against crashes and a
+// second program; settings shown as lists, and the favourite lists sorted with the user's collation (LC_ALL).
 
 #include "SettingsFixture.h"
-
 #include "tests/support/Program.h"
 
+#include <gmock/gmock.h>
+
+#include <memory>
 #include <regex>
 #include <stdexcept>
 #include <thread>
@@ -90,49 +92,31 @@ TEST_F(AppSettingsTest, UuidPlaceholderGeneratesAFreshUuidEachTime) {
                 first != suite().stringForKey("deviceUUID"));
 }
 
-// --- Start-up check ---
-
-const PlistValue kFreshUuid = "<a fresh UUID>";
-
-struct CheckCase {
-    const char* name;
-    int64_t version;
-    std::string key;
-    PlistValue stored;
-    PlistValue after;  // null: removed
-};
-
-void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name; }
-
-class StartupCheckTest : public SettingsFixture, public ::testing::WithParamInterface<CheckCase> {};
-
-TEST_P(StartupCheckTest, RepairsOnlyWhenTheStoredVersionIsOlder) {
-    const CheckCase& c = GetParam();
-    suite().setInteger("configVersion", c.version);
-    suite().setObject(c.key, c.stored);
-    AppSettings settings;
-    if (c.after == kFreshUuid) {
-        EXPECT_TRUE(isUuid(suite().stringForKey(c.key)));
-    } else {
-        EXPECT_EQ(suite().objectForKey(c.key).value_or(PlistValue()), c.after);
+// A suite of the version before: each value repaired, kept or removed by the start-up check.
+TEST_F(AppSettingsTest, StartupCheckRepairsAnOlderSuite) {
+    const PlistValue freshUuid = "<a fresh UUID>";
+    // clang-format off
+    const std::tuple<std::string, PlistValue, PlistValue> cases[] = {  // key, stored, after (null: removed)
+        {"settingRadius", 350.0F, 300.0F}, {"settingRadius", int64_t{400}, 400.0F},
+        {"settingMinutes", int64_t{45}, int64_t{45}}, {"settingRovavorir", true, false},
+        {"useDevelopmentServer", int64_t{2}, int64_t{0}}, {"settingFavStopList", kFavourites, kFavourites},
+        {"settingFavTripList", int64_t{5}, int64_t{5}}, {"deviceUUID", "1234567", freshUuid},
+        {"deviceUUID", "Ő2345678", "Ő2345678"}, {"deviceUUID", "Ő234567", freshUuid},  // characters, not bytes
+        {"previousReply1", "old reply", PlistValue()}};
+    // clang-format on
+    for (const auto& [key, stored, after] : cases) {
+        SCOPED_TRACE(key + " " + ::testing::PrintToString(stored));
+        suite().removeAllObjects();
+        suite().setInteger("configVersion", 143);
+        suite().setObject(key, stored);
+        AppSettings settings;
+        if (after == freshUuid)
+            EXPECT_TRUE(isUuid(suite().stringForKey(key)));
+        else
+            EXPECT_EQ(suite().objectForKey(key).value_or(PlistValue()), after);
+        EXPECT_EQ(suite().integerForKey("configVersion"), AppSettings::kConfigVersion);
     }
-    EXPECT_EQ(suite().integerForKey("configVersion"), AppSettings::kConfigVersion);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, StartupCheckTest,
-    ::testing::Values(CheckCase{"RadiusOutsideResets", 143, "settingRadius", 350.0F, 300.0F},
-                      CheckCase{"RadiusAsIntegerKeptAsFloat", 143, "settingRadius", int64_t{400}, 400.0F},
-                      CheckCase{"ValidMinutesKept", 143, "settingMinutes", int64_t{45}, int64_t{45}},
-                      CheckCase{"RovavorirTrueResets", 143, "settingRovavorir", true, false},
-                      CheckCase{"ServerTwoResets", 143, "useDevelopmentServer", int64_t{2}, int64_t{0}},
-                      CheckCase{"FavouritesKept", 143, "settingFavStopList", kFavourites, kFavourites},
-                      CheckCase{"NonListFavouritesKept", 143, "settingFavTripList", int64_t{5}, int64_t{5}},
-                      CheckCase{"ShortUuidReplaced", 143, "deviceUUID", "1234567", kFreshUuid},
-                      CheckCase{"EightCharacterUuidKept", 143, "deviceUUID", "Ő2345678", "Ő2345678"},
-                      CheckCase{"SevenCharactersInEightBytesReplaced", 143, "deviceUUID", "Ő234567", kFreshUuid},
-                      CheckCase{"OutsideKeyRemoved", 143, "previousReply1", "old reply", PlistValue()}),
-    [](const auto& test) { return std::string(test.param.name); });
 
 // A store whose check dies after writing back its first kept value.
 class CrashingCheck : public AppSettings {
@@ -165,33 +149,6 @@ TEST_F(AppSettingsTest, ASkippedCheckOrACrashInTheMiddleOfItLeavesTheOldValues) 
     EXPECT_EQ(suite().integerForKey("configVersion"), AppSettings::kConfigVersion);
 }
 
-// Two programs starting at once on a fresh suite: one check, one UUID, nothing lost.
-TEST_F(AppSettingsTest, TwoProcessesStartingTogetherAgreeOnOneUuid) {
-    for (int round = 0; round < 5; ++round) {
-        suite().removeAllObjects();
-        suite().setInteger("settingMinutes", 45);
-        Gate start;
-        auto program = [&](const std::string& name) {
-            return [&start, name, this] {
-                start.wait();
-                AppSettings settings;
-                dir().write(name, settings.get("deviceUUID")->toString().value_or(""));
-                return 0;
-            };
-        };
-        ForkedChild first(program("first"));
-        ForkedChild second(program("second"));
-        start.open();
-        ASSERT_EQ(first.wait(), 0);
-        ASSERT_EQ(second.wait(), 0);
-        const std::optional<std::string> stored = suite().stringForKey("deviceUUID");
-        EXPECT_TRUE(isUuid(stored)) << "round " << round;
-        EXPECT_EQ(dir().read("first"), stored.value_or("")) << "round " << round;
-        EXPECT_EQ(dir().read("second"), stored.value_or("")) << "round " << round;
-        EXPECT_EQ(suite().objectForKey("settingMinutes"), PlistValue(int64_t{45}));
-    }
-}
-
 // A program starting while another one is in the middle of the check must not run it a
 // second time after waiting, which would drop keys written since.
 TEST_F(AppSettingsTest, ACheckFinishedWhileWaitingIsNotRunAgain) {
@@ -213,6 +170,127 @@ TEST_F(AppSettingsTest, ACheckFinishedWhileWaitingIsNotRunAgain) {
     AppSettings settings;
     ASSERT_EQ(other.wait(), 0);
     EXPECT_EQ(suite().objectForKey("previousReply1"), PlistValue("written by the other program"));
+}
+
+using Entries = std::vector<std::pair<std::string, std::string>>;
+const char* const kStops = "settingFavStopList";
+
+class ListsTest : public SettingsFixture {
+protected:
+    // The stored favourite list as (raw, display) pairs; "-" for a missing display.
+    static Entries entries(const std::string& key) {
+        Entries result;
+        const std::optional<PlistValue> stored = suite().objectForKey(key);
+        for (const PlistValue& entry : stored && stored->ifList() ? *stored->ifList() : PlistList{}) {
+            const PlistMap& map = *entry.ifMap();
+            result.emplace_back(map.at("raw").toString().value_or("?"),
+                                map.count("display") ? *map.at("display").toString() : "-");
+        }
+        return result;
+    }
+};
+
+// The preferences page shows choices through these (tested with the page); here the edges:
+// values outside the allowed list, keys without one, and indexes out of range.
+TEST_F(ListsTest, StoredValueSelectsItsPlaceLabelAndRow) {
+    AppSettings settings;
+    // clang-format off
+    const std::vector<std::tuple<std::string, PlistValue, int64_t>> cases{
+        {"settingFavTrip", int64_t{4}, 2}, {"settingMinutes", int64_t{31}, -1}, {"settingRadius", 350.0F, -1},
+        {"useDevelopmentServer", int64_t{1}, 1}, {"deviceUUID", "x", -1}, {"previousReply1", int64_t{1}, -1}};
+    // clang-format on
+    for (const auto& [key, value, index] : cases) {
+        SCOPED_TRACE(key);
+        settings.set(key, value);
+        EXPECT_EQ(settings.getSelectedIndex(key), index);
+        const auto labels = settings.getValidValuesText(key).value_or(std::vector<std::string>{});
+        EXPECT_EQ(settings.getVisible(key), index >= 0 && !labels.empty() ? labels.at(index) : "");
+        const auto rows = settings.getSettingsForTableView(key);
+        EXPECT_EQ(rows.size(), labels.size());  // rows only for labelled values
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            EXPECT_EQ(rows[i].at("selected"), PlistValue(static_cast<int64_t>(i) == index));
+    }
+    // A favourite list gives one row per entry, a damaged one keeping its place.
+    settings.set("settingFavTripList", PlistList{PlistMap{{"raw", "T1"}, {"display", "Egyes"}}, PlistMap{{"raw", "T2"}},
+                                                 PlistMap{{"display", "Hármas"}}});
+    EXPECT_EQ(settings.getSettingsForTableView("settingFavTripList"),
+              (std::vector<PlistMap>{{{"text", "Egyes"}, {"value", "T1"}}, {{"value", "T2"}}, {{"text", "Hármas"}}}));
+
+    const PlistMap before = suite().dictionaryRepresentation();
+    const auto size = static_cast<int64_t>(settings.getValidValues("settingMinutes")->size());
+    for (const auto& [key, index] : std::vector<std::pair<std::string, int64_t>>{
+             {"settingMinutes", size}, {"settingMinutes", -1}, {"deviceUUID", 0}, {"nonsense", 0}}) {
+        ::testing::internal::CaptureStderr();
+        settings.setIndex(key, index);
+        EXPECT_THAT(::testing::internal::GetCapturedStderr(), ::testing::HasSubstr(key));
+    }
+    EXPECT_EQ(suite().dictionaryRepresentation(), before);
+}
+
+TEST_F(ListsTest, FavouritesSortByDisplayIgnoringCaseAndKeepTheirOrder) {
+    AppSettings settings(true);
+    for (const auto& [raw, display] :
+         Entries{{"1", "b"}, {"2", "A"}, {"3", "c"}, {"4", "Alma"}, {"5", "alma"}, {"6", "ALMA"}, {"1", "renamed?"}})
+        settings.setStringList(kStops, raw, display);
+    // Equal texts keep the order in which they were added; a known raw is neither added nor renamed.
+    EXPECT_EQ(entries(kStops),
+              (Entries{{"2", "A"}, {"4", "Alma"}, {"5", "alma"}, {"6", "ALMA"}, {"1", "b"}, {"3", "c"}}));
+    EXPECT_EQ(settings.getStringListIndex(kStops, "1"), 4);
+    settings.delStringListByIndex(kStops, 0);
+    settings.delStringList(kStops, "6");
+    settings.delStringList(kStops, "missing");
+    settings.delStringListByIndex(kStops, 4);  // out of range
+    settings.delStringListByIndex(kStops, -1);
+    EXPECT_EQ(entries(kStops), (Entries{{"4", "Alma"}, {"5", "alma"}, {"1", "b"}, {"3", "c"}}));
+}
+
+TEST_F(ListsTest, DamagedFavouritesAreSkippedAndANonListIsReplaced) {
+    AppSettings settings(true);
+    settings.set(kStops, PlistList{PlistMap{{"raw", int64_t{7}}, {"display", "Hetes"}}, PlistMap{{"raw", "S3"}}});
+    EXPECT_EQ(settings.getStringListIndex(kStops, "7"), -1);
+    settings.setStringList(kStops, "S1", "Astoria");  // no display sorts as an empty text
+    EXPECT_EQ(entries(kStops), (Entries{{"S3", "-"}, {"S1", "Astoria"}, {"?", "Hetes"}}));
+    settings.set(kStops, int64_t{42});
+    settings.setStringList(kStops, "S1", "Astoria");
+    EXPECT_EQ(entries(kStops), (Entries{{"S1", "Astoria"}}));
+}
+
+// Four programs adding favourites at the same time, each change on a connection of its own (as the menus of both
+// programs and velmo-settings make them): every one is kept. It is the store's test of concurrent writers too.
+TEST_F(ListsTest, FavouritesAddedByFourProgramsAtOnceAreAllKept) {
+    constexpr int kWriters = 4;
+    constexpr int kAdds = 100;
+    Gate start;
+    std::vector<std::unique_ptr<ForkedChild>> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.push_back(std::make_unique<ForkedChild>([&start, w] {
+            start.wait();
+            AppSettings settings(true);
+            bool allAdded = true;
+            for (int i = 0; i < kAdds; ++i) {
+                const std::string raw = std::to_string(w) + "-" + std::to_string(i);
+                allAdded = settings.setStringList(kStops, raw, raw) == AppSettings::ListChange::Changed && allAdded;
+            }
+            return allAdded ? 0 : 1;
+        }));
+    }
+    start.open();
+    for (const auto& writer : writers)
+        EXPECT_EQ(writer->wait(), 0);
+    EXPECT_EQ(entries(kStops).size(), static_cast<size_t>(kWriters * kAdds));
+}
+
+TEST_F(ListsTest, SortFollowsTheUsersLocale) {
+    // Hungarian has "cs" as a letter of its own after "c"; the root order does not.
+    for (const auto& [locale, expected] : std::vector<std::pair<std::string, Entries>>{
+             {"hu_HU.UTF-8", {{"2", "cukor"}, {"1", "Csillag"}}}, {"C.UTF-8", {{"1", "Csillag"}, {"2", "cukor"}}}}) {
+        const ScopedEnv lcAll("LC_ALL", locale);
+        suite().removeAllObjects();
+        AppSettings settings(true);
+        settings.setStringList(kStops, "1", "Csillag");
+        settings.setStringList(kStops, "2", "cukor");
+        EXPECT_EQ(entries(kStops), expected) << locale;
+    }
 }
 
 }  // namespace

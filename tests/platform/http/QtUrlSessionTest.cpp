@@ -63,16 +63,21 @@ protected:
 
 }  // namespace
 
+// A server error still delivers its body, and a redirect arrives as it is: its target is never asked.
 TEST_F(QtUrlSessionTest, TrustedServerGetsHeadersAndBodyAndAnswersWithStatusAndBody) {
     server.answer(R"({"error":false})", 500);
-    const Outcome o = send(request(server.url("/v2/nearby/"), R"({"lat":47.5})"), trusted(), {{"X-APP", "velmomac"}});
-    ASSERT_FALSE(o.error) << o.error->message;
-    ASSERT_TRUE(o.response);
-    EXPECT_EQ(o.response->statusCode, 500);  // a server error still delivers its body
-    EXPECT_EQ(o.text(), R"({"error":false})");
-    ASSERT_EQ(server.seen().size(), 1u);
-    EXPECT_EQ(server.seen()[0].header("X-APP"), "velmomac");
-    EXPECT_EQ(server.seen()[0].body, R"({"lat":47.5})");
+    server.answer(R"({"error":true})", 302, {{"Location", server.url("/elsewhere/")}});
+    for (const int status : {500, 302}) {
+        const Outcome o =
+            send(request(server.url("/v2/nearby/"), R"({"lat":47.5})"), trusted(), {{"X-APP", "velmomac"}});
+        ASSERT_FALSE(o.error) << o.error->message;
+        EXPECT_EQ(o.response.value_or(UrlResponse{}).statusCode, status);
+        EXPECT_EQ(o.text(), status == 500 ? R"({"error":false})" : R"({"error":true})");
+    }
+    ASSERT_EQ(server.seen().size(), 2u);
+    EXPECT_EQ(server.seen()[1].path, "/v2/nearby/");
+    EXPECT_EQ(server.seen()[1].header("X-APP"), "velmomac");
+    EXPECT_EQ(server.seen()[1].body, R"({"lat":47.5})");
 }
 
 TEST_F(QtUrlSessionTest, OnlyTheGivenCertificateIsTrustedAndAFailedHandshakeSpoilsNothing) {
@@ -88,11 +93,7 @@ TEST_F(QtUrlSessionTest, OnlyTheGivenCertificateIsTrustedAndAFailedHandshakeSpoi
     EXPECT_EQ(next.response->statusCode, 200);
 }
 
-TEST_F(QtUrlSessionTest, TimeOutClosedPortAndBadUrlAreTransportErrors) {
-    server.delayReplies(std::chrono::seconds(5));
-    const Outcome slow = send(request(server.url("/"), {}, 1.0), trusted());
-    EXPECT_EQ(slow.error ? slow.error->code : -1, UrlError::timedOut);
-    EXPECT_FALSE(slow.response);
+TEST_F(QtUrlSessionTest, ClosedPortAndBadUrlAreTransportErrors) {
     server.stop();
     EXPECT_EQ(send(request(server.url("/")), trusted()).error.value_or(UrlError{}).code, UrlError::cannotConnectToHost);
     EXPECT_EQ(send(request("not a url"), trusted()).error.value_or(UrlError{}).code, UrlError::badURL);
@@ -134,13 +135,4 @@ TEST_F(QtUrlSessionTest, AServerThatKeepsTricklingIsStoppedAtTheDeadline) {
     EXPECT_EQ(o.error.value_or(UrlError{}).code, UrlError::timedOut);
     EXPECT_FALSE(o.response || o.body);
     EXPECT_GT(server.streamedBytes(), 0u);  // it did send, just never enough
-}
-
-TEST_F(QtUrlSessionTest, ARedirectArrivesAsItIsAndItsTargetIsNeverAsked) {
-    server.answer(R"({"error":false})", 302, {{"Location", server.url("/elsewhere/")}});
-    const Outcome o = send(request(server.url("/v2/nearby/"), R"({"lat":47.5})"), trusted());
-    ASSERT_FALSE(o.error) << o.error->message;
-    EXPECT_EQ(o.response->statusCode, 302);
-    ASSERT_EQ(server.seen().size(), 1u);
-    EXPECT_EQ(server.seen()[0].path, "/v2/nearby/");
 }

@@ -16,10 +16,9 @@ using namespace date::literals;
 
 namespace {
 
-// Alfa A1 at the position and A2 75 m east (one group without a station); Béta 222 m north;
-// station Gamma with platforms G1, G2 445 m north; another Alfa 334 m north (too far to join
-// the first); Zéta 11 km away. Buses 9, 7 and N1, tram 10. Each run "id route stop time
-// [direction]" is a trip that boards at that stop only and ends at Zéta.
+// Alfa A1 at the position and A2 75 m east (one group without a station); Béta 222 m north; station Gamma with
+// platforms G1, G2 445 m north; another Alfa 334 m north (too far to join the first); Zéta 11 km away. Buses 9, 7 and
+// N1, tram 10. Each run "id route stop time [direction]" is a trip that boards at that stop only and ends at Zéta.
 FeedBuilder network(std::initializer_list<std::string> runs = {}) {
     FeedBuilder b;
     b.stop("A1", "Alfa", kLat, kLon)
@@ -133,8 +132,7 @@ TEST(Engine, LineShowsAtItsNearestStopGroupOnly) {
     auto p = around();
     p.favStops = {"B"};
     EXPECT_EQ(listed(b, p), (Ids{"10a@AF", "9a@B", "9a@A2", "9r@B", "10b@AF", "9b@B", "9b@A2"}));
-    // Where only Gamma serves a line, both its platforms show; the far Alfa (334 m) does not join
-    // the Alfa pair.
+    // Where only Gamma serves a line, both its platforms show; the far Alfa (334 m) does not join the Alfa pair.
     const auto g = network({"10a R10 G1 08:03:00", "10b R10 G2 08:08:00", "7a R7 AF 08:01:00", "7b R7 A1 08:09:00"});
     EXPECT_EQ(listed(g), (Ids{"10a@G1", "10b@G2", "7b@A1"}));
 }
@@ -227,9 +225,8 @@ TEST(Geo, GridFindsWhatABruteForceSearchFinds) {
         const double radius = round % 3 == 0 ? distanceMetres(lat, lon, reach.lat, reach.lon) : 50.0 * (round % 40);
         std::set<std::uint32_t> want;
         for (std::uint32_t i = 0; i < feed->stops.size(); ++i) {
-            if (distanceMetres(lat, lon, feed->stops[i].lat, feed->stops[i].lon) <= radius) {
+            if (distanceMetres(lat, lon, feed->stops[i].lat, feed->stops[i].lon) <= radius)
                 want.insert(i);
-            }
         }
         std::set<std::uint32_t> got;
         index.forEachWithin(*feed, lat, lon, radius, [&](gtfs::StopIdx s, double) { got.insert(s.get()); });

@@ -38,15 +38,13 @@ inline query::NearbyParams around(std::int64_t radius = 500, std::int64_t minute
 // "trip@stop" of each departure in order, "*" marking a predicted time.
 inline Ids ids(const std::vector<query::Departure>& list) {
     Ids out;
-    for (const auto& d : list) {
+    for (const auto& d : list)
         out.push_back(d.tripId + "@" + d.stopUniqueId + (d.tripDepartureGPS ? "*" : ""));
-    }
     return out;
 }
 
-// Stop A at the position, B 1.1 km north, C 2.2 km north (station CS); bus 9: T1 leaves A at
-// 07:50, T2 at 08:05, T3 at 08:10, each reaching B ten and C twenty minutes later. Tram 5 runs
-// T5 from B at 08:06 to C.
+// Stop A at the position, B 1.1 km north, C 2.2 km north (station CS); bus 9: T1 leaves A at 07:50, T2 at 08:05, T3 at
+// 08:10, each reaching B ten and C twenty minutes later. Tram 5 runs T5 from B at 08:06 to C.
 inline FeedBuilder liveNetwork() {
     FeedBuilder b;
     b.stop("A", "Alfa", kLat, kLon)
@@ -118,9 +116,8 @@ struct LiveCity {
     // Departure times of a trip's stops in its details, in seconds after kNow.
     std::vector<std::int64_t> stopTimes(const std::string& trip, query::TimePoint now = kNow) const {
         std::vector<std::int64_t> out;
-        for (const auto& s : query::tripDetails(snapshot, "bp", trip, "", now).stops) {
+        for (const auto& s : query::tripDetails(snapshot, "bp", trip, "", now).stops)
             out.push_back(s.departureTimestamp - unix(kNow));
-        }
         return out;
     }
 };

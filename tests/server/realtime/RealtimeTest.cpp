@@ -3,17 +3,12 @@
 #include "tests/support/LoopbackHttps.h"
 #include "tests/support/TempHome.h"
 
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/write.hpp>
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <future>
 #include <random>
 #include <sstream>
@@ -117,9 +112,8 @@ TEST(Overlay, AlertsNameRoutesStopsAndTripsInTheirPeriod) {
                            "entity { alert { header_text { translation { text: 'Gamma állomás' } } "
                            "informed_entity { stop_id: 'CS' } } }")});
     std::map<std::string, Ids> warnings;
-    for (const auto& d : query::nearby(c.snapshot, around(3000), kNow).stopDates) {
+    for (const auto& d : query::nearby(c.snapshot, around(3000), kNow).stopDates)
         warnings[d.tripId + "@" + d.stopUniqueId] = d.warningText;
-    }
     EXPECT_EQ(warnings, (std::map<std::string, Ids>{{"T2@A", {"A 9-es terelve"}},
                                                     {"T3@A", {"A 9-es terelve", "T3 késik"}},
                                                     {"T5@B", {"Béta lezárva"}},
@@ -170,73 +164,16 @@ TEST(Overlay, FuzzedMessagesNeverBreakAnswers) {
 
 namespace {
 
-namespace asio = boost::asio;
-using tcp = asio::ip::tcp;
 using realtime::FetchOutcome;
-constexpr std::size_t kMiB = 1u << 20;
 
 std::string delayed(std::chrono::seconds stampOffset = 0s) { return delayedT2(kNow + stampOffset).SerializeAsString(); }
-
-// A loopback server that misbehaves as scripted: `serve` gets each connection in turn on the
-// server's thread. send() counts what got out and fails once the client has hung up; pause()
-// waits, and ends early (false) when the server is being destroyed.
-class RawServer {
-public:
-    using Serve = std::function<void(RawServer&, tcp::socket&)>;
-    explicit RawServer(Serve serve)
-        : acceptor_(io_, {asio::ip::make_address("127.0.0.1"), 0}), thread_([this, serve = std::move(serve)] {
-              for (;;) {
-                  tcp::socket socket(io_);
-                  boost::system::error_code ec;
-                  acceptor_.accept(socket, ec);
-                  if (ec || !pause(0ms)) {
-                      return;
-                  }
-                  serve(*this, socket);
-              }
-          }) {}
-    ~RawServer() {
-        {
-            const std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_all();
-        tcp::socket poke(io_);  // ends the accept
-        boost::system::error_code ec;
-        poke.connect(acceptor_.local_endpoint(), ec);
-        thread_.join();
-    }
-    std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(acceptor_.local_endpoint().port()) + path;
-    }
-    bool send(tcp::socket& socket, std::string_view bytes) {
-        boost::system::error_code ec;
-        sent_ += asio::write(socket, asio::buffer(bytes), ec);
-        return !ec;
-    }
-    bool pause(std::chrono::milliseconds time) {
-        std::unique_lock lock(mutex_);
-        return !wake_.wait_for(lock, time, [this] { return stopping_; });
-    }
-    std::size_t sent() const { return sent_; }
-
-private:
-    asio::io_context io_;
-    tcp::acceptor acceptor_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stopping_ = false;
-    std::atomic<std::size_t> sent_{0};
-    std::thread thread_;
-};
 
 class SourceTest : public ::testing::Test {
 protected:
     void start(const std::vector<std::string>& locations, realtime::PollerOptions options = {}) {
         std::vector<realtime::SourceConfig> sources;
-        for (const auto& location : locations) {
+        for (const auto& location : locations)
             sources.push_back({"bp", location});
-        }
         poller_ = std::make_unique<realtime::Poller>(
             sources, options,
             [this](const std::string& key) { return key == "bp" ? std::optional(city_.target()) : std::nullopt; },
@@ -288,123 +225,87 @@ TEST_F(SourceTest, FileSourceKeepsLastGoodDataUntilItsMaximumAge) {
     EXPECT_FALSE(live());
 }
 
-// The source is reached through a redirect to an absolute path; the query and the validator
-// go along.
+// The source, with user info, is reached through a redirect to an absolute path; the credentials, the query and the
+// validator go along.
 TEST_F(SourceTest, HttpSourceWithRedirectNotModifiedNotFoundAndNoAnswer) {
-    httplib::Server server;
-    std::atomic<int> status{200};
+    LoopbackHttps https;
+    const ScopedEnv trust("SSL_CERT_FILE", https.certificateFile().string());
     const std::string stamp = "Fri, 14 Mar 2025 07:00:00 GMT";
-    server.Get("/rt.pb", [&](const httplib::Request& req, httplib::Response& res) {
-        res.status = status == 200 && req.get_header_value("If-Modified-Since") == stamp ? 304 : status.load();
-        if (req.get_param_value("key") != "K") {
-            res.status = 403;  // the query string must reach the server
-        }
-        if (res.status == 200) {
-            res.set_header("Last-Modified", stamp);
-            res.set_content(delayed(), "application/x-protobuf");
-        }
-    });
-    server.Get("/moved", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/rt.pb?key=K"); });
-    const int port = server.bind_to_any_port("127.0.0.1");
-    std::thread t([&] { server.listen_after_bind(); });
-    while (!server.is_running()) {
-        std::this_thread::sleep_for(5ms);
+    for (const auto& [body, status] : {std::pair{delayed(), 200}, {"", 304}, {"", 404}}) {
+        https.answer("", 302, {{"Location", "/rt.pb?key=K"}});
+        https.answer(body, status, {{"Last-Modified", stamp}});
     }
-    start({"http://127.0.0.1:" + std::to_string(port) + "/moved"});
+    std::string url = https.url("/moved");
+    start({url.insert(url.find("//") + 2, "reader:s%40cret@")});
     poll(kNow);
     EXPECT_EQ(poll(kNow).notModified, 1u);
     EXPECT_TRUE(live());
-    status = 404;
     auto s = poll(kNow + 100s);
     EXPECT_EQ(std::tuple(s.lastError, s.failures, s.lastSuccess), std::tuple("HTTP 404", 1u, unix(kNow)));
     EXPECT_TRUE(live());  // the last good data still counts
-    server.stop();
-    t.join();
+    const auto seen = https.seen();
+    ASSERT_EQ(seen.size(), 6u);
+    EXPECT_EQ(
+        std::tuple(seen[0].header("Authorization"), seen[1].path, seen[3].path, seen[3].header("If-Modified-Since")),
+        std::tuple("Basic cmVhZGVyOnNAY3JldA==", "/rt.pb?key=K", "/rt.pb?key=K", stamp));
+    https.stop();
     s = poll(kNow + 400s);
     EXPECT_EQ(std::tuple(s.failures, s.lastError.find("request failed") != std::string::npos, live()),
               std::tuple(2u, true, false))
         << s.lastError;
 }
 
-TEST_F(SourceTest, BackgroundPollingRetriesUntilTheSourceIsGood) {
+// The URL answers its first byte and then nothing. The file beside it, bad at first, is retried
+// until it is good and then polled at its interval; stop() does not wait for the hang.
+TEST_F(SourceTest, RetriesUntilGoodAndAHangingSourceHoldsUpNeitherTheOthersNorStop) {
+    LoopbackHttps hanging;
+    const ScopedEnv trust("SSL_CERT_FILE", hanging.certificateFile().string());
+    hanging.answer(StreamedReply{SIZE_MAX, false, 1, 1h});
     write("not a feed");
-    realtime::PollerOptions quick;
-    quick.interval = quick.firstRetry = 1s;
-    start({file()}, quick);
-    poller_->start();
-    for (int i = 0; i < 100 && poller_->status().front().failures == 0; ++i) {
-        std::this_thread::sleep_for(20ms);
-    }
-    EXPECT_GE(poller_->status().front().failures, 1u);
-    write(delayed());
-    for (int i = 0; i < 300 && !live(); ++i) {
-        std::this_thread::sleep_for(20ms);
-    }
-    EXPECT_TRUE(live());
-    poller_->stop();
-}
-
-// The URL accepts and never answers; the file beside it keeps its interval and its data is
-// published, and stop() does not wait for the hang.
-TEST_F(SourceTest, HangingSourceHoldsUpNeitherTheOthersNorStop) {
-    RawServer hanging([](RawServer& server, tcp::socket&) { server.pause(1h); });
-    write(delayed());
     realtime::PollerOptions options;
-    options.interval = 1s;
+    options.interval = options.firstRetry = 1s;
     options.timeout = 20s;
     start({hanging.url("/rt.pb"), file()}, options);
     poller_->start();
-    for (int i = 0; i < 500 && poller_->status()[1].notModified < 2; ++i) {
-        std::this_thread::sleep_for(20ms);
-    }
+    const auto waitFor = [](const auto& done) {
+        for (int i = 0; i < 500 && !done(); ++i)
+            std::this_thread::sleep_for(20ms);
+    };
+    waitFor([this] { return poller_->status()[1].failures > 0; });
+    write(delayed());
+    waitFor([this] { return poller_->status()[1].notModified >= 2; });
     const auto s = poller_->status();
-    EXPECT_EQ(std::tuple(s[0].polls, s[1].notModified, s[1].failures), std::tuple(0u, 2u, 0u));
+    EXPECT_EQ(std::tuple(s[0].polls, s[1].failures, s[1].notModified), std::tuple(0u, 1u, 2u));
     EXPECT_TRUE(live());
     auto stopped = std::async(std::launch::async, [this] { poller_->stop(); });
     EXPECT_EQ(stopped.wait_for(1s), std::future_status::ready);
 }
 
-// However the body is framed, the server gets out little more than the cap before the
-// fetch hangs up; it would send 160 MiB.
-TEST(Fetch, BodyPastTheCapIsRefusedWhileItArrives) {
-    const std::string mebibyte(kMiB, 'x');
-    for (const auto& [framing, header, chunked] :
-         {std::tuple{"announced", "Content-Length: " + std::to_string(160 * kMiB) + "\r\n", false},
-          {"until close", "", false},
-          {"chunked", "Transfer-Encoding: chunked\r\n", true}}) {
-        RawServer server([&, &header = header, chunked = chunked](RawServer& self, tcp::socket& socket) {
-            const std::string piece = chunked ? "100000\r\n" + mebibyte + "\r\n" : mebibyte;
-            if (self.send(socket, "HTTP/1.1 200 OK\r\n" + header + "\r\n")) {
-                for (int i = 0; i < 160 && self.send(socket, piece); ++i) {
-                }
-            }
-        });
+// Announced or chunked, a body past the cap gets out little more than the cap before the fetch hangs up (it would
+// send 160 MiB); an answer that trickles in, a byte every 50 ms for 5 s, never outlasts the deadline of the whole
+// transfer: the fetch hangs up while the server still has most of it to send.
+TEST(Fetch, ABodyPastTheCapAndATrickleAreCutShort) {
+    LoopbackHttps server;
+    const ScopedEnv trust("SSL_CERT_FILE", server.certificateFile().string());
+    for (const bool announced : {true, false}) {
+        const std::size_t before = server.streamedBytes();
+        server.answer(StreamedReply{160u << 20, announced});
         const auto f = realtime::fetch(server.url("/big.pb"), "", 30s);
-        EXPECT_EQ(std::tuple(f.outcome, f.error), std::tuple(FetchOutcome::Failed, "reply too large")) << framing;
-        EXPECT_LT(server.sent(), 80 * kMiB) << framing;
+        EXPECT_EQ(std::tuple(f.outcome, f.error), std::tuple(FetchOutcome::Failed, "reply too large")) << announced;
+        EXPECT_LT(server.streamedBytes() - before, 80u << 20) << announced;
     }
-}
-
-// An answer that trickles in, a byte every 50 ms for 5 s, never outlasts the deadline of the
-// whole transfer: the fetch hangs up while the server still has most of it to send.
-TEST(Fetch, TricklingAnswerEndsAtTheDeadline) {
-    const std::string start = "HTTP/1.1 200 OK\r\nX-Slow: ";
-    RawServer server([&](RawServer& self, tcp::socket& socket) {
-        self.send(socket, start);
-        for (int i = 0; i < 100 && self.pause(50ms) && self.send(socket, "x"); ++i) {
-        }
-    });
+    const std::size_t before = server.streamedBytes();
+    server.answer(StreamedReply{100, false, 1, 50ms});
     const auto f = realtime::fetch(server.url("/slow.pb"), "", 1s);
     EXPECT_EQ(f.outcome, FetchOutcome::Failed);
-    EXPECT_LT(server.sent(), start.size() + 50) << f.error;
+    EXPECT_LT(server.streamedBytes() - before, 50u) << f.error;
 }
 
 // What is shown of a source, in its status (thus /healthz and /metrics) and in the log, leaves
 // out user info, query and fragment; a file path is shown as it is, and a logged text stays on
-// its line. The credentials themselves still reach the server.
+// its line.
 TEST_F(SourceTest, ShownLocationsLeaveOutCredentialsAndLogLinesStayOneLine) {
     LoopbackHttps https;
-    https.answer(delayed());
     std::string secret = https.url("/rt.pb?key=SECRET#top");
     secret.insert(secret.find("//") + 2, "reader:s%40cret@");
     const std::string badFile = (dir_.path() / "no\nsuch.pb").string();
@@ -430,11 +331,4 @@ TEST_F(SourceTest, ShownLocationsLeaveOutCredentialsAndLogLinesStayOneLine) {
     EXPECT_EQ(log.str().find("SECRET"), std::string::npos) << log.str();
     EXPECT_NE(log.str().find("no\\nsuch.pb"), std::string::npos) << log.str();
     EXPECT_EQ(std::ranges::count(log.str(), '\n'), 4) << log.str();  // one line per failed source
-
-    const ScopedEnv trust("SSL_CERT_FILE", https.certificateFile().string());
-    EXPECT_EQ(poll(kNow).failures, 1u);
-    EXPECT_TRUE(live());
-    ASSERT_EQ(https.seen().size(), 1u);
-    EXPECT_EQ(std::tuple(https.seen()[0].path, https.seen()[0].header("Authorization")),
-              std::tuple("/rt.pb", "Basic cmVhZGVyOnNAY3JldA=="));
 }

@@ -1,6 +1,5 @@
 #pragma once
-// Test support for the row views, the window and the widget: a scripted departures source and
-// departure items.
+// Test support for the row views, the window and the widget: a scripted departures source and departure items.
 
 #include "core/display/DeparturesClient.h"
 #include "core/settings/AppSettings.h"

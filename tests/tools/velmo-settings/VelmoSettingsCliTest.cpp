@@ -1,6 +1,5 @@
-// velmo-settings, run as a program: output, exit codes, stored values, that bad input
-// changes nothing, and that a store it cannot read or write, or one that stays busy, is
-// never taken for success.
+// velmo-settings, run as a program: output, exit codes, stored values, that bad input changes nothing, and that a store
+// it cannot read or write, or one that stays busy, is never taken for success.
 
 #include "tests/core/settings/SettingsFixture.h"
 #include "tests/support/Program.h"
@@ -161,7 +160,7 @@ class ProtectedSuiteTest : public CliTest {
 protected:
     void SetUp() override {
         CliTest::SetUp();
-        if (runProgramUnprivileged("/bin/true", {}).exitCode == kNoUnprivilegedRun)
+        if (runProgram("/bin/true", {}, true).exitCode == kNoUnprivilegedRun)
             GTEST_SKIP() << "this process cannot run a program without root's file-permission overrides";
         suite().setInteger("configVersion", AppSettings::kConfigVersion);
         suite().setInteger("settingMinutes", 45);
@@ -169,19 +168,14 @@ protected:
         stored_ = suite().dictionaryRepresentation();
     }
     void TearDown() override {
-        if (IsSkipped()) {
-            CliTest::TearDown();
-            return;
+        if (!IsSkipped()) {  // nothing was changed
+            fs::permissions(suiteFolder(), fs::perms::owner_all);
+            fs::permissions(file(), fs::perms::owner_read | fs::perms::owner_write);
+            EXPECT_EQ(suite().dictionaryRepresentation(), stored_);
         }
-        fs::permissions(suiteFolder(), fs::perms::owner_all);
-        fs::permissions(file(), fs::perms::owner_read | fs::perms::owner_write);
-        EXPECT_EQ(suite().dictionaryRepresentation(), stored_);
         CliTest::TearDown();
     }
     fs::path file() const { return suiteFolder() / "velmomac.group.sqlite"; }
-    static Outcome runAsUser(const std::vector<std::string>& args) {
-        return runProgramUnprivileged(VELMO_SETTINGS_BIN, args);
-    }
 
 private:
     PlistMap stored_;
@@ -195,7 +189,7 @@ TEST_F(ProtectedSuiteTest, EveryWriteToAWriteProtectedFileExits1) {
                                                {"fav", "add", "stop", "S2"},
                                                {"fav", "remove", "stop", "S1"}}) {
         SCOPED_TRACE(::testing::PrintToString(args));
-        const Outcome r = runAsUser(args);
+        const Outcome r = runProgram(VELMO_SETTINGS_BIN, args, true);
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_THAT(r.err, HasSubstr(file().string()));
     }
@@ -208,7 +202,7 @@ TEST_F(ProtectedSuiteTest, AStoreThatCannotBeReadShowsNoValue) {
     for (const std::vector<std::string>& args :
          std::vector<std::vector<std::string>>{{"get", "settingMinutes"}, {"list"}, {"fav", "list", "stop"}}) {
         SCOPED_TRACE(::testing::PrintToString(args));
-        const Outcome r = runAsUser(args);
+        const Outcome r = runProgram(VELMO_SETTINGS_BIN, args, true);
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_EQ(r.out, "");
         EXPECT_THAT(r.err, HasSubstr("velmo-settings: a beállítások nem olvashatók: " + file().string()));
