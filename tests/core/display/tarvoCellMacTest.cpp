@@ -237,7 +237,9 @@ TEST(DepartureTableTest, SelectedRowTextsAreReadableOnTheHighlight) {
     yellow.setColor(QPalette::Highlight, QColor(250, 220, 60));
     yellow.setColor(QPalette::HighlightedText, QColor(255, 255, 255));  // unreadable as given
     const std::vector<std::pair<const char*, QPalette>> palettes{
-        {"style", QStyleFactory::create("Fusion")->standardPalette()}, {"dark", dark}, {"yellow", yellow}};
+        {"style", std::unique_ptr<QStyle>(QStyleFactory::create("Fusion"))->standardPalette()},
+        {"dark", dark},
+        {"yellow", yellow}};
 
     PlistMap warned = departureItem("9", "3", true, true, true);
     warned["warning"] = true;
