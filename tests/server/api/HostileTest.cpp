@@ -246,7 +246,8 @@ void PrintTo(const Slow& slow, std::ostream* out) { *out << slow.name; }
 class SlowClientTest : public HostileTest, public ::testing::WithParamInterface<Slow> {};
 
 const Slow kSlow[] = {
-    {"SilentTcp", 1000, false, "", ""},
+    // Under a sanitizer a thousand handshake-less sockets measure the sanitizer, not the server.
+    {"SilentTcp", kSanitized ? 200 : 1000, false, "", ""},
     {"TrickledClientHello", 100, false, "", std::string("\x16\x03\x01\x00\xc8", 5) + std::string(200, '\x01')},
     {"TrickledHeader", 100, true, "GET /healthz HTTP/1.1\r\n", "Host: localhost\r\nX-Slow: " + std::string(100, 'a')},
     {"TrickledBody", 100, true,
