@@ -99,3 +99,17 @@ function(velmo_check_no_qt)
     endwhile()
   endforeach()
 endfunction()
+
+# Installs FILE into etc/DIR: /etc when the prefix is /usr (`cmake --install --prefix /usr`, and the
+# packages, which CPack stages under a folder ending in /usr), under the prefix otherwise. Decided
+# when installing, since the prefix may be given only then.
+function(velmo_install_etc file dir component)
+  install(CODE "
+    if(CMAKE_INSTALL_PREFIX MATCHES \"(^|/)usr/?$\")
+      set(etc /etc)
+    else()
+      set(etc \"\${CMAKE_INSTALL_PREFIX}/etc\")
+    endif()
+    file(INSTALL DESTINATION \"\${etc}/${dir}\" TYPE FILE FILES \"${file}\")
+  " COMPONENT ${component})
+endfunction()

@@ -57,7 +57,8 @@ int main(int argc, char** argv) {
 
     std::chrono::seconds clockOffset{0};
     if (!flags.now.empty()) {
-        const auto start = tarvod::parseNow(flags.now, cities->snapshot()->cities.front()->zone);
+        const auto& loaded = cities->snapshot()->cities;
+        const auto start = tarvod::parseNow(flags.now, loaded.empty() ? nullptr : loaded.front()->zone);
         if (!start) {
             return fail("bad --now " + flags.now + " (want e.g. 2025-03-14T08:00:00+01:00)");
         }
@@ -93,6 +94,12 @@ int main(int argc, char** argv) {
         return fail("cannot listen on " + config.listen);
     }
 
+    if (config.cities.empty()) {
+        spdlog::warn(
+            "no city configured: every query is refused until a [[city]] with its feed is added to {} "
+            "(see tarvod.example.toml) and tarvod is restarted",
+            flags.configPath);
+    }
     cities->startWatching(config.reloadCheck);
     std::atomic<bool> stopping{false};
     std::thread signalWaiter([&] {

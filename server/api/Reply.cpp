@@ -192,7 +192,12 @@ Reply renderHealth(const query::Snapshot& snapshot, const std::vector<realtime::
                           {"realtimeAgeSeconds", age ? json(*age) : json()},
                           {"realtime", live}});
     }
-    const json j{{"error", false}, {"now", now.time_since_epoch().count()}, {"cities", cities}};
+    json j{{"error", false}, {"now", now.time_since_epoch().count()}, {"cities", cities}};
+    if (snapshot.cities.empty()) {
+        // Running, but of no use yet: a load balancer must not send queries here.
+        j["warning"] = "no city configured";
+        return {503, dump(j)};
+    }
     return {200, dump(j)};
 }
 

@@ -369,7 +369,9 @@ std::variant<Config, ConfigError> configure(const Flags& flags) {
             return *error;
         }
     }
-    if (config.cities.empty()) {
+    // A configuration file without a city is a service waiting for one (a fresh install);
+    // a command line without either is a mistake.
+    if (config.cities.empty() && flags.configPath.empty()) {
         return ConfigError{"no city to serve: give --feed KEY=PATH or a --config with [[city]] entries"};
     }
     if (!flags.listen.empty()) {
@@ -416,6 +418,9 @@ std::optional<std::chrono::sys_seconds> parseNow(const std::string& text, const 
         if (!in.fail() && in.peek() == EOF) {
             if (std::string(format).back() == 'Z') {
                 return std::chrono::sys_seconds(t.time_since_epoch());
+            }
+            if (zone == nullptr) {  // no city, so no local time to read it in
+                return std::nullopt;
             }
             return date::floor<std::chrono::seconds>(zone->to_sys(t, date::choose::earliest));
         }

@@ -16,6 +16,7 @@ import sys
 import tempfile
 import time
 import traceback
+import urllib.error
 import urllib.request
 
 NOW = "2025-03-14T08:00:00+01:00"  # a Friday morning in Mintaváros
@@ -97,6 +98,8 @@ class World:
         try:
             with urllib.request.urlopen("https://127.0.0.1:%d/healthz" % self.port, context=context, timeout=10) as r:
                 return json.loads(r.read().decode("utf-8"))
+        except urllib.error.HTTPError as e:  # answered, but not ready to serve (no city): its reasons
+            return dict(json.loads(e.read().decode("utf-8")), status=e.code)
         except (OSError, ValueError):
             return None
 
@@ -244,16 +247,53 @@ def case_help(world):
               program + " accepts an unknown option")
 
 
-def case_install(world):
-    """The installed tarvod package serves a city from its own example configuration."""
-    stage = os.path.join(world.root, "stage")
-    code, out, err = world.run([os.environ.get("VELMO_E2E_CMAKE", "cmake"), "--install", os.environ["VELMO_E2E_BUILD"],
-                                "--prefix", "/usr", "--component", "tarvod"], env=dict(world.env, DESTDIR=stage))
-    check(code == 0, "installing tarvod failed (%d): %s%s" % (code, out, err))
-    for path in ("usr/bin/gtfs-synth", "usr/lib/systemd/system/tarvod.service"):
-        check(os.path.isfile(os.path.join(stage, path)), "the tarvod package lacks " + path)
+def case_package(world):
+    """The Debian packages: lintian finds no error and no unexpected warning, every manual page
+    renders, and what they install runs: each program's --help, and tarvod both on the
+    configuration it ships (no city yet: it runs, says so, refuses queries) and on the example."""
+    tools = {tool: shutil.which(tool) for tool in ("dpkg-deb", "lintian", "man")}
+    if not all(tools.values()):
+        print("e2e: package skipped: %s missing (tools/install-deps installs them)"
+              % ", ".join(t for t, path in tools.items() if not path))
+        return 77
+    build, out = os.environ["VELMO_E2E_BUILD"], os.path.join(world.root, "packages")
+    code, text, err = world.run([os.environ.get("VELMO_E2E_CPACK", "cpack"), "-G", "DEB", "--config",
+                                 os.path.join(build, "CPackConfig.cmake"), "-B", out])
+    check(code == 0, "cpack failed (%d): %s%s" % (code, text, err))
+    debs = sorted(os.path.join(out, f) for f in os.listdir(out) if f.endswith(".deb"))
+    check([os.path.basename(d).split("_")[0] for d in debs] == ["tarvod", "velmomac"], "packages: %r" % debs)
+    # A package built outside Debian's archive closes no bug report with its first upload.
+    code, text, err = world.run(["lintian", "--fail-on", "error,warning", "--suppress-tags",
+                                 "initial-upload-closes-no-bugs", *debs])
+    check(code == 0, "lintian (%d):\n%s%s" % (code, text, err))
+
+    root = os.path.join(world.root, "root")
+    for deb in debs:
+        code, text, err = world.run(["dpkg-deb", "-x", deb, root])
+        check(code == 0, "dpkg-deb -x %s: %s" % (deb, err))
+    pages = [os.path.join(d, f) for d, _, files in os.walk(os.path.join(root, "usr/share/man")) for f in files]
+    programs = sorted(os.listdir(os.path.join(root, "usr/bin")))
+    check(sorted(os.path.basename(p).split(".")[0] for p in pages) == programs, "pages %r for %r" % (pages, programs))
+    for page in pages:
+        code, text, err = world.run(["man", "--warnings", "-l", page], env=dict(world.env, MANWIDTH="80"))
+        check(code == 0 and not err.strip() and ("EXIT STATUS" in text or "KILÉPÉSI KÓD" in text),
+              "man -l %s (%d):\n%s" % (page, code, err or text[:400]))
+    for program in programs:
+        code, text, err = world.run([os.path.join(root, "usr/bin", program), "--help"])
+        check(code == 0 and text, "%s --help from the package (%d): %s" % (program, code, err))
+
+    tarvod = os.path.join(root, "usr/bin/tarvod")
+    shipped = os.path.join(root, "etc/tarvod/tarvod.toml")
+    health = world.start_tarvod(lambda port: [tarvod, "--config", shipped, "--listen", "127.0.0.1:%d" % port])
+    check(health.get("status") == 503 and health.get("cities") == [] and "no city" in health.get("warning", ""),
+          "/healthz without a city: %r" % health)
+    check("no city configured" in world.log(), "the log does not say that no city is configured:\n" + world.log())
+    world.point_client_at(world.port)
+    world.once(CENTRE, status=1)
+    world.stop(world.tarvod)
+
     world.generate_city()
-    with open(os.path.join(stage, "usr/share/doc/tarvod/tarvod.example.toml"), encoding="utf-8") as f:
+    with open(os.path.join(root, "usr/share/doc/tarvod/tarvod.example.toml"), encoding="utf-8") as f:
         example = f.read().splitlines()
     config = os.path.join(world.root, "tarvod.toml")
 
@@ -262,13 +302,13 @@ def case_install(world):
             f.writelines('feed = "%s"\n' % world.feed if line.startswith("feed = ") else
                          'listen = "127.0.0.1:%d"\n' % port if line.startswith("listen = ") else line + "\n"
                          for line in example)
-        return [os.path.join(stage, "usr/bin/tarvod"), "--config", config]
+        return [tarvod, "--config", config]
 
     names = [c.get("cityName") for c in world.start_tarvod(arguments).get("cities", [])]
     check(names == ["Mintaváros"], "the example configuration's city is not served: %r" % names)
 
 
-CASES = {"departures": case_departures, "window": case_window, "help": case_help, "install": case_install}
+CASES = {"departures": case_departures, "window": case_window, "help": case_help, "package": case_package}
 
 
 def main(argv):
