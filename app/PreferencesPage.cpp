@@ -289,7 +289,8 @@ QWidget* PreferencesPage::makeServerSection() {
 
 void PreferencesPage::setServerCheck(ServerCheck* check) {
     serverCheck_ = check;
-    checkServerButton->setEnabled(check != nullptr && !check->running());
+    // A check begun from an earlier page may still run: pressing then starts nothing.
+    checkServerButton->setEnabled(check != nullptr);
 }
 
 void PreferencesPage::checkServer() {

@@ -79,6 +79,8 @@ bool ServerCheck::start(const std::string& base, const std::optional<std::string
     request.cachePolicy = UrlRequestCachePolicy::reloadIgnoringLocalAndRemoteCacheData;
     request.timeoutInterval = kCheckTimeout;
     request.maximumBodyBytes = kMaximumReportBytes;
+    // One request per check: the connection is not kept for another.
+    request.headers["Connection"] = "close";
     const std::shared_ptr<DataTask> task =
         sessions_.makeSession(configuration)
             ->dataTask(request, [running = running_, done = std::move(done)](std::optional<Bytes> body,
