@@ -1,6 +1,7 @@
 #include "app/ConsoleMode.h"
 
 #include "core/client/ClientStack.h"
+#include "core/service/ServerConfig.h"
 #include "core/service/TarvoReply.h"
 #include "core/service/TarvoRequest.h"
 #include "core/settings/PlistJson.h"
@@ -274,6 +275,10 @@ int runOnce(int& argc, char** argv, const ConsoleOptions& options) {
             if (error) {
                 // The message may be the server's own text: one line, whatever it holds.
                 std::cerr << "velmomac: " << stripControls(TarvoRequest::toErrorString(*error)) << std::endl;
+                if (*error == kNoServer) {
+                    std::cerr << "velmomac: a főablak beállításaiban (Szerver) adhatsz meg egyet, vagy a(z) "
+                              << serverConfigPath() << " fájlban: production = https://kiszolgáló/v2/" << std::endl;
+                }
                 finish(kExitQueryFailed);
             } else if (!stopDates) {
                 std::cerr << "velmomac: " << kNoAnswer << std::endl;

@@ -10,6 +10,7 @@
 #include <QDialog>
 #include <QIcon>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QScrollArea>
 #include <QTabWidget>
@@ -35,6 +36,7 @@ MainWindow::MainWindow(std::unique_ptr<DeparturesClient> client, UserDefaults& s
     viewController_ = new ViewController(std::move(client), loop, central);
     layout->addWidget(updateLine_);
     layout->addWidget(viewController_, 1);
+    connect(viewController_, &ViewController::serverSettingsRequested, this, &MainWindow::openServerSettings);
     setCentralWidget(central);
 
     QMenu* menu = menuBar()->addMenu(QStringLiteral("&velmomac"));
@@ -81,6 +83,7 @@ void MainWindow::openSettings() {
     auto* scroll = new QScrollArea(tabs);
     scroll->setWidgetResizable(true);
     auto* page = new PreferencesPage(scroll);
+    page->setServerCheck(serverCheck_);
     connect(page, &PreferencesPage::settingsChanged, viewController_, &ViewController::settingsChanged);
     scroll->setWidget(page);
     tabs->addTab(scroll, QStringLiteral("Általános"));
@@ -88,6 +91,18 @@ void MainWindow::openSettings() {
     layout->addWidget(tabs);
     dialog->resize(520, 600);
     dialog->show();
+}
+
+void MainWindow::openServerSettings() {
+    openSettings();
+    auto* tabs = settingsDialog_->findChild<QTabWidget*>();
+    auto* page = settingsDialog_->findChild<PreferencesPage*>();
+    if (!tabs || !page)
+        return;
+    tabs->setCurrentIndex(0);
+    if (auto* scroll = qobject_cast<QScrollArea*>(tabs->currentWidget()))
+        scroll->ensureWidgetVisible(page->productionServerEdit);
+    page->productionServerEdit->setFocus(Qt::OtherFocusReason);
 }
 
 }  // namespace velmo

@@ -17,6 +17,7 @@ namespace velmo {
 
 class DeparturesClient;
 class RunLoop;
+class ServerCheck;
 class UserDefaults;
 class ViewController;
 struct UpdateInfo;
@@ -33,6 +34,10 @@ public:
     void showUpdate(const UpdateInfo& info);
     // Opens the settings window, or brings the open one to the front.
     void openSettings();
+    // The same, scrolled to the server section with the production address in focus.
+    void openServerSettings();
+    // What the settings' "Kapcsolat ellenőrzése" asks through; it must outlive the window.
+    void setServerCheck(ServerCheck* check) { serverCheck_ = check; }
 
     ViewController* viewController() const { return viewController_; }
     QLabel* updateLine() const { return updateLine_; }
@@ -43,6 +48,7 @@ private:
     QLabel* updateLine_ = nullptr;
     QPointer<QDialog> settingsDialog_;
     UserDefaults& standardDefaults_;
+    ServerCheck* serverCheck_ = nullptr;
 };
 
 }  // namespace velmo

@@ -1,6 +1,8 @@
 #include "app/PreferencesPage.h"
 
+#include "core/service/ServerCheck.h"
 #include "core/service/ServerConfig.h"
+#include "core/service/TarvoReply.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/location/FixedLocationService.h"
 #include "platform/location/LocationSource.h"
@@ -13,6 +15,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -250,11 +253,16 @@ QWidget* PreferencesPage::makeServerSection() {
     std::ostringstream ignored;
     productionServerEdit = new QLineEdit(qs(loadServerBases(ignored).production), box);
     productionServerEdit->setAccessibleName(QStringLiteral("Éles szerver címe"));
+    productionServerEdit->setPlaceholderText(QStringLiteral("https://kiszolgáló/v2/"));
     serverMessage = new QLabel(box);
     connect(productionServerEdit, &QLineEdit::editingFinished, this, [this] {
         std::string error;
         std::ostringstream quiet;
         const std::string before = loadServerBases(quiet).production;
+        if (before.empty() && productionServerEdit->text().trimmed().isEmpty()) {
+            serverMessage->clear();  // none set, none given: nothing to store
+            return;
+        }
         if (!storeProductionServer(productionServerEdit->text().trimmed().toStdString(), error)) {
             serverMessage->setText(qs(error));
             return;
@@ -266,7 +274,51 @@ QWidget* PreferencesPage::makeServerSection() {
     form->addRow(developmentServerBox);
     form->addRow(QStringLiteral("Éles szerver:"), productionServerEdit);
     form->addRow(QString(), serverMessage);
+
+    checkServerButton = new QPushButton(QStringLiteral("Kapcsolat ellenőrzése"), box);
+    checkServerButton->setAutoDefault(false);
+    checkServerButton->setEnabled(false);  // until there is something to ask through
+    serverCheckLine = new QLabel(box);
+    serverCheckLine->setWordWrap(true);
+    serverCheckLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    connect(checkServerButton, &QPushButton::clicked, this, &PreferencesPage::checkServer);
+    form->addRow(checkServerButton);
+    form->addRow(serverCheckLine);
     return box;
+}
+
+void PreferencesPage::setServerCheck(ServerCheck* check) {
+    serverCheck_ = check;
+    // A check begun from an earlier page may still run: pressing then starts nothing.
+    checkServerButton->setEnabled(check != nullptr);
+}
+
+void PreferencesPage::checkServer() {
+    if (serverCheck_ == nullptr || serverCheck_->running())
+        return;
+    // The server a query would ask now, under the same certificate rules.
+    std::ostringstream quiet;
+    const ServerBases bases = loadServerBases(quiet);
+    const std::optional<PlistValue> choice = settings_.get("useDevelopmentServer");
+    const std::optional<int64_t> chosen = choice ? std::optional(choice->toInteger()) : std::nullopt;
+    const std::string base = chosenServerBase(bases, chosen);
+    if (base.empty()) {
+        serverCheckLine->setText(qs(errorMessageForCode(kNoServer)));
+        return;
+    }
+    const std::optional<std::string> extraCertificate =
+        chosen == 1 ? std::optional(bases.localCertificate) : std::nullopt;
+    QPointer<PreferencesPage> self(this);
+    const bool started = serverCheck_->start(base, extraCertificate, [self](ServerCheckResult result) {
+        if (!self)
+            return;
+        self->checkServerButton->setEnabled(true);
+        self->serverCheckLine->setText(qs(describeServerCheck(result)));
+    });
+    if (started) {
+        checkServerButton->setEnabled(false);
+        serverCheckLine->setText(QStringLiteral("Ellenőrzés: %1…").arg(qs(base)));
+    }
 }
 
 bool PreferencesPage::storeProductionServer(const std::string& base, std::string& error) {

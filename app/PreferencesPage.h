@@ -2,7 +2,8 @@
 // The preferences page of the main window, built from the settings catalogue: for each
 // labelled key its title, its choices with the current one selected, and its footer; the
 // automatic refresh of the main window; the two favourite lists with a remove button per
-// entry and a way back after a removal; the location source; the server. No button of the
+// entry and a way back after a removal; the location source; the server, with a check of
+// the connection to the chosen one ("Kapcsolat ellenőrzése"). No button of the
 // page is a default button, so Enter in a text field never presses one.
 
 #include "core/settings/AppSettings.h"
@@ -17,9 +18,12 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QCheckBox;
+class QPushButton;
 class QVBoxLayout;
 
 namespace velmo {
+
+class ServerCheck;
 
 class PreferencesPage : public QWidget {
     Q_OBJECT
@@ -37,6 +41,9 @@ public:
     QComboBox* choiceBox(const std::string& key) const;
     // Rebuilds the favourite lists from the store.
     void reloadFavourites();
+    // What "Kapcsolat ellenőrzése" asks through; without one the button is disabled. It must
+    // outlive the page.
+    void setServerCheck(ServerCheck* check);
 
     QComboBox* locationSourceBox = nullptr;
     QLineEdit* fixedPositionEdit = nullptr;
@@ -45,6 +52,8 @@ public:
     QCheckBox* developmentServerBox = nullptr;
     QLineEdit* productionServerEdit = nullptr;
     QLabel* serverMessage = nullptr;
+    QPushButton* checkServerButton = nullptr;
+    QLabel* serverCheckLine = nullptr;  // the cities served, or why the check failed
     std::map<std::string, QWidget*> favouriteSections;
 
     // Stores the production address in servers.conf, keeping the file's other lines; false
@@ -67,8 +76,10 @@ private:
     QWidget* makeServerSection();
     void fillFavouriteSection(const std::string& key);
     void storeLocation();
+    void checkServer();
 
     AppSettings settings_{true};
+    ServerCheck* serverCheck_ = nullptr;
     std::map<std::string, QComboBox*> choiceBoxes_;
     // The last entry removed from each favourite list, until it is put back.
     std::map<std::string, Removed> removed_;

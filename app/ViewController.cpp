@@ -1,6 +1,7 @@
 #include "app/ViewController.h"
 
 #include "core/display/tarvoCellMac.h"
+#include "core/service/TarvoReply.h"
 
 #include <QDateTime>
 #include <QEvent>
@@ -60,12 +61,17 @@ ViewController::ViewController(std::unique_ptr<DeparturesClient> tarvo, RunLoop&
     retryButton = new QPushButton(QStringLiteral("Újra"), this);
     retryButton->setAccessibleName(QStringLiteral("Újra"));
     connect(retryButton, &QPushButton::clicked, this, &ViewController::refresh);
+    serverButton = new QPushButton(QStringLiteral("Kiszolgáló beállítása…"), this);
+    serverButton->setAccessibleName(QStringLiteral("Kiszolgáló beállítása"));
+    connect(serverButton, &QPushButton::clicked, this, &ViewController::serverSettingsRequested);
     message->addWidget(messageLine, 1);
     message->addWidget(retryButton);
+    message->addWidget(serverButton);
     layout->addLayout(message);
     statusLine->hide();  // until the first answer
     messageLine->hide();
     retryButton->hide();
+    serverButton->hide();
 
     tarvoTableView = new DepartureTable(this);
     layout->addWidget(tarvoTableView, 1);
@@ -129,6 +135,9 @@ void ViewController::apply(std::optional<std::string> error, std::optional<std::
     pending_ = false;
     busyLine->hide();
     retryButton->setEnabled(true);
+    // Asking again cannot help until a server is set: the way to set one is offered instead.
+    const bool noServer = !shown && error == kNoServer;
+    serverButton->setVisible(noServer);
     if (shown) {
         items_ = std::move(*shown);
         itemsNearby_ = std::move(nearby);
@@ -143,7 +152,7 @@ void ViewController::apply(std::optional<std::string> error, std::optional<std::
         // The rows stay: they are still the last answer, and the freshness line says how old.
         messageLine->setText(QString::fromStdString(tarvo_->toErrorString(error.value_or(""))));
         messageLine->show();
-        retryButton->show();
+        retryButton->setVisible(!noServer);
     }
     if (askAgain_) {
         askAgain_ = false;

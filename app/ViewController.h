@@ -7,7 +7,8 @@
 // Above the list it says what the rows are: "Frissítés…" while a query runs, "Frissítve
 // HH:MM" after a reply with departures (with the age once the rows are older than two minutes,
 // when their times are also dimmed), the Hungarian message of a failure with an "Újra"
-// button, or "Nincs induló járat a közelben." for an empty answer. Only a reply with lists
+// button, or "Nincs induló járat a közelben." for an empty answer. When no server is set it
+// says so with a "Kiszolgáló beállítása…" button instead of "Újra". Only a reply with lists
 // replaces the rows: a failure leaves them as they were and is shown above them.
 
 #include "core/display/DepartureTable.h"
@@ -55,8 +56,13 @@ public:
     QLabel* busyLine = nullptr;     // "Frissítés…" while a query runs
     QLabel* messageLine = nullptr;  // the failure or the empty-list text
     QPushButton* retryButton = nullptr;
+    QPushButton* serverButton = nullptr;  // "Kiszolgáló beállítása…", when no server is set
     const std::vector<PlistMap>& items() const { return items_; }
     const std::vector<PlistMap>& itemsNearby() const { return itemsNearby_; }
+
+signals:
+    // "Kiszolgáló beállítása…" was pressed.
+    void serverSettingsRequested();
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -5,6 +5,7 @@
 #include "app/ViewController.h"
 #include "core/client/ClientStack.h"
 #include "core/display/DeparturesClient.h"
+#include "core/service/ServerCheck.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/update/UpdateChecker.h"
@@ -74,7 +75,9 @@ int runWindow(int argc, char** argv, const ConsoleOptions& options) {
 
     ClientStack stack(ClientOptions{options.position}, std::cout, std::cerr);
     UserDefaults& standard = stack.standardDefaults();
+    ServerCheck serverCheck(stack.sessions());  // before the window, which points at it
     MainWindow window(stack.departuresClient(), standard, stack.runLoop());
+    window.setServerCheck(&serverCheck);
     FirstPaintReporter firstPaint(window, begun);
     const char* report = std::getenv("VELMO_REPORT_FIRST_PAINT");
     if (report && std::string(report) == "1")

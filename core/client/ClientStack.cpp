@@ -11,6 +11,8 @@
 #include "platform/location/LocationSource.h"
 #include "platform/runloop/QtRunLoop.h"
 
+#include <sstream>
+
 namespace velmo {
 
 namespace {
@@ -21,6 +23,10 @@ public:
     explicit TarvoDeparturesClient(TarvoRequest& request) : request_(request) {}
 
     void getWithLocation(bool skip_nearby, Callback callback) override {
+        // servers.conf read again: a server set in the settings counts from the next query.
+        // Its bad lines were named at start-up.
+        std::ostringstream quiet;
+        request_.setServerBases(loadServerBases(quiet));
         request_.getWithLocation(skip_nearby, std::move(callback));
     }
     void cancel() override { request_.cancel(); }

@@ -9,10 +9,10 @@
 #include <sstream>
 
 #ifndef VELMO_PRODUCTION_BASE
-#define VELMO_PRODUCTION_BASE "https://api.velmomac.example/v2/"
+#define VELMO_PRODUCTION_BASE ""
 #endif
 #ifndef VELMO_DEVELOPMENT_BASE
-#define VELMO_DEVELOPMENT_BASE "https://dev.velmomac.example/v2/"
+#define VELMO_DEVELOPMENT_BASE ""
 #endif
 #ifndef VELMO_LOCAL_BASE
 #define VELMO_LOCAL_BASE "https://localhost:8443/v2/"
@@ -62,6 +62,24 @@ std::optional<std::string> readValue(std::string_view rest, std::string& why) {
 ServerBases ServerBases::builtIn() {
     return ServerBases{VELMO_PRODUCTION_BASE, VELMO_DEVELOPMENT_BASE, VELMO_LOCAL_BASE,
                        dataHome() + "/tarvod/tls/cert.pem"};
+}
+
+std::string chosenServerBase(const ServerBases& bases, std::optional<std::int64_t> useDevelopmentServer) {
+    switch (useDevelopmentServer.value_or(0)) {
+        case 1: return bases.local;
+        case 2: return bases.development;
+        default: return bases.production;
+    }
+}
+
+std::string healthUrlForBase(std::string_view base) {
+    if (base.empty()) {
+        return {};
+    }
+    // The service's root holds v2/ and healthz side by side.
+    constexpr std::string_view api = "v2/";
+    const std::string_view root = base.ends_with(api) ? base.substr(0, base.size() - api.size()) : base;
+    return std::string(root) + (root.ends_with('/') ? "" : "/") + "healthz";
 }
 
 bool isValidServerBase(std::string_view base) {

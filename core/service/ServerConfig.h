@@ -13,8 +13,12 @@
 //
 // A base must be an https address ending in "v2/". A bad line is named in one line on the
 // error stream and the value before it kept; nothing in the file can make a base unusable.
+// An empty base is "no server set": the build leaves production and development empty
+// unless told otherwise, and a query aimed at an empty base fails with "NOSERVER" at once.
 
+#include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,12 +31,21 @@ struct ServerBases {
     // PEM file trusted on top of the system's, for the local base only.
     std::string localCertificate;
 
-    // The build's defaults; the certificate is $XDG_DATA_HOME/tarvod/tls/cert.pem
+    // The build's defaults (production and development empty unless the build names them); the certificate is
+    // $XDG_DATA_HOME/tarvod/tls/cert.pem
     // (~/.local/share when XDG_DATA_HOME is unset or not absolute).
     static ServerBases builtIn();
 
     friend bool operator==(const ServerBases&, const ServerBases&) = default;
 };
+
+// The base as the settings choose it ("useDevelopmentServer": 1 local, 2 development, any
+// other value or none production); empty when that base is not set.
+std::string chosenServerBase(const ServerBases& bases, std::optional<std::int64_t> useDevelopmentServer);
+
+// The address of the service's health report beside a base: "https://host:port/healthz" for
+// "https://host:port/v2/" (the path's last "v2/" replaced); empty for an empty base.
+std::string healthUrlForBase(std::string_view base);
 
 // True for "https://HOST.../v2/"-shaped text: https scheme, a host, no white space, and a
 // path ending in "v2/".

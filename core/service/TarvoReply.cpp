@@ -161,7 +161,7 @@ std::string errorMessageForCode(std::string_view code) {
         std::string_view code;
         const char* text;
     };
-    static constexpr std::array<Message, 8> kMessages{{
+    static constexpr std::array<Message, 9> kMessages{{
         {"NOLOCATION", "A pozíciód meghatározása nem sikerült"},
         {"NOLOCATIONACCESS", "Nincs hozzáférés a pozíciódhoz"},
         {"NOLOCATIONDISABLED", "A helymeghatározás le van tiltva"},
@@ -170,6 +170,7 @@ std::string errorMessageForCode(std::string_view code) {
         {"DOWNLOADERROR", "Hálózati hiba"},
         {"NEWSTABLE", "Új verzió elérhető az App Storeban"},
         {"NEWTESTFLIGHT", "Telepítsd fel az új verziót a Testflightból!"},
+        {kNoServer, "Nincs beállítva kiszolgáló"},
     }};
     for (const Message& message : kMessages) {
         if (code == message.code) {

@@ -23,6 +23,8 @@ struct Envelope {
 };
 
 inline constexpr const char* kDownloadError = "DOWNLOADERROR";
+// The chosen base is not set: nothing was sent.
+inline constexpr const char* kNoServer = "NOSERVER";
 
 // Judges a reply by its body; of the HTTP status only a redirect counts. A transport error, a
 // redirect (3xx: never followed, so its body is not the service's answer), no body, a body

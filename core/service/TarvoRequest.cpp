@@ -49,15 +49,10 @@ TarvoRequest::~TarvoRequest() = default;
 
 std::string TarvoRequest::baseServerUrl() const {
     const std::optional<PlistValue> choice = settings_->get("useDevelopmentServer");
-    if (!choice) {
-        return servers_.production;
-    }
-    switch (choice->toInteger()) {
-        case 1: return servers_.local;
-        case 2: return servers_.development;
-        default: return servers_.production;
-    }
+    return chosenServerBase(servers_, choice ? std::optional(choice->toInteger()) : std::nullopt);
 }
+
+void TarvoRequest::setServerBases(ServerBases servers) { servers_ = std::move(servers); }
 
 HeaderMap TarvoRequest::getExtendedHeaders() const {
     HeaderMap headers;
@@ -86,6 +81,11 @@ bool TarvoRequest::send(std::string_view format, const JSON& body, Completion co
         return false;
     }
     const std::string base = baseServerUrl();
+    if (base.empty()) {
+        // No server set: said at once (through the run loop, never inside this call).
+        runLoop_.post([completion = std::move(completion)] { completion(Envelope{std::nullopt, kNoServer}); });
+        return true;
+    }
     UrlSessionConfiguration configuration;
     configuration.additionalHeaders = getExtendedHeaders();
     if (base == servers_.local && settings_->get("useDevelopmentServer").value_or(PlistValue()).toInteger() == 1) {
@@ -111,6 +111,13 @@ bool TarvoRequest::send(std::string_view format, const JSON& body, Completion co
 }
 
 void TarvoRequest::getWithLocation(bool skip_nearby, Callback callback) {
+    if (baseServerUrl().empty()) {
+        // Nowhere to ask: no position is sought either.
+        runLoop_.post([callback = std::move(callback)] {
+            callback(kNoServer, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt);
+        });
+        return;
+    }
     float radius = settings_->get("settingRadius").value_or(PlistValue()).toFloat();
     float favouriteRadius = settings_->get("settingFavStopRadius").value_or(PlistValue()).toFloat();
     // NaN counts as unusable too.

@@ -7,7 +7,8 @@
 // (toErrorString gives its Hungarian message); nothing is retried, cached or kept between
 // queries, and each request runs on a session of its own. An exchange gets 25 s in all and a
 // reply at most kDefaultMaximumBodyBytes; a redirect is not followed. Each of these, like a
-// network failure, ends as "DOWNLOADERROR".
+// network failure, ends as "DOWNLOADERROR". A query whose chosen base is not set (empty)
+// sends nothing and ends as "NOSERVER".
 //
 // Threads: everything starts on the main thread; completions arrive there through the run
 // loop or the URL session backend, never inside the call that started the query.
@@ -87,6 +88,9 @@ public:
     static PlistList toDictionaries(const JSON& list);
     // The Hungarian message for an error code.
     static std::string toErrorString(std::string_view code);
+
+    // Replaces the bases (servers.conf read again); the next query uses them.
+    void setServerBases(ServerBases servers);
 
     EasyLocation& manager() { return *manager_; }
     AppSettings& settings() { return *settings_; }

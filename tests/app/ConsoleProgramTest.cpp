@@ -139,6 +139,18 @@ TEST_F(ConsoleProgramTest, EndingsAndTheirExitStatuses) {
     EXPECT_EQ(server.seen().size(), cases.size());
 }
 
+// The built-in production base is empty: with nothing in servers.conf no server is set.
+TEST_F(ConsoleProgramTest, WithoutAServerItSaysSoAndHowToSetOne) {
+    dir().write("config/velmomac/servers.conf", "# nothing set\n");
+    AppSettings().set("useDevelopmentServer", int64_t{0});
+    const Outcome result = once();
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("velmomac: Nincs beállítva kiszolgáló\n"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("servers.conf fájlban: production = https://"), std::string::npos) << result.err;
+    EXPECT_TRUE(server.seen().empty());
+}
+
 TEST_F(ConsoleProgramTest, ServerTextsReachTheTerminalWithoutControlCharacters) {
     nlohmann::json item = velmo::test::sampleDeparture();
     item["stopName"] = "Deák\x1b[2J tér\r\nvillamos  99  Hamis";

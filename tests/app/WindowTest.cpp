@@ -6,11 +6,14 @@
 #include "app/ViewController.h"
 #include "core/display/StarLabel.h"
 #include "core/display/tarvoCellMac.h"
+#include "core/service/ServerCheck.h"
 #include "core/service/ServerConfig.h"
 #include "platform/defaults/UserDefaults.h"
+#include "platform/http/QtUrlSession.h"
 #include "platform/location/LocationSource.h"
 #include "platform/runloop/ManualRunLoop.h"
 #include "platform/update/UpdateChecker.h"
+#include "tests/support/LoopbackHttps.h"
 #include "tests/support/TempHome.h"
 #include "tests/support/display/DisplayTesting.h"
 
@@ -197,6 +200,52 @@ TEST_F(PreferencesPageTest, ServerChoiceAndProductionAddress) {
 }
 
 // F5 and Ctrl+R refresh, Shift+F10 opens the selected row's menu (a favourite asks again), Ctrl+, opens the settings.
+// No server set: no "Újra", but a button that opens the settings at the production address.
+TEST_F(WindowTest, WithoutAServerItOffersTheServerSettings) {
+    showActive();
+    answer("NOSERVER", std::nullopt);
+    EXPECT_EQ(message(), "Hiba (NOSERVER)");
+    EXPECT_TRUE(shows(list->serverButton));
+    EXPECT_FALSE(shows(list->retryButton));
+    list->serverButton->click();
+    ASSERT_TRUE(window->settingsDialog() && window->settingsDialog()->isVisible());
+    EXPECT_EQ(window->settingsDialog()->focusWidget(), page()->productionServerEdit);
+
+    list->refresh();
+    answer("DOWNLOADERROR", std::nullopt);
+    EXPECT_FALSE(shows(list->serverButton));
+    EXPECT_TRUE(shows(list->retryButton));
+}
+
+// "Kapcsolat ellenőrzése" asks the chosen base's /healthz once at a time, without blocking.
+TEST_F(PreferencesPageTest, ConnectionCheckShowsTheCitiesOrWhyItFailed) {
+    AppSettings settings;
+    PreferencesPage page;
+    QtUrlSessionFactory sessions;
+    ServerCheck check(sessions);
+    page.setServerCheck(&check);
+    page.checkServerButton->click();
+    EXPECT_EQ(page.serverCheckLine->text(), "Nincs beállítva kiszolgáló");
+
+    LoopbackHttps server;
+    writeFile(serverConfigPath(), server.localServerLines());
+    settings.set("useDevelopmentServer", int64_t{1});
+    server.answer(R"({"error":false,"now":0,"cities":[{"cityKey":"mv","cityName":"Mintaváros"}]})");
+    page.checkServerButton->click();
+    page.checkServerButton->click();
+    EXPECT_FALSE(page.checkServerButton->isEnabled());
+    const auto checked = [&] { return page.checkServerButton->isEnabled(); };
+    ASSERT_TRUE(QTest::qWaitFor(checked, 20000));
+    EXPECT_EQ(page.serverCheckLine->text(), "A kiszolgáló elérhető. Városok: Mintaváros");
+    ASSERT_EQ(server.seen().size(), 1U);
+    EXPECT_EQ(server.seen()[0].method + " " + server.seen()[0].path, "GET /healthz");
+
+    server.stop();
+    page.checkServerButton->click();
+    ASSERT_TRUE(QTest::qWaitFor(checked, 20000));
+    EXPECT_EQ(page.serverCheckLine->text(), "Hálózati hiba: a kapcsolatot elutasították");
+}
+
 TEST_F(WindowTest, KeysRefreshOpenTheRowsMenuAndTheSettings) {
     showActive();
     answer();

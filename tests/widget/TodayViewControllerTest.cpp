@@ -1,13 +1,17 @@
 // The widget's controller behind a scripted departures source.
 
+#include "core/client/ClientStack.h"
 #include "core/display/Contrast.h"
+#include "core/service/ServerConfig.h"
 #include "core/display/StarLabel.h"
 #include "core/display/tarvoCellMac.h"
+#include "tests/support/LoopbackHttps.h"
 #include "tests/support/TempHome.h"
 #include "tests/support/display/DisplayTesting.h"
 #include "widget/TodayViewController.h"
 #include "widget/TrayController.h"
 
+#include <QTest>
 #include <QtWidgets>
 
 #include <sstream>
@@ -225,6 +229,31 @@ TEST_F(TodayViewControllerTest, WidthFollowsTheRows) {
     EXPECT_GT(popup.width(), narrow);
     EXPECT_LE(popup.width(), std::min(TodayViewController::kMaxWidth, screenWidth) + 2);
     popup.close();
+}
+
+// The popup over the programs' real client: no server set is its error row, and a server set
+// in servers.conf counts from the next opening (then asked, here in vain).
+class PopupClientTest : public TempHome {};
+
+TEST_F(PopupClientTest, SaysNoServerIsSetUntilOneIs) {
+    std::ostringstream log;
+    ClientStack stack(ClientOptions{"47.4979,19.0402"}, log, log);
+    TodayViewController popup(stack.departuresClient());
+    const auto error = [&] {
+        return popup.tarvoTableView->count() == 1 ? popup.tarvoTableView->rowView(0)->tarvoErrorLabel->text()
+                                                  : QString();
+    };
+    popup.viewWillAppear();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !error().isEmpty(); }, 5000));
+    EXPECT_EQ(error(), "Nincs beállítva kiszolgáló");
+
+    LoopbackHttps closed;
+    closed.stop();
+    writeFile(serverConfigPath(), "production = " + closed.url("/v2/") + "\n");
+    popup.viewDidDisappear();
+    popup.viewWillAppear();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return error() != "Nincs beállítva kiszolgáló"; }, 30000));
+    EXPECT_EQ(error(), "Hálózati hiba");
 }
 
 class TrayControllerTest : public TempHome {};

@@ -146,6 +146,31 @@ TEST_F(TarvoRequestTest, ServerAndExtraTrustChosenByUseDevelopmentServer) {
     EXPECT_EQ(http.requests()[1].configuration.extraTrustedCertificateFile, kServers.localCertificate);
 }
 
+// An empty base is no server: nothing is sent and no position sought, until one is set.
+TEST_F(TarvoRequestTest, AnUnsetBaseAsksNeitherThePositionNorTheNetwork) {
+    client->setServerBases({"", "", kServers.local, kServers.localCertificate});
+    for (const int64_t stored : {0, 2}) {
+        client->settings().set("useDevelopmentServer", stored);
+        DeparturesReply reply;
+        client->getWithLocation(false, record(reply));
+        EXPECT_EQ(reply.calls, 0) << "never inside the call";
+        loop.runPending();  // a position asked for would only come with a fix, and none is given
+        EXPECT_EQ(reply.error, "NOSERVER") << stored;
+        std::optional<std::string> detailsError;
+        client->getMoreInfo("bp", "t", "s", "r", [&](auto error, auto) { detailsError = error; });
+        loop.runPending();
+        EXPECT_EQ(detailsError, "NOSERVER") << stored;
+    }
+    EXPECT_TRUE(http.requests().empty());
+
+    client->settings().set("useDevelopmentServer", int64_t{0});
+    client->setServerBases(kServers);
+    DeparturesReply reply;
+    queryAt(47.5, 19.0, reply);
+    ASSERT_EQ(http.requests().size(), 1u);
+    EXPECT_EQ(http.requests()[0].request.url, "https://prod.test/v2/nearby/");
+}
+
 TEST_F(TarvoRequestTest, RadiusRules) {
     const std::vector<std::tuple<float, float, int, int>> cases{
         {0.5F, 1500.0F, 1500, 300},  // below 1 m: 300
@@ -368,7 +393,7 @@ TEST(ToErrorString, TheServersTextWinsAndUnknownCodesAreUnknown) {
     const std::vector<std::pair<std::string, std::string>> cases{
         {"NOSTOPS", "Nincs megálló a közeledben"}, {"nostops", "Ismeretlen hiba!"}, {"A::B::C", "B"},
         {"NOSTOPS::Saját szöveg", "Saját szöveg"}, {"::Csak szöveg", "Csak szöveg"}, {"A:B", "Ismeretlen hiba!"},
-        {"A:::B", ":B"}};
+        {"A:::B", ":B"}, {"NOSERVER", "Nincs beállítva kiszolgáló"}};
     // clang-format on
     for (const auto& [code, message] : cases)
         EXPECT_EQ(TarvoRequest::toErrorString(code), message) << "code \"" << code << "\"";
