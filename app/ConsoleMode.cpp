@@ -192,6 +192,9 @@ std::string consoleHelp() {
 }
 
 std::string departureTimeText(const PlistMap& item) {
+    if (flag(item, "tripCancelled")) {
+        return "elmarad";
+    }
     const std::string minutes = text(item, "departureMinutes");
     std::string shown = minutes == "!!" ? std::string("MOST") : minutes + " perc";
     if (flag(item, "departureGPS")) {

@@ -144,7 +144,12 @@ void tarvoCellMac::showDeparture(const PlistMap& item) {
     tarvoErrorLabel->clear();
 
     const std::string minutes = textOf(item, "departureMinutes");
-    const QString timeText = minutes == "!!" ? QStringLiteral("MOST") : qs(minutes) + QStringLiteral(" perc");
+    // A cancelled departure says so in place of its minutes, struck through and in the error
+    // colour: the word and the line carry it without the colour.
+    const bool cancelled = flagOf(item, "tripCancelled");
+    const QString timeText = cancelled         ? QStringLiteral("elmarad")
+                             : minutes == "!!" ? QStringLiteral("MOST")
+                                               : qs(minutes) + QStringLiteral(" perc");
     const std::string type = textOf(item, "type");
 
     QTextDocument stop;
@@ -163,7 +168,14 @@ void tarvoCellMac::showDeparture(const PlistMap& item) {
         lineCursor.insertText(QStringLiteral(" ★"), starFormat(kLineFontPoints, starStroke()));
     tarvoLineLabel->setDocumentContent(line);
 
-    const bool live = flagOf(item, "departureGPS");
+    const bool live = !cancelled && flagOf(item, "departureGPS");
+    QFont timeFont = tarvoTimeLeftLabelNoGPS->font();
+    timeFont.setStrikeOut(cancelled);
+    tarvoTimeLeftLabelNoGPS->setFont(timeFont);
+    if (cancelled_ != cancelled) {
+        cancelled_ = cancelled;
+        applyColours();
+    }
     if (live) {
         tarvoTimeLeftLabel->setText(timeText);
         tarvoTimeLeftLabelNoGPS->setText(QString());
@@ -212,11 +224,15 @@ void tarvoCellMac::showDeparture(const PlistMap& item) {
     const QString direction = qs(textOf(item, "tripHeadsign"));
     if (!direction.isEmpty())
         sentence += QStringLiteral(", %1 felé").arg(direction);
-    if (minutes == "!!")
-        sentence += QStringLiteral(", most indul");
-    else if (!minutes.empty())
-        sentence += QStringLiteral(", %1 perc múlva indul").arg(qs(minutes));
-    sentence += live ? QStringLiteral(" (élő GPS-adat)") : QStringLiteral(" (menetrend szerint)");
+    if (cancelled)
+        sentence += QStringLiteral(", elmarad");
+    else {
+        if (minutes == "!!")
+            sentence += QStringLiteral(", most indul");
+        else if (!minutes.empty())
+            sentence += QStringLiteral(", %1 perc múlva indul").arg(qs(minutes));
+        sentence += live ? QStringLiteral(" (élő GPS-adat)") : QStringLiteral(" (menetrend szerint)");
+    }
     sentence += QLatin1Char('.');
     if (flagOf(item, "favRoute"))
         sentence += QStringLiteral(" Kedvenc járat.");
@@ -307,7 +323,7 @@ void tarvoCellMac::applyColours() {
     paint(tarvoWarningLabel, kWarningColour, whole);
     paint(tarvoLiveMarker, kLiveColour, times);
     paint(tarvoTimeLeftLabel, kLiveColour, times);
-    paint(tarvoTimeLeftLabelNoGPS, kTimetableColour, times);
+    paint(tarvoTimeLeftLabelNoGPS, cancelled_ ? kErrorColour : kTimetableColour, times);
     colouring_ = false;
 }
 

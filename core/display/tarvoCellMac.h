@@ -119,6 +119,7 @@ private:
     std::function<std::string(std::string_view)> errorText_;
     QString accessibleSentence_;
     bool selected_ = false;
+    bool cancelled_ = false;  // the departure on show is cancelled: its time reads "elmarad"
     Dimming dimming_ = Dimming::None;
     bool colouring_ = false;
 };

@@ -152,6 +152,11 @@ DepartureConversion convertDeparture(const JSON& departure) {
         return result;
     }
     item.emplace("hasDetails", *hasDetails);
+    // Beyond the members every item has: a cancelled departure (or one at a skipped stop). Only a
+    // boolean is taken; without it the item is as it always was, and its absence reads as false.
+    if (const std::optional<bool> cancelled = departure["tripCancelled"].boolean()) {
+        item.emplace("tripCancelled", *cancelled);
+    }
     result.item = std::move(item);
     return result;
 }

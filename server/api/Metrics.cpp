@@ -67,6 +67,9 @@ std::string Metrics::renderRealtime(const std::vector<realtime::SourceStatus>& s
            [](const realtime::SourceStatus& s) { return V(static_cast<std::int64_t>(s.failures)); });
     family("tarvod_realtime_future_stamps_total", "counter", "Messages stamped ahead of the clock.",
            [](const realtime::SourceStatus& s) { return V(static_cast<std::int64_t>(s.futureStamps)); });
+    family("tarvod_realtime_differential_refused_total", "counter",
+           "DIFFERENTIAL messages refused (only full datasets are applied).",
+           [](const realtime::SourceStatus& s) { return V(static_cast<std::int64_t>(s.differential)); });
     family("tarvod_realtime_matched_trips", "gauge", "Trip updates of the city matched to the timetable.",
            [](const realtime::SourceStatus& s) { return V(static_cast<std::int64_t>(s.build.matchedTrips)); });
     family("tarvod_realtime_unknown_trips", "gauge", "Trip updates of the city naming no known trip.",

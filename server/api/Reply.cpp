@@ -45,6 +45,8 @@ void appendItem(std::string& out, const query::Departure& d) {
     appendBool(out, d.stopNearest);
     out += ",\"stopUniqueId\":";
     appendString(out, d.stopUniqueId);
+    out += ",\"tripCancelled\":";
+    appendBool(out, d.tripCancelled);
     out += ",\"tripDepartureGPS\":";
     appendBool(out, d.tripDepartureGPS);
     out += ",\"tripDepartureMinutesText\":";
@@ -145,6 +147,7 @@ Reply renderTrip(const query::TripResult& r) {
                          {"arrivalTimestamp", s.arrivalTimestamp},
                          {"departureTimestamp", s.departureTimestamp},
                          {"gps", s.gps},
+                         {"cancelled", s.cancelled},
                          {"passed", s.passed},
                          {"selected", s.selected}});
     }

@@ -26,16 +26,23 @@ struct Candidate {
     bool favourite = false;
 };
 
-// One departure found in the window, before it becomes an item.
+// One departure found in the window, before it becomes an item: a run of the timetable, or a
+// call of a trip that live data adds.
 struct Found {
     std::uint32_t candidate = 0;
-    const gtfs::StopDeparture* departure = nullptr;
-    date::sys_days day{};        // its service day
-    std::int64_t timestamp = 0;  // Unix time, predicted where a prediction exists
-    std::int64_t seconds = 0;    // the same in GTFS seconds of the service day
-    std::uint64_t line = 0;      // lineKey of its trip
-    bool gps = false;            // the time is a prediction
+    const gtfs::StopDeparture* departure = nullptr;  // null for an added trip
+    date::sys_days day{};                            // its service day
+    std::int64_t timestamp = 0;                      // Unix time, predicted where a prediction exists
+    std::int64_t seconds = 0;                        // the same in GTFS seconds of the service day
+    std::uint64_t line = 0;                          // lineKey of its trip
+    bool gps = false;                                // the time is a prediction
+    bool cancelled = false;                          // the trip is cancelled or does not stop here: listed, marked
+    const realtime::AddedTrip* added = nullptr;
+    std::uint32_t call = 0;  // of the added trip
 };
+
+// The message that leads the warnings of a cancelled departure.
+constexpr const char* kCancelledText = "A járat elmarad";
 
 const std::string& favouriteId(const gtfs::Feed& feed, StopIdx stop) {
     const auto& s = feed.stop(stop);
@@ -83,7 +90,10 @@ std::string runId(const std::string& tripId, date::sys_days day) {
 }
 
 // A (route, direction) pair as one number.
-std::uint64_t lineKey(const gtfs::Trip& t) { return (static_cast<std::uint64_t>(t.route.value) << 1) | t.direction; }
+std::uint64_t lineKey(gtfs::RouteIdx route, std::uint8_t direction) {
+    return (static_cast<std::uint64_t>(route.value) << 1) | direction;
+}
+std::uint64_t lineKey(const gtfs::Trip& t) { return lineKey(t.route, t.direction); }
 
 class Query {
 public:
@@ -175,21 +185,72 @@ private:
                 }
             }
         }
+        collectAdded(from, to);
     }
 
-    // Applies the overlay to a departure; false when it is not served
-    // (cancelled trip, skipped stop) or its time lies outside the window.
+    // Calls of added trips at the candidate stops, at their predicted times.
+    void collectAdded(TimePoint from, TimePoint to) {
+        if (!overlay_ || overlay_->added.empty()) {
+            return;
+        }
+        for (std::uint32_t c = 0; c < candidates_.size(); ++c) {
+            const auto at = overlay_->addedAt.find(candidates_[c].stop.value);
+            if (at == overlay_->addedAt.end()) {
+                continue;
+            }
+            for (const auto& [t, call] : at->second) {
+                const realtime::AddedTrip& trip = overlay_->added[t];
+                const std::int64_t departure = trip.calls[call].departure;
+                // Like the timetable's last stops, where an added trip ends nobody boards.
+                if (call + 1 == trip.calls.size() || departure < from.time_since_epoch().count() ||
+                    departure > to.time_since_epoch().count()) {
+                    continue;
+                }
+                const TimePoint zero = serviceDayZero(city_.zone, date::local_days(trip.day.time_since_epoch()));
+                Found f{c,
+                        nullptr,
+                        trip.day,
+                        departure,
+                        departure - zero.time_since_epoch().count(),
+                        lineKey(trip.route, trip.direction)};
+                f.gps = true;
+                f.added = &trip;
+                f.call = call;
+                found_.push_back(f);
+            }
+        }
+    }
+
+    const gtfs::Route& routeOf(const Found& f) const {
+        return feed_.route(f.added != nullptr ? f.added->route : feed_.trip(f.departure->trip).route);
+    }
+    const std::string& tripIdOf(const Found& f) const {
+        return f.added != nullptr ? f.added->tripId : feed_.trip(f.departure->trip).id;
+    }
+
+    // Applies the overlay to a departure; false when its time lies outside the window. A
+    // cancelled trip or a skipped stop stays at its timetable time, marked as cancelled.
     bool live(Found& f, TimePoint zero, TimePoint from, TimePoint to) const {
         const gtfs::Trip& trip = feed_.trip(f.departure->trip);
-        if (overlay_ && !trip.frequencyBased) {
-            if (const auto* run = overlay_->run(f.departure->trip, f.day)) {
+        if (overlay_) {
+            const realtime::RunUpdate* run = nullptr;
+            if (!trip.frequencyBased) {
+                run = overlay_->run(f.departure->trip, f.day);
+            } else if (!overlay_->frequencyRuns.empty()) {
+                // The run's start: the template's first departure moved as this stop's is.
+                const gtfs::Seconds shift = f.departure->departure - feed_.stopTimes[f.departure->stopTime].departure;
+                run = overlay_->run(f.departure->trip, f.day, feed_.stopTimes[trip.firstStopTime].departure + shift);
+            }
+            if (run != nullptr) {
                 if (run->canceled) {
-                    return false;
+                    f.cancelled = true;
+                    return inWindow(f, from, to);
                 }
                 const std::size_t i = f.departure->stopTime - trip.firstStopTime;
                 if (i < run->departure.size()) {
                     if (run->skipped[i] != 0) {
-                        return false;
+                        f.cancelled = true;
+                        return inWindow(f, from, to);
                     }
                     if (run->departure[i] != realtime::kNoPrediction) {
                         f.timestamp = run->departure[i];
@@ -199,6 +260,10 @@ private:
                 }
             }
         }
+        return inWindow(f, from, to);
+    }
+
+    static bool inWindow(const Found& f, TimePoint from, TimePoint to) {
         return f.timestamp >= from.time_since_epoch().count() && f.timestamp <= to.time_since_epoch().count();
     }
 
@@ -225,41 +290,56 @@ private:
             if (da != db) {
                 return da < db;
             }
-            const auto& ra = routeName(feed_.route(feed_.trip(a->departure->trip).route));
-            const auto& rb = routeName(feed_.route(feed_.trip(b->departure->trip).route));
+            const auto& ra = routeName(routeOf(*a));
+            const auto& rb = routeName(routeOf(*b));
             if (ra != rb) {
                 return naturalLess(ra, rb);
             }
-            return feed_.trip(a->departure->trip).id < feed_.trip(b->departure->trip).id;
+            return tripIdOf(*a) < tripIdOf(*b);
         });
     }
 
-    // Keeps the first max_per_line departures of each (stop group, route, direction).
+    // Keeps the first max_per_line departures of each (stop group, route, direction), cancelled
+    // ones included; when those are all cancelled, the line's next served departure is kept too,
+    // so that a rider sees when the line really leaves.
     void cap(std::vector<const Found*>& list) const {
-        std::unordered_map<std::uint64_t, int> seen;
+        struct Count {
+            int listed = 0;
+            bool served = false;
+        };
+        std::unordered_map<std::uint64_t, Count> seen;
         std::erase_if(list, [&](const Found* f) {
             const std::uint64_t key =
                 (static_cast<std::uint64_t>(candidates_[f->candidate].group.value) << 32) ^ f->line;
-            return ++seen[key] > options_.maxPerLine;
+            Count& c = seen[key];
+            const bool keep = ++c.listed <= options_.maxPerLine || (!f->cancelled && !c.served);
+            c.served = c.served || (keep && !f->cancelled);
+            return !keep;
         });
     }
 
-    bool favouriteRoute(const Found& f) const {
-        return favRoutes_.contains(feed_.route(feed_.trip(f.departure->trip).route).id);
-    }
+    bool favouriteRoute(const Found& f) const { return favRoutes_.contains(routeOf(f).id); }
 
     std::vector<const Found*> selectAround() const {
-        // A line shows where it is closest: the nearest group serving it in the window.
-        std::unordered_map<std::uint64_t, const Candidate*> bestGroup;
+        // A line shows where it is closest: the nearest group serving it in the window (where
+        // it is only cancelled, the nearest group where it would have run).
+        struct Best {
+            const Candidate* candidate;
+            bool served;
+        };
+        std::unordered_map<std::uint64_t, Best> bestGroup;
         bestGroup.reserve(found_.size());
         for (const Found& f : found_) {
-            const Candidate* c = &candidates_[f.candidate];
-            auto [it, added] = bestGroup.try_emplace(f.line, c);
+            const Best b{&candidates_[f.candidate], !f.cancelled};
+            auto [it, added] = bestGroup.try_emplace(f.line, b);
             if (!added) {
-                const Candidate* cur = it->second;
-                if (c->groupDistance < cur->groupDistance ||
-                    (c->groupDistance == cur->groupDistance && c->group < cur->group)) {
-                    it->second = c;
+                const Candidate* c = b.candidate;
+                const Candidate* cur = it->second.candidate;
+                if (b.served != it->second.served
+                        ? b.served
+                        : c->groupDistance < cur->groupDistance ||
+                              (c->groupDistance == cur->groupDistance && c->group < cur->group)) {
+                    it->second = b;
                 }
             }
         }
@@ -267,7 +347,7 @@ private:
         list.reserve(found_.size());
         for (const Found& f : found_) {
             const Candidate& c = candidates_[f.candidate];
-            if (c.favourite || bestGroup.find(f.line)->second->group == c.group) {
+            if (c.favourite || bestGroup.find(f.line)->second.candidate->group == c.group) {
                 list.push_back(&f);
             }
         }
@@ -324,8 +404,10 @@ private:
     Departure item(const Found& f) const {
         const Candidate& c = candidates_[f.candidate];
         const gtfs::Stop& stop = feed_.stop(c.stop);
-        const gtfs::Trip& trip = feed_.trip(f.departure->trip);
-        const gtfs::Route& route = feed_.route(trip.route);
+        const gtfs::Route& route = routeOf(f);
+        const std::string& tripId = tripIdOf(f);
+        const std::uint8_t direction =
+            f.added != nullptr ? f.added->direction : feed_.trip(f.departure->trip).direction;
         Departure d;
         d.stopLat = stop.lat;
         d.stopLon = stop.lon;
@@ -337,21 +419,28 @@ private:
         d.stopName = stop.name;
         d.routeName = routeName(route);
         d.routeFavoriteId = route.id;
-        d.routeUniqueId = route.id + "|" + std::to_string(trip.direction);
+        d.routeUniqueId = route.id + "|" + std::to_string(direction);
         d.routeFavorite = favRoutes_.contains(route.id);
         d.routeType = routeTypeCode(route.type, route.shortName, city_.nightPattern ? &*city_.nightPattern : nullptr);
-        d.tripHeadsign = headsignOf(feed_, *f.departure);
-        d.tripId = trip.id;
-        d.tripUniqueId = runId(trip.id, f.day);
+        d.tripHeadsign =
+            f.added != nullptr ? feed_.stop(f.added->calls.back().stop).name : headsignOf(feed_, *f.departure);
+        d.tripId = tripId;
+        d.tripUniqueId = runId(tripId, f.day);
         d.tripDepartureSeconds = f.seconds;
         d.tripDepartureTimestamp = f.timestamp;
         d.tripDepartureMinutesText = minutesText(f.timestamp - now_.time_since_epoch().count());
         d.tripDepartureGPS = f.gps;
+        d.tripCancelled = f.cancelled;
+        if (f.cancelled) {
+            d.warningText.emplace_back(kCancelledText);
+        }
         if (overlay_ && !overlay_->alerts.empty()) {
-            d.warningText = overlay_->warnings(
-                {feed_.agencies[route.agency.valid() ? route.agency.get() : 0].id, route.id, route.type, trip.id,
-                 trip.direction, stop.id, stop.parent.valid() ? std::string_view(feed_.stop(stop.parent).id) : ""},
-                now_);
+            for (auto& text : overlay_->warnings(
+                     {feed_.agencies[route.agency.valid() ? route.agency.get() : 0].id, route.id, route.type, tripId,
+                      direction, stop.id, stop.parent.valid() ? std::string_view(feed_.stop(stop.parent).id) : ""},
+                     now_)) {
+                d.warningText.push_back(std::move(text));
+            }
         }
         return d;
     }
@@ -368,6 +457,35 @@ private:
     StopIdx nearestGroup_;
     std::shared_ptr<const RealtimeOverlay> overlay_;
 };
+
+TripResult addedTripDetails(const City& city, const RealtimeOverlay& overlay, const realtime::AddedTrip& added,
+                            std::string_view stopId, TimePoint now) {
+    const gtfs::Feed& feed = *city.feed;
+    const gtfs::Route& route = feed.route(added.route);
+    TripResult r;
+    r.tripId = added.tripId;
+    r.routeName = routeName(route);
+    r.routeType = routeTypeCode(route.type, route.shortName, city.nightPattern ? &*city.nightPattern : nullptr);
+    r.headsign = feed.stop(added.calls.back().stop).name;
+    r.warningText = overlay.warnings({feed.agencies[route.agency.valid() ? route.agency.get() : 0].id, route.id,
+                                      route.type, added.tripId, added.direction, "", ""},
+                                     now);
+    for (const auto& call : added.calls) {
+        const gtfs::Stop& s = feed.stop(call.stop);
+        TripStop out;
+        out.stopId = s.id;
+        out.stopName = s.name;
+        out.lat = s.lat;
+        out.lon = s.lon;
+        out.arrivalTimestamp = call.arrival;
+        out.departureTimestamp = call.departure;
+        out.gps = true;
+        out.passed = call.departure < now.time_since_epoch().count();
+        out.selected = s.id == stopId;
+        r.stops.push_back(std::move(out));
+    }
+    return r;
+}
 
 }  // namespace
 
@@ -413,6 +531,13 @@ TripResult tripDetails(const Snapshot& snapshot, std::string_view cityKey, std::
     const City* city = snapshot.city(cityKey);
     const auto* feed = city != nullptr ? city->feed.get() : nullptr;
     const auto it = feed != nullptr ? feed->tripById.find(std::string(tripId)) : decltype(feed->tripById.end()){};
+    if (feed != nullptr && it == feed->tripById.end()) {
+        if (const auto overlay = city->overlay(now)) {
+            if (const auto* added = overlay->addedTrip(tripId)) {
+                return addedTripDetails(*city, *overlay, *added, stopId, now);
+            }
+        }
+    }
     if (feed == nullptr || it == feed->tripById.end()) {
         r.error = kNoTrip;
         return r;
@@ -464,9 +589,11 @@ TripResult tripDetails(const Snapshot& snapshot, std::string_view cityKey, std::
     r.headsign = trip.headsign.empty() ? feed->stop(times.back().stop).name : trip.headsign;
     const auto overlay = city->overlay(now);
     const realtime::RunUpdate* run = nullptr;
-    if (overlay && !trip.frequencyBased) {
+    if (overlay) {
         const date::local_days local = date::floor<date::days>(city->zone->to_local(chosen->first + 12h));
-        run = overlay->run(it->second, date::sys_days{local.time_since_epoch()});
+        const date::sys_days day{local.time_since_epoch()};
+        run = trip.frequencyBased ? overlay->run(it->second, day, times.front().departure + chosen->second)
+                                  : overlay->run(it->second, day);
         const gtfs::Route& rt = route;
         r.warningText = overlay->warnings({feed->agencies[rt.agency.valid() ? rt.agency.get() : 0].id, rt.id, rt.type,
                                            trip.id, trip.direction, "", ""},
@@ -487,6 +614,7 @@ TripResult tripDetails(const Snapshot& snapshot, std::string_view cityKey, std::
             out.departureTimestamp = run->departure[i];
             out.gps = true;
         }
+        out.cancelled = run != nullptr && (run->canceled || (i < run->skipped.size() && run->skipped[i] != 0));
         out.passed = out.departureTimestamp < now.time_since_epoch().count();
         out.selected = s.id == stopId;
         r.stops.push_back(std::move(out));
@@ -497,11 +625,12 @@ TripResult tripDetails(const Snapshot& snapshot, std::string_view cityKey, std::
 VehicleResult vehicle(const Snapshot& snapshot, std::string_view cityKey, std::string_view tripId, TimePoint now) {
     VehicleResult r;
     const City* city = snapshot.city(cityKey);
-    if (city == nullptr || !city->feed->tripById.contains(std::string(tripId))) {
+    const auto overlay = city != nullptr ? city->overlay(now) : nullptr;
+    if (city == nullptr ||
+        (!city->feed->tripById.contains(std::string(tripId)) && (!overlay || !overlay->addedTrip(tripId)))) {
         r.error = kNoTrip;
         return r;
     }
-    const auto overlay = city->overlay(now);
     const realtime::VehicleState* v = overlay ? overlay->vehicle(tripId) : nullptr;
     if (v == nullptr) {
         r.error = kNoVehicle;

@@ -58,6 +58,9 @@ struct Departure {
     std::int64_t tripDepartureTimestamp = 0;
     std::string tripDepartureMinutesText;
     bool tripDepartureGPS = false;
+    // Cancelled, or not stopping here: listed at its timetable time, its warnings led by
+    // "A járat elmarad".
+    bool tripCancelled = false;
     std::vector<std::string> warningText;
 };
 
@@ -81,6 +84,7 @@ struct TripStop {
     std::int64_t arrivalTimestamp = 0;
     std::int64_t departureTimestamp = 0;
     bool gps = false;
+    bool cancelled = false;  // the trip is cancelled, or does not stop here
     bool passed = false;
     bool selected = false;
 };
@@ -96,7 +100,8 @@ struct TripResult {
 };
 
 // The stops of a trip's run on the current service day (the run still under
-// way, else the next one), `stopId` marked as selected.
+// way, else the next one), `stopId` marked as selected. A trip that live data adds has
+// the stops of its update, at their predicted times.
 TripResult tripDetails(const Snapshot& snapshot, std::string_view cityKey, std::string_view tripId,
                        std::string_view stopId, TimePoint now);
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_set>
 
 namespace velmo::realtime {
 
@@ -15,20 +16,29 @@ using namespace std::chrono_literals;
 using gtfs::serviceDayZero;
 using StopTimeUpdate = pb::TripUpdate::StopTimeUpdate;
 
-// The text in Hungarian when given, else the first translation.
+// The text in Hungarian when given, else the untranslated one (no language: the feed's own),
+// else the first.
 std::string pickText(const pb::TranslatedString& s) {
+    const auto hungarian = [](const std::string& lang) {
+        return lang == "hu" || lang.starts_with("hu-") || lang.starts_with("hu_");
+    };
+    const pb::TranslatedString::Translation* untranslated = nullptr;
+    const pb::TranslatedString::Translation* first = nullptr;
     for (const auto& t : s.translation()) {
-        const std::string& lang = t.language();
-        if ((lang == "hu" || lang.starts_with("hu-") || lang.starts_with("hu_")) && !t.text().empty()) {
+        if (t.text().empty()) {
+            continue;
+        }
+        if (hungarian(t.language())) {
             return t.text();
         }
-    }
-    for (const auto& t : s.translation()) {
-        if (!t.text().empty()) {
-            return t.text();
+        if (untranslated == nullptr && t.language().empty()) {
+            untranslated = &t;
+        }
+        if (first == nullptr) {
+            first = &t;
         }
     }
-    return {};
+    return untranslated != nullptr ? untranslated->text() : first != nullptr ? first->text() : std::string();
 }
 
 class Builder {
@@ -54,16 +64,27 @@ public:
             if (entity.has_trip_update()) {
                 tripUpdate(entity.trip_update());
             }
-            if (entity.has_vehicle()) {
-                vehicle(entity.vehicle(), stamp);
-            }
             if (entity.has_alert()) {
                 alert(entity.alert());
             }
         }
+        // After the trip updates, so that a vehicle of an added trip finds its trip.
+        for (const auto& entity : message.entity()) {
+            if (!entity.is_deleted() && entity.has_vehicle()) {
+                vehicle(entity.vehicle(), stamp);
+            }
+        }
     }
 
-    std::shared_ptr<Overlay> finish() { return std::move(overlay_); }
+    std::shared_ptr<Overlay> finish() {
+        for (std::uint32_t t = 0; t < overlay_->added.size(); ++t) {
+            const auto& calls = overlay_->added[t].calls;
+            for (std::uint32_t c = 0; c < calls.size(); ++c) {
+                overlay_->addedAt[calls[c].stop.value].emplace_back(t, c);
+            }
+        }
+        return std::move(overlay_);
+    }
 
 private:
     // An id of the source as the city's feed spells it.
@@ -142,28 +163,77 @@ private:
         return kNoPrediction;
     }
 
+    // The run of a frequency-based trip a descriptor names: its start_date and a start_time of
+    // one of the template's runs (within half a headway, for lines whose runs are not exact).
+    std::optional<std::pair<date::sys_days, gtfs::Seconds>> frequencyRun(const pb::TripDescriptor& d,
+                                                                         gtfs::TripIdx index) const {
+        const auto day = d.has_start_date() ? gtfs::parseDate(d.start_date()) : std::nullopt;
+        const auto start = d.has_start_time() ? gtfs::parseTime(d.start_time()) : std::nullopt;
+        if (!day || !start || !feed_.calendar.active(feed_.trip(index).service, *day)) {
+            return std::nullopt;
+        }
+        for (const auto& f : feed_.frequencies) {
+            if (f.trip != index || f.headway.count() <= 0 || *start < f.start - f.headway / 2 ||
+                *start >= f.end + f.headway / 2) {
+                continue;
+            }
+            const auto steps = std::max(0, (*start - f.start + f.headway / 2) / f.headway);
+            const gtfs::Seconds run = f.start + f.headway * steps;
+            if (run < f.end) {
+                return std::pair(*day, run);
+            }
+        }
+        return std::nullopt;
+    }
+
     void tripUpdate(const pb::TripUpdate& update) {
         ++stats_.tripUpdates;
         const auto& d = update.trip();
-        const auto found = feed_.tripById.find(cityId(d.trip_id()));
-        if (!d.has_trip_id() || found == feed_.tripById.end() || feed_.trip(found->second).frequencyBased) {
-            ++stats_.unknownTrips;
+        const auto found = d.has_trip_id() ? feed_.tripById.find(cityId(d.trip_id())) : feed_.tripById.end();
+        if (found == feed_.tripById.end()) {
+            if (d.schedule_relationship() != pb::TripDescriptor::ADDED || !addTrip(update)) {
+                ++stats_.unknownTrips;
+            }
             return;
         }
-        const auto day = serviceDay(d, found->second);
-        if (!day) {
-            ++stats_.unknownTrips;
-            return;
+        const auto times = feed_.stopTimesOf(found->second);
+        RunUpdate* run = nullptr;
+        date::sys_days day{};
+        gtfs::Seconds shift{0};  // of this run against the trip's stop times
+        if (feed_.trip(found->second).frequencyBased) {
+            const auto which = frequencyRun(d, found->second);
+            if (!which) {
+                ++stats_.unknownTrips;
+                return;
+            }
+            day = which->first;
+            shift = which->second - times.front().departure;
+            run = &overlay_->frequencyRuns[Overlay::key(found->second, day, which->second)];
+            ++stats_.frequencyRuns;
+        } else {
+            const auto serviceDate = serviceDay(d, found->second);
+            if (!serviceDate) {
+                ++stats_.unknownTrips;
+                return;
+            }
+            day = *serviceDate;
+            run = &overlay_->runs[Overlay::key(found->second, day)];
         }
         ++stats_.matchedTrips;
-        const auto times = feed_.stopTimesOf(found->second);
-        RunUpdate& run = overlay_->runs[Overlay::key(found->second, *day)];
-        run = RunUpdate{};
+        *run = RunUpdate{};
         if (d.schedule_relationship() == pb::TripDescriptor::CANCELED ||
             d.schedule_relationship() == pb::TripDescriptor::DELETED) {
-            run.canceled = true;
+            run->canceled = true;
+            ++stats_.canceledTrips;
             return;
         }
+        const TimePoint zero = serviceDayZero(zone_, date::local_days(day.time_since_epoch()));
+        predictRun(*run, update, times, (zero + shift).time_since_epoch().count());
+    }
+
+    // Fills a run's predictions from an update; `z` is the Unix time its stop times count from.
+    void predictRun(RunUpdate& run, const pb::TripUpdate& update, std::span<const gtfs::StopTime> times,
+                    std::int64_t z) {
         const std::size_t n = times.size();
         run.arrival.assign(n, kNoPrediction);
         run.departure.assign(n, kNoPrediction);
@@ -187,8 +257,6 @@ private:
         std::stable_sort(updates.begin(), updates.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
 
-        const TimePoint zero = serviceDayZero(zone_, date::local_days(day->time_since_epoch()));
-        const std::int64_t z = zero.time_since_epoch().count();
         // A trip-wide delay holds from the first stop when no stop says otherwise.
         bool delayed = update.has_delay() && updates.empty();
         std::int64_t delay = delayed ? update.delay() : 0;
@@ -201,6 +269,7 @@ private:
                 const StopTimeUpdate& u = *updates[next++].second;
                 handled = true;
                 if (u.schedule_relationship() == StopTimeUpdate::SKIPPED) {
+                    stats_.skippedStops += run.skipped[i] == 0 ? 1 : 0;
                     run.skipped[i] = 1;
                     continue;
                 }
@@ -242,6 +311,51 @@ private:
         }
     }
 
+    // A trip the timetable lacks: its route must be known, and its stops are taken at their
+    // absolute predicted times (an added trip has no timetable for a delay to apply to).
+    bool addTrip(const pb::TripUpdate& update) {
+        const auto& d = update.trip();
+        const auto route = feed_.routeById.find(cityId(d.route_id()));
+        if (!d.has_trip_id() || route == feed_.routeById.end()) {
+            return false;
+        }
+        AddedTrip trip;
+        trip.tripId = cityId(d.trip_id());
+        trip.route = route->second;
+        trip.direction = d.direction_id() == 1 ? 1 : 0;
+        const std::int64_t now = now_.time_since_epoch().count();
+        for (const auto& u : update.stop_time_update()) {
+            if (u.schedule_relationship() == StopTimeUpdate::SKIPPED ||
+                u.schedule_relationship() == StopTimeUpdate::NO_DATA) {
+                continue;
+            }
+            const auto stop = feed_.stopById.find(cityStopId(u.stop_id()));
+            std::int64_t arr = u.has_arrival() && u.arrival().has_time() ? u.arrival().time() : kNoPrediction;
+            std::int64_t dep = u.has_departure() && u.departure().has_time() ? u.departure().time() : kNoPrediction;
+            arr = arr == kNoPrediction ? dep : arr;
+            dep = dep == kNoPrediction ? arr : dep;
+            if (stop == feed_.stopById.end() || dep == kNoPrediction || std::abs(dep - now) > kMaxShift) {
+                ++stats_.unknownStops;
+                continue;
+            }
+            trip.calls.push_back({stop->second, arr, dep});
+        }
+        if (trip.calls.empty()) {
+            return false;
+        }
+        const auto date = d.has_start_date() ? gtfs::parseDate(d.start_date()) : std::nullopt;
+        trip.day =
+            date ? *date
+                 : date::sys_days{date::floor<date::days>(
+                                      zone_->to_local(TimePoint(std::chrono::seconds(trip.calls.front().arrival))))
+                                      .time_since_epoch()};
+        addedIds_.insert(trip.tripId);
+        overlay_->added.push_back(std::move(trip));
+        ++stats_.matchedTrips;
+        ++stats_.addedTrips;
+        return true;
+    }
+
     void vehicle(const pb::VehiclePosition& v, TimePoint stamp) {
         if (!v.has_trip() || !v.trip().has_trip_id() || !v.has_position()) {
             return;
@@ -250,7 +364,8 @@ private:
         const double lat = p.latitude();
         const double lon = p.longitude();
         if (!p.has_latitude() || !p.has_longitude() || !std::isfinite(lat) || !std::isfinite(lon) ||
-            std::abs(lat) > 90 || std::abs(lon) > 180 || !feed_.tripById.contains(cityId(v.trip().trip_id()))) {
+            std::abs(lat) > 90 || std::abs(lon) > 180 ||
+            (!feed_.tripById.contains(cityId(v.trip().trip_id())) && !addedIds_.contains(cityId(v.trip().trip_id())))) {
             return;
         }
         VehicleState s;
@@ -306,6 +421,8 @@ private:
             }
             if (e.has_direction_id()) {
                 s.directionId = static_cast<int>(e.direction_id());
+            } else if (e.has_trip() && e.trip().has_direction_id()) {
+                s.directionId = static_cast<int>(e.trip().direction_id());
             }
             if (!s.agencyId.empty() || !s.routeId.empty() || !s.tripId.empty() || !s.stopId.empty() || s.routeType) {
                 info.selectors.push_back(std::move(s));
@@ -324,6 +441,7 @@ private:
     TimePoint now_;
     BuildStats& stats_;
     date::local_days today_{};
+    std::unordered_set<std::string> addedIds_;
     std::shared_ptr<Overlay> overlay_ = std::make_shared<Overlay>();
 };
 
@@ -351,6 +469,16 @@ bool matches(const Selector& s, const Subject& x) {
 const RunUpdate* Overlay::run(gtfs::TripIdx trip, date::sys_days day) const {
     const auto it = runs.find(key(trip, day));
     return it == runs.end() ? nullptr : &it->second;
+}
+
+const RunUpdate* Overlay::run(gtfs::TripIdx trip, date::sys_days day, gtfs::Seconds start) const {
+    const auto it = frequencyRuns.find(key(trip, day, start));
+    return it == frequencyRuns.end() ? nullptr : &it->second;
+}
+
+const AddedTrip* Overlay::addedTrip(std::string_view tripId) const {
+    const auto it = std::find_if(added.begin(), added.end(), [&](const AddedTrip& t) { return t.tripId == tripId; });
+    return it == added.end() ? nullptr : &*it;
 }
 
 const VehicleState* Overlay::vehicle(std::string_view tripId) const {
@@ -411,10 +539,21 @@ void Live::publish(std::shared_ptr<const Overlay> overlay) {
     std::optional<TimePoint> expires;
     combiner_->latest[slot_] = std::move(overlay);
     for (const auto& o : combiner_->latest) {
-        if (!o || o->feed != combined->feed || (o->runs.empty() && o->vehicles.empty() && o->alerts.empty())) {
+        if (!o || o->feed != combined->feed ||
+            (o->runs.empty() && o->frequencyRuns.empty() && o->added.empty() && o->vehicles.empty() &&
+             o->alerts.empty())) {
             continue;
         }
         combined->runs.insert(o->runs.begin(), o->runs.end());
+        combined->frequencyRuns.insert(o->frequencyRuns.begin(), o->frequencyRuns.end());
+        const auto base = static_cast<std::uint32_t>(combined->added.size());
+        combined->added.insert(combined->added.end(), o->added.begin(), o->added.end());
+        for (const auto& [stop, calls] : o->addedAt) {
+            auto& to = combined->addedAt[stop];
+            for (const auto& [trip, call] : calls) {
+                to.emplace_back(base + trip, call);
+            }
+        }
         combined->vehicles.insert(o->vehicles.begin(), o->vehicles.end());
         combined->alerts.insert(combined->alerts.end(), o->alerts.begin(), o->alerts.end());
         combined->maxLate = std::max(combined->maxLate, o->maxLate);

@@ -8,12 +8,14 @@
 #include <chrono>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -35,6 +37,24 @@ struct RunUpdate {
     std::vector<std::int64_t> arrival;
     std::vector<std::int64_t> departure;
     std::vector<std::uint8_t> skipped;
+};
+
+// A stop of a trip the timetable does not have (an extra or replacement run), at its predicted
+// times.
+struct AddedCall {
+    gtfs::StopIdx stop;
+    std::int64_t arrival = 0;  // Unix times
+    std::int64_t departure = 0;
+};
+
+// A trip that live data adds to the timetable: ADDED in its descriptor, with a route the
+// timetable knows and at least one stop it knows.
+struct AddedTrip {
+    std::string tripId;  // as the city spells it; more/ and vehicle/ find the trip by it
+    gtfs::RouteIdx route;
+    std::uint8_t direction = 0;
+    date::sys_days day{};          // its service day: start_date, else the local date of its first stop
+    std::vector<AddedCall> calls;  // in the order of the update, skipped stops left out
 };
 
 struct VehicleState {
@@ -81,6 +101,12 @@ struct Overlay {
     std::shared_ptr<const gtfs::Feed> feed;  // the timetable the indices refer to
     TimePoint expires{};                     // after this the timetable alone counts
     std::unordered_map<std::uint64_t, RunUpdate> runs;
+    // Runs of frequency-based trips by (trip, service day, start after the day's zero): each run
+    // of the template is a run of its own.
+    std::map<std::tuple<std::uint32_t, std::int32_t, std::int32_t>, RunUpdate> frequencyRuns;
+    std::vector<AddedTrip> added;
+    // For each stop index, the (added trip, call) pairs that board there.
+    std::unordered_map<std::uint32_t, std::vector<std::pair<std::uint32_t, std::uint32_t>>> addedAt;
     // Largest shifts of a prediction against the timetable, in seconds: how far
     // beyond a time window a scheduled departure may lie and still fall into it.
     std::int64_t maxLate = 0;
@@ -89,6 +115,9 @@ struct Overlay {
     std::vector<AlertInfo> alerts;
 
     [[nodiscard]] const RunUpdate* run(gtfs::TripIdx trip, date::sys_days day) const;
+    // The run of a frequency-based trip that starts `start` after the service day's zero.
+    [[nodiscard]] const RunUpdate* run(gtfs::TripIdx trip, date::sys_days day, gtfs::Seconds start) const;
+    [[nodiscard]] const AddedTrip* addedTrip(std::string_view tripId) const;
     [[nodiscard]] const VehicleState* vehicle(std::string_view tripId) const;
     // Texts of the alerts active at `now` that name the subject, in feed order.
     [[nodiscard]] std::vector<std::string> warnings(const Subject& subject, TimePoint now) const;
@@ -100,6 +129,10 @@ struct Overlay {
     static std::uint64_t key(gtfs::TripIdx trip, date::sys_days day) {
         return (static_cast<std::uint64_t>(trip.value) << 32) |
                static_cast<std::uint32_t>(day.time_since_epoch().count());
+    }
+    static std::tuple<std::uint32_t, std::int32_t, std::int32_t> key(gtfs::TripIdx trip, date::sys_days day,
+                                                                     gtfs::Seconds start) {
+        return {trip.value, static_cast<std::int32_t>(day.time_since_epoch().count()), start.count()};
     }
 };
 
@@ -115,8 +148,12 @@ struct BuildStats {
     std::uint64_t tripUpdates = 0;
     std::uint64_t matchedTrips = 0;
     std::uint64_t unknownTrips = 0;  // trip ids not in the timetable, or no run near now
-    std::uint64_t unknownStops = 0;  // stop time updates naming no stop of their trip
-    std::uint64_t implausible = 0;   // predictions shifted by more than kMaxShift
+    std::uint64_t canceledTrips = 0;
+    std::uint64_t skippedStops = 0;
+    std::uint64_t addedTrips = 0;     // added trips laid over (counted in matchedTrips too)
+    std::uint64_t frequencyRuns = 0;  // runs of frequency-based trips matched (in matchedTrips too)
+    std::uint64_t unknownStops = 0;   // stop time updates naming no stop of their trip
+    std::uint64_t implausible = 0;    // predictions shifted by more than kMaxShift
     std::uint64_t vehicles = 0;
     std::uint64_t alerts = 0;
 };

@@ -129,10 +129,19 @@ std::chrono::seconds Poller::record(std::size_t i, Fetched f) {
             message = std::get<std::shared_ptr<const pb::FeedMessage>>(std::move(parsed));
         }
     }
+    // An increment says what changed since messages we may never have seen: laid over alone it
+    // would drop every trip it does not mention. Refused like a broken message.
+    const bool differential = message && message->header().incrementality() == pb::FeedHeader::DIFFERENTIAL;
+    if (differential) {
+        f.outcome = FetchOutcome::Failed;
+        f.error = "DIFFERENTIAL feed refused: only FULL_DATASET messages are applied";
+        message.reset();
+    }
 
     const std::lock_guard lock(mutex_);
     Source& s = sources_[i];
     ++s.status.polls;
+    s.status.differential += differential ? 1 : 0;
     if (f.outcome == FetchOutcome::Failed) {
         ++s.status.failures;
         s.status.lastError = f.error;

@@ -39,6 +39,7 @@ struct SourceStatus {
     std::uint64_t failures = 0;
     std::uint64_t notModified = 0;
     std::uint64_t futureStamps = 0;  // messages stamped ahead of the clock
+    std::uint64_t differential = 0;  // DIFFERENTIAL messages refused (counted in failures too)
     BuildStats build;                // the city's last overlay, all its sources together
 };
 

@@ -73,6 +73,9 @@ TEST(ConsoleFormat, TableKeepsTheOrderAlignsByCharactersAndMarksFavouritesAndLiv
               "BLANK     H5     Batthyány tér    Szentendre   perc\n");
     EXPECT_EQ(formatDepartureTable({}), "");
     EXPECT_EQ(departureTimeText(item("BUS", "7", "S", "D", "3", true)), "3 perc ●");
+    PlistMap cancelled = item("BUS", "7", "S", "D", "3", true);
+    cancelled["tripCancelled"] = true;
+    EXPECT_EQ(departureTimeText(cancelled), "elmarad");
 }
 
 TEST(ConsoleCommandLine, OptionsAndMistakes) {

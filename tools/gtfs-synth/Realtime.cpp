@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace velmo::synth {
 
@@ -71,7 +72,26 @@ std::string generateRealtime(const Options& options, sys_seconds at, RealtimeSum
     message.mutable_header()->set_gtfs_realtime_version("2.0");
     message.mutable_header()->set_timestamp(static_cast<std::uint64_t>(at.time_since_epoch().count()));
     bool cancelled = false;
+    bool skipped = false;
     const Line* alerted = nullptr;
+    // The central stop: where the demo's window stands.
+    int central = 0;
+    for (std::size_t i = 1; i < city.stops.size(); ++i)
+        if (std::hypot(city.stops[i].at.x, city.stops[i].at.y) <
+            std::hypot(city.stops[static_cast<std::size_t>(central)].at.x,
+                       city.stops[static_cast<std::size_t>(central)].at.y))
+            central = static_cast<int>(i);
+    // A run's call at the central stop, when it boards there between 3 and 30 minutes from now.
+    const auto centralCall = [&](const std::vector<int>& stops, const std::vector<int>& seconds, const Run& run,
+                                 sys_seconds zero) -> std::optional<std::size_t> {
+        for (std::size_t k = 0; k + 1 < stops.size(); ++k) {
+            const sys_seconds t = zero + std::chrono::seconds(stopTimeSeconds(run, seconds[k]));
+            if (stops[k] == central && t >= at + 3min && t <= at + 30min)
+                return k;
+        }
+        return std::nullopt;
+    };
+    std::optional<std::pair<const Line*, int>> extra;  // the line and direction of the added run
 
     // Yesterday's service day too: its night runs pass midnight.
     for (int back = 1; back >= 0; --back) {
@@ -102,8 +122,11 @@ std::string generateRealtime(const Options& options, sys_seconds at, RealtimeSum
                 trip->set_route_id(line.id);
                 trip->set_start_date(startDate);
                 ++sum.tripUpdates;
-                if (!cancelled && start > at + 10min && line.mode == Mode::Bus) {
-                    // One bus that will not come.
+                const auto call = centralCall(stops, seconds, run, zero);
+                if (call && !extra)
+                    extra.emplace(&line, run.direction);
+                if (!cancelled && call) {
+                    // One run that will not come.
                     trip->set_schedule_relationship(pb::TripDescriptor::CANCELED);
                     cancelled = true;
                     ++sum.cancelled;
@@ -117,6 +140,14 @@ std::string generateRealtime(const Options& options, sys_seconds at, RealtimeSum
                 auto* stu = update->add_stop_time_update();
                 stu->set_stop_sequence(1);
                 stu->mutable_departure()->set_delay(delay);
+                if (!skipped && call && *call > 0) {
+                    // And one that passes the central stop without stopping.
+                    auto* skip = update->add_stop_time_update();
+                    skip->set_stop_sequence(static_cast<std::uint32_t>(*call + 1));
+                    skip->set_schedule_relationship(pb::TripUpdate::StopTimeUpdate::SKIPPED);
+                    skipped = true;
+                    ++sum.skipped;
+                }
                 update->set_timestamp(static_cast<std::uint64_t>(at.time_since_epoch().count()));
 
                 // Where the vehicle is: between the stops it left and will reach next.
@@ -153,6 +184,34 @@ std::string generateRealtime(const Options& options, sys_seconds at, RealtimeSum
                 ++sum.vehicles;
             });
         }
+    }
+    if (extra) {
+        // An extra run of a line through the centre, reaching the central stop in 7 minutes.
+        const Line& line = *extra->first;
+        const auto& stops = line.stops[static_cast<std::size_t>(extra->second)];
+        const auto& seconds = line.runSeconds[static_cast<std::size_t>(extra->second)];
+        const auto k = static_cast<std::size_t>(std::find(stops.begin(), stops.end(), central) - stops.begin());
+        const sys_seconds base = at + 7min - std::chrono::seconds(seconds[k] - seconds.front());
+        const std::string day = gtfsDate(year_month_day{sys_days{today.time_since_epoch()}});
+        auto* e = message.add_entity();
+        e->set_id("tu-" + line.id + "-extra-" + day);
+        auto* update = e->mutable_trip_update();
+        auto* trip = update->mutable_trip();
+        trip->set_trip_id(line.id + "-extra-" + day);
+        trip->set_route_id(line.id);
+        trip->set_direction_id(static_cast<std::uint32_t>(extra->second));
+        trip->set_start_date(day);
+        trip->set_schedule_relationship(pb::TripDescriptor::ADDED);
+        for (std::size_t i = 0; i < stops.size(); ++i) {
+            const auto t = static_cast<std::int64_t>(
+                (base + std::chrono::seconds(seconds[i] - seconds.front())).time_since_epoch().count());
+            auto* stu = update->add_stop_time_update();
+            stu->set_stop_id(city.stops[static_cast<std::size_t>(stops[i])].id);
+            stu->mutable_arrival()->set_time(t);
+            stu->mutable_departure()->set_time(t);
+        }
+        ++sum.tripUpdates;
+        ++sum.added;
     }
     if (alerted) {
         auto* e = message.add_entity();

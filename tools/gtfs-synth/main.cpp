@@ -200,8 +200,9 @@ int main(int argc, char** argv) {
             if (!out)
                 throw std::runtime_error("cannot write " + realtimeFile);
             std::cerr << "gtfs-synth: live state at " << date::format("%FT%TZ", at) << ": " << summary.tripUpdates
-                      << " trip updates (" << summary.delayed << " late, " << summary.cancelled << " cancelled), "
-                      << summary.vehicles << " vehicles, " << summary.alerts << " alert\n";
+                      << " trip updates (" << summary.delayed << " late, " << summary.cancelled << " cancelled, "
+                      << summary.skipped << " skipping a stop, " << summary.added << " added), " << summary.vehicles
+                      << " vehicles, " << summary.alerts << " alert\n";
         } catch (const std::exception& e) {
             std::cerr << "gtfs-synth: " << e.what() << "\n";
             return 1;

@@ -110,6 +110,28 @@ TEST(tarvoCellMacTest, ErrorItemAcrossTheRowAndTheWarningSign) {
     EXPECT_FALSE(cell.tarvoWarningLabel->isVisibleTo(&cell));
 }
 
+// A cancelled departure says so in words and with a line through it, not by colour alone; a reused
+// row forgets it.
+TEST(tarvoCellMacTest, CancelledDepartureReadsElmaradStruckThrough) {
+    tarvoCellMac cell;
+    PlistMap item = departureItem("9", "5", true);
+    item["tripCancelled"] = true;
+    fill(cell, item);
+    const QLabel* time = cell.tarvoTimeLeftLabelNoGPS;
+    const QColor base = cell.palette().color(QPalette::Base);
+    EXPECT_EQ(times(cell), "|elmarad");
+    EXPECT_TRUE(time->font().strikeOut());
+    EXPECT_FALSE(cell.tarvoLiveMarker->isVisibleTo(&cell));
+    EXPECT_EQ(cell.textColour(time), readableColor(tarvoCellMac::kErrorColour, base));
+    EXPECT_GE(contrastRatio(cell.textColour(time), base), 4.5);
+    EXPECT_EQ(cell.accessibleName(), "Villamos 9, Deák Ferenc tér megálló, Örs vezér tere felé, elmarad.");
+
+    fill(cell, departureItem("9", "5", false));
+    EXPECT_EQ(times(cell), "|5 perc");
+    EXPECT_FALSE(time->font().strikeOut());
+    EXPECT_EQ(cell.textColour(time), readableColor(tarvoCellMac::kTimetableColour, base));
+}
+
 // A table over a plain list of items, as the controllers use it.
 class ListSource : public DepartureTableDataSource {
 public:

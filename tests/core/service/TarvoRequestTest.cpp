@@ -388,6 +388,22 @@ TEST(ToDictionary, WarningTextsOnlyWhenWarningIsTrue) {
     }
 }
 
+// "tripCancelled" is taken only as a boolean; without it the item is the one it always was.
+TEST(ToDictionary, TripCancelledWhenTheServerSendsIt) {
+    const std::vector<std::pair<std::optional<nlohmann::json>, std::optional<bool>>> cases{
+        {std::nullopt, std::nullopt}, {true, true}, {false, false}, {1, std::nullopt}};
+    for (const auto& [member, expected] : cases) {
+        nlohmann::json departure = sampleDeparture();
+        if (member)
+            departure["tripCancelled"] = *member;
+        const std::optional<PlistMap> item = convert(departure);
+        ASSERT_TRUE(item) << departure.dump();
+        EXPECT_EQ(item->size(), expected ? 23u : 22u) << departure.dump();
+        if (expected)
+            EXPECT_EQ(item->at("tripCancelled"), PlistValue(*expected));
+    }
+}
+
 TEST(ToErrorString, TheServersTextWinsAndUnknownCodesAreUnknown) {
     // clang-format off
     const std::vector<std::pair<std::string, std::string>> cases{

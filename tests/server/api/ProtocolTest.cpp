@@ -126,7 +126,7 @@ TEST(RenderNearby, WritesAwkwardValuesAsValidJson) {
               std::tuple(json(false), json(r.cityName), json(r.cityURL), json("mv")));
     ASSERT_EQ(j["stopDates"].size(), 2u);
     const json& item = j["stopDatesNearby"][0];
-    EXPECT_EQ(item.size(), 23u);
+    EXPECT_EQ(item.size(), 24u);
     EXPECT_EQ(item["stopName"], d.stopName);
     const auto replaced = json(d.tripHeadsign).dump(-1, ' ', false, json::error_handler_t::replace);
     EXPECT_EQ(item["tripHeadsign"], json::parse(replaced));

@@ -100,15 +100,17 @@ TEST_F(ServerTest, AnswersTheThreeRequestsHealthAndMetrics) {
     EXPECT_EQ(std::tuple(j["error"], j["cityKey"], j["stopDates"].size(), j["stopDatesNearby"].size()),
               std::tuple(json(false), json("bp"), 2u, 2u));
     const json& item = j["stopDates"][0];
-    EXPECT_EQ(std::tuple(item.size(), item["tripId"], item["tripDepartureMinutesText"], item["stopFavorite"]),
-              std::tuple(23u, json("T2"), json("5"), json(true)));
+    EXPECT_EQ(std::tuple(item.size(), item["tripId"], item["tripDepartureMinutesText"], item["stopFavorite"],
+                         item["tripCancelled"]),
+              std::tuple(24u, json("T2"), json("5"), json(true), json(false)));
 
     // T1 is under way: it has left A (the selected stop) and not yet reached C, its headsign's stop.
     const auto trip = post("/v2/more/", details("VDE=")).second["trip"];
     EXPECT_EQ(std::tuple(trip["tripId"], trip["routeName"], trip["routeType"], trip["headsign"], trip["stops"].size()),
               std::tuple(json("T1"), json("9"), json("BUS"), json("Gamma"), 3u));
-    EXPECT_EQ(std::tuple(trip["stops"][0]["passed"], trip["stops"][0]["selected"], trip["stops"][2]["passed"]),
-              std::tuple(json(true), json(true), json(false)));
+    EXPECT_EQ(std::tuple(trip["stops"][0]["passed"], trip["stops"][0]["selected"], trip["stops"][2]["passed"],
+                         trip["stops"][1]["cancelled"]),
+              std::tuple(json(true), json(true), json(false), json(false)));
 
     // Values a float holds exactly, so that the whole reply can be compared.
     EXPECT_EQ(post("/v2/vehicle/", details("VDI=")).second,

@@ -35,11 +35,11 @@ inline query::NearbyParams around(std::int64_t radius = 500, std::int64_t minute
     return p;
 }
 
-// "trip@stop" of each departure in order, "*" marking a predicted time.
+// "trip@stop" of each departure in order, "*" marking a predicted time, "!" a cancelled departure.
 inline Ids ids(const std::vector<query::Departure>& list) {
     Ids out;
     for (const auto& d : list)
-        out.push_back(d.tripId + "@" + d.stopUniqueId + (d.tripDepartureGPS ? "*" : ""));
+        out.push_back(d.tripId + "@" + d.stopUniqueId + (d.tripDepartureGPS ? "*" : "") + (d.tripCancelled ? "!" : ""));
     return out;
 }
 

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <future>
 #include <random>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -47,18 +48,95 @@ TEST(Overlay, CancellationsSkippedStopsAndPredictionsDecideWhatIsListed) {
                            tripUpdate("T3", "stop_time_update { stop_sequence: 1 schedule_relationship: SKIPPED }") +
                            tripUpdate("nope", delay(1, 60)) + tripUpdate("T1", delay(99, 60) + delay(2, 30 * 3600)) +
                            tripUpdate("T5", "stop_time_update { stop_id: 'Z' departure { delay: 600 } }"))});
-    EXPECT_EQ(
-        std::tuple(stats.tripUpdates, stats.matchedTrips, stats.unknownTrips, stats.unknownStops, stats.implausible),
-        std::tuple(5u, 4u, 1u, 2u, 1u));
-    EXPECT_EQ(c.nearby(), Ids{});
-    EXPECT_EQ(c.nearby(kNow, 3000), (Ids{"T1@B", "T5@B", "T3@B"}));  // T3 still serves B, T2 nowhere
+    EXPECT_EQ(std::tuple(stats.tripUpdates, stats.matchedTrips, stats.unknownTrips, stats.unknownStops,
+                         stats.implausible, stats.canceledTrips, stats.skippedStops),
+              std::tuple(5u, 4u, 1u, 2u, 1u, 1u, 1u));
+    // A cancelled run and a skipped stop stay listed at their timetable times, marked.
+    const auto r = query::nearby(c.snapshot, around(), kNow).stopDates;
+    ASSERT_EQ(ids(r), (Ids{"T2@A!", "T3@A!"}));
+    EXPECT_EQ(std::tuple(r[0].tripDepartureTimestamp, r[0].warningText),
+              std::tuple(unix(kNow) + 300, Ids{"A járat elmarad"}));
+    // The 9 shows where it is served (B), not where it is only cancelled.
+    EXPECT_EQ(c.nearby(kNow, 3000), (Ids{"T1@B", "T5@B", "T2@B!", "T3@B"}));
+    std::vector<bool> cancelled;
+    for (const auto* trip : {"T2", "T3"})
+        for (const auto& s : query::tripDetails(c.snapshot, "bp", trip, "", kNow).stops)
+            cancelled.push_back(s.cancelled);
+    EXPECT_EQ(cancelled, (std::vector<bool>{true, true, true, true, false, false}));
     // Predictions move trips into the window (T1 07:50 → 08:12, T2 08:05 → 08:11) and out of it.
     c.apply({message(kNow, tripUpdate("T1", delay(1, 22 * 60)) + tripUpdate("T2", delay(1, 6 * 60)))});
-    const auto r = query::nearby(c.snapshot, around(), kNow).stopDates;
-    ASSERT_EQ(ids(r), (Ids{"T3@A", "T2@A*", "T1@A*"}));
-    EXPECT_EQ(std::tuple(r[2].tripDepartureSeconds, r[2].tripUniqueId), std::tuple(8 * 3600 + 720L, "T1@20250314"));
+    const auto moved = query::nearby(c.snapshot, around(), kNow).stopDates;
+    ASSERT_EQ(ids(moved), (Ids{"T3@A", "T2@A*", "T1@A*"}));
+    EXPECT_EQ(std::tuple(moved[2].tripDepartureSeconds, moved[2].tripUniqueId),
+              std::tuple(8 * 3600 + 720L, "T1@20250314"));
     c.apply({message(kNow, tripUpdate("T2", delay(1, 10 * 60)))});
     EXPECT_EQ(c.nearby(kNow, 500, 8), Ids{});
+}
+
+// The cap counts cancelled departures, but a line's next served departure always shows.
+TEST(Overlay, PerLineCapKeepsTheNextServedDeparture) {
+    auto b = liveNetwork();
+    b.trip("T4", "R9", {{"A", "08:20:00"}, {"B", "08:30:00"}});
+    LiveCity c(b);
+    const std::vector<std::tuple<int, std::string, Ids>> cases{
+        {1, "T2", {"T2@A!", "T3@A"}},
+        {1, "T3", {"T2@A"}},
+        {2, "T2 T3", {"T2@A!", "T3@A!", "T4@A"}},
+        {1, "T2 T3 T4", {"T2@A!"}},
+        {3, "", {"T2@A", "T3@A", "T4@A"}},
+    };
+    for (const auto& [cap, cancelled, expected] : cases) {
+        std::string updates;
+        std::istringstream trips(cancelled);
+        for (std::string trip; trips >> trip;)
+            updates += tripUpdate(trip, "", "schedule_relationship: CANCELED");
+        c.apply({message(kNow, updates)});
+        EXPECT_EQ(ids(query::nearby(c.snapshot, around(), kNow, {cap}).stopDates), expected) << cap << cancelled;
+    }
+}
+
+// An ADDED trip of a known route runs at the times of its update; its vehicle and details are found.
+TEST(Overlay, AddedTripsAppearAtTheirPredictedTimes) {
+    LiveCity c;
+    const auto at = [](int minutes) { return std::to_string(unix(kNow) + minutes * 60); };
+    const auto added = [&](const std::string& id, const std::string& route) {
+        return "entity { trip_update { trip { trip_id: '" + id + "' route_id: '" + route +
+               "' direction_id: 1 schedule_relationship: ADDED } stop_time_update { stop_id: 'A' departure { time: " +
+               at(4) + " } } stop_time_update { stop_id: 'Z' departure { time: " + at(9) +
+               " } } stop_time_update { stop_id: 'C' arrival { time: " + at(14) + " } } } } ";
+    };
+    const auto stats = c.apply({message(kNow, added("X1", "R5") + added("X2", "R77") + vehicle("X1", 47.5, 5))});
+    EXPECT_EQ(std::tuple(stats.addedTrips, stats.unknownTrips, stats.unknownStops, stats.vehicles),
+              std::tuple(1u, 1u, 1u, 1u));
+    const auto r = query::nearby(c.snapshot, around(), kNow).stopDates;
+    ASSERT_EQ(ids(r), (Ids{"X1@A*", "T2@A", "T3@A"}));
+    EXPECT_EQ(std::tuple(r[0].routeName, r[0].routeType, r[0].routeUniqueId, r[0].tripHeadsign, r[0].tripUniqueId,
+                         r[0].tripDepartureSeconds, r[0].tripDepartureMinutesText),
+              std::tuple("5", "TRAM", "R5|1", "Gamma", "X1@20250314", 8 * 3600 + 240L, "4"));
+    EXPECT_EQ(c.stopTimes("X1"), (Times{240, 840}));
+    EXPECT_EQ(query::vehicle(c.snapshot, "bp", "X1", kNow).error, "");
+    EXPECT_EQ(query::tripDetails(c.snapshot, "bp", "X2", "", kNow).error, query::kNoTrip);
+}
+
+// A run of a frequency-based line is named by trip_id, start_time and start_date.
+TEST(Overlay, FrequencyRunsTakeTheirOwnDelays) {
+    FeedBuilder b;
+    b.stop("A", "Alfa", kLat, kLon).stop("B", "Béta", kLat + 0.01, kLon).route("R5", "5", 0);
+    b.trip("F", "R5", {{"A", "06:00:00"}, {"B", "06:10:00"}}).add("frequencies.txt", "F,07:00:00,09:00:00,600\n");
+    LiveCity c(b);
+    const std::vector<std::pair<std::string, Ids>> cases{
+        {"start_time: '08:10:00' start_date: '20250314'", {"F@A", "F@A*", "F@A"}},
+        {"start_time: '08:13:00' start_date: '20250314'", {"F@A", "F@A*", "F@A"}},  // the nearest run
+        {"start_time: '08:10:00' start_date: '20250313'", {"F@A", "F@A", "F@A"}},
+        {"start_time: '08:10:00'", {"F@A", "F@A", "F@A"}},
+    };
+    for (const auto& [descriptor, expected] : cases) {
+        c.apply({message(kNow, tripUpdate("F", delay(1, 120), descriptor))});
+        const auto r = query::nearby(c.snapshot, around(), kNow).stopDates;
+        EXPECT_EQ(ids(r), expected) << descriptor;
+        if (r.size() == 3 && r[1].tripDepartureGPS)
+            EXPECT_EQ(r[1].tripDepartureTimestamp, unix(kNow) + 720);
+    }
 }
 
 TEST(Overlay, ServiceDateSelectsTheRun) {
@@ -89,36 +167,55 @@ TEST(Overlay, StaleDataAndAnotherFeedFallBackToTheTimetable) {
     EXPECT_EQ(c.nearby(), (Ids{"T2@A", "T3@A"}));
 }
 
-TEST(Overlay, AlertsNameRoutesStopsAndTripsInTheirPeriod) {
+// Each informed entity against the departures around (T2, T3 of the 9 at A, tram 5 both ways at B and C): the
+// departures it reaches.
+TEST(Overlay, AlertsReachWhatTheirEntitiesNameInTheirPeriods) {
     auto b = liveNetwork();
-    b.trip("T6", "R5", {{"C", "08:07:00"}, {"B", "08:17:00"}}, 1);
+    b.files["agency.txt"] =
+        "agency_id,agency_name,agency_url,agency_timezone\nBKV,BKV,https://b.example,Europe/Budapest\n";
+    b.trip("T6", "R5", {{"C", "08:07:00"}, {"B", "08:17:00"}}, 1).stop("D", "Delta", kLat + 0.1, kLon);
     LiveCity c(b);
-    // Tagged alerts carry an English text first: the Hungarian one is picked.
-    const auto alert = [](const std::string& text, const std::string& more) {
-        return "entity { alert { header_text { translation { text: 'In English' language: 'en' } translation { text: "
-               "'" +
-               text + "' language: 'hu' } } " + more + " } } ";
+    const auto entity = [](const std::string& e) { return "informed_entity { " + e + " } "; };
+    const std::string past = "active_period { end: " + std::to_string(unix(kNow) - 1) + " } ";
+    const std::string now = "active_period { start: " + std::to_string(unix(kNow) - 60) +
+                            " end: " + std::to_string(unix(kNow) + 60) + " } ";
+    const std::set<std::string> all{"T2@A", "T3@A", "T5@B", "T6@C"};
+    const std::vector<std::pair<std::string, std::set<std::string>>> cases{
+        {entity("agency_id: 'BKV'"), all},
+        {entity("agency_id: 'MAV'"), {}},
+        {entity("route_id: 'R9'"), {"T2@A", "T3@A"}},
+        {entity("route_type: 0"), {"T5@B", "T6@C"}},
+        {entity("route_id: 'R5' direction_id: 1"), {"T6@C"}},
+        {entity("trip { route_id: 'R5' direction_id: 0 }"), {"T5@B"}},
+        {entity("trip { trip_id: 'T3' }"), {"T3@A"}},
+        {entity("stop_id: 'B'"), {"T5@B"}},
+        {entity("stop_id: 'CS'"), {"T6@C"}},  // the station reaches its stops
+        {entity("route_id: 'R5' stop_id: 'C'"), {"T6@C"}},
+        {entity("stop_id: 'D'"), {}},  // no departure there in the window
+        {entity("trip { trip_id: 'T3' }") + entity("stop_id: 'B'"), {"T3@A", "T5@B"}},
+        {entity("route_id: 'R9'") + past, {}},
+        {entity("route_id: 'R9'") + past + now, {"T2@A", "T3@A"}},
+        {entity("direction_id: 1"), {}},  // names nothing on its own
     };
-    c.apply(
-        {message(kNow, alert("A 9-es terelve", "informed_entity { route_id: 'R9' }") +
-                           alert("Béta lezárva", "informed_entity { stop_id: 'B' }") +
-                           alert("T3 késik", "informed_entity { trip { trip_id: 'T3' } }") +
-                           alert("Villamos Gamma", "informed_entity { route_id: 'R5' stop_id: 'C' }") +  // at C only
-                           alert("Tegnapi", "informed_entity { route_id: 'R5' } active_period { end: " +
-                                                std::to_string(unix(kNow) - 1) + " }") +
-                           alert("Holnapi", "informed_entity { route_id: 'R5' } active_period { start: " +
-                                                std::to_string(unix(kNow) + 86400) + " }") +
-                           // An untagged text, on the parent station.
-                           "entity { alert { header_text { translation { text: 'Gamma állomás' } } "
-                           "informed_entity { stop_id: 'CS' } } }")});
-    std::map<std::string, Ids> warnings;
-    for (const auto& d : query::nearby(c.snapshot, around(3000), kNow).stopDates)
-        warnings[d.tripId + "@" + d.stopUniqueId] = d.warningText;
-    EXPECT_EQ(warnings, (std::map<std::string, Ids>{{"T2@A", {"A 9-es terelve"}},
-                                                    {"T3@A", {"A 9-es terelve", "T3 késik"}},
-                                                    {"T5@B", {"Béta lezárva"}},
-                                                    {"T6@C", {"Villamos Gamma", "Gamma állomás"}}}));
-    EXPECT_EQ(query::tripDetails(c.snapshot, "bp", "T3", "", kNow).warningText, (Ids{"A 9-es terelve", "T3 késik"}));
+    for (const auto& [alert, expected] : cases) {
+        c.apply({message(kNow, "entity { alert { header_text { translation { text: 'x' } } " + alert + " } }")});
+        std::set<std::string> reached;
+        for (const auto& d : query::nearby(c.snapshot, around(3000), kNow).stopDates)
+            if (d.warningText == Ids{"x"})
+                reached.insert(d.tripId + "@" + d.stopUniqueId);
+        EXPECT_EQ(reached, expected) << alert;
+    }
+    // Hungarian first, then the untranslated text, then the first one.
+    const std::vector<std::pair<std::string, std::string>> texts{
+        {"translation { text: 'Closed' language: 'en' } translation { text: 'Lezárva' language: 'hu' }", "Lezárva"},
+        {"translation { text: 'Closed' language: 'en' } translation { text: 'Zárva' }", "Zárva"},
+        {"translation { text: 'Closed' language: 'en' } translation { text: 'Gesperrt' language: 'de' }", "Closed"},
+    };
+    for (const auto& [translations, expected] : texts) {
+        c.apply({message(kNow, "entity { alert { header_text { " + translations + " } " +
+                                   entity("trip { trip_id: 'T3' }") + " } }")});
+        EXPECT_EQ(query::tripDetails(c.snapshot, "bp", "T3", "", kNow).warningText, Ids{expected}) << translations;
+    }
 }
 
 // Mutated messages through the parser and the builder: nothing may crash or throw, and the
@@ -223,6 +320,16 @@ TEST_F(SourceTest, FileSourceKeepsLastGoodDataUntilItsMaximumAge) {
     fs::remove(file());
     EXPECT_EQ(poll(kNow + 301s).failures, 3u);
     EXPECT_FALSE(live());
+}
+
+// An increment alone would read as "no other trip has live data": refused, counted, logged as a failure.
+TEST_F(SourceTest, DifferentialMessagesAreRefused) {
+    auto m = delayedT2();
+    m.mutable_header()->set_incrementality(pb::FeedHeader::DIFFERENTIAL);
+    write(m.SerializeAsString());
+    start({file()});
+    const auto s = poll(kNow);
+    EXPECT_EQ(std::tuple(s.differential, s.failures, live()), std::tuple(1u, 1u, false));
 }
 
 // The source, with user info, is reached through a redirect to an absolute path; the credentials, the query and the
