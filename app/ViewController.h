@@ -55,6 +55,8 @@ public:
     QLabel* busyLine = nullptr;     // "Frissítés…" while a query runs
     QLabel* messageLine = nullptr;  // the failure or the empty-list text
     QPushButton* retryButton = nullptr;
+    // "Pozíció megadása", beside a failure to get the position: opens the PositionDialog.
+    QPushButton* positionButton = nullptr;
     const std::vector<PlistMap>& items() const { return items_; }
     const std::vector<PlistMap>& itemsNearby() const { return itemsNearby_; }
 
@@ -72,6 +74,7 @@ private:
     bool stale() const;
     bool onScreen() const;
     void scheduleAutoRefresh();
+    void openPositionDialog();
 
     std::unique_ptr<DeparturesClient> tarvo_;
     RunLoop& loop_;

@@ -3,6 +3,7 @@
 
 #include "app/ConsoleMode.h"
 #include "core/settings/AppSettings.h"
+#include "platform/defaults/UserDefaults.h"
 #include "tests/core/service/ServiceFixture.h"
 #include "tests/support/LoopbackHttps.h"
 #include "tests/support/Program.h"
@@ -137,6 +138,18 @@ TEST_F(ConsoleProgramTest, EndingsAndTheirExitStatuses) {
     }
     EXPECT_EQ(once("nowhere").exitCode, 2);  // a bad position never reaches the server
     EXPECT_EQ(server.seen().size(), cases.size());
+}
+
+// Where the position cannot be had, the message says how to give one instead.
+TEST_F(ConsoleProgramTest, ALocationFailureTellsHowToSetAFixedPosition) {
+    UserDefaults("velmomac.group").setObject("locationSource", PlistValue(std::string("nmea:/no/such/log")));
+    const Outcome result = velmo::test::runProgram(VELMOMAC_PROGRAM, {"--once"});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_NE(result.err.find("velmomac: A pozíciód meghatározása nem sikerült\n"
+                              "velmomac: Rögzített pozíció: velmo-settings set locationFixed SZÉLESSÉG,HOSSZÚSÁG"),
+              std::string::npos)
+        << result.err;
+    EXPECT_TRUE(server.seen().empty());
 }
 
 TEST_F(ConsoleProgramTest, ServerTextsReachTheTerminalWithoutControlCharacters) {
