@@ -13,7 +13,11 @@
 #include "tests/support/TempHome.h"
 
 #include <QCoreApplication>
+#include <QDataStream>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QGeoPositionInfo>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -65,6 +69,7 @@ struct Case {
     const char* name;
     const char* mode;  // the stand-in's mode; "" for no GeoClue on the bus
     const char* error;
+    bool cached = false;  // Qt's back-end holds a position saved by an earlier run
 };
 
 std::ostream& operator<<(std::ostream& out, const Case& c) { return out << c.name; }
@@ -176,6 +181,15 @@ TEST_P(GeoClueTest, TheDeparturesQueryGetsAFixOrTheErrorOfWhatGeoClueDid) {
         ASSERT_NO_FATAL_FAILURE(startStandIn(
             {QString::fromLatin1(c.mode), QStringLiteral("47.4979"), QStringLiteral("19.0402"), QStringLiteral("35")}));
     }
+    if (c.cached) {
+        // What the back-end saves when a source is destroyed, and replays at each start.
+        const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        QDir().mkpath(data);
+        QFile file(data + QStringLiteral("/qtposition-geoclue2"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        QDataStream stream(&file);
+        stream << QGeoPositionInfo(QGeoCoordinate(46.253, 20.148), QDateTime::currentDateTimeUtc().addDays(-3));
+    }
     HurriedRunLoop loop;
     FakeUrlSessionFactory sessions(loop);
     sessions.enqueue(FakeReply::withBody(R"({"error":false,"stopDates":[],"stopDatesNearby":[]})"));
@@ -218,7 +232,12 @@ INSTANTIATE_TEST_SUITE_P(Agent, GeoClueTest,
                                            Case{"ClientRefused", "deny-client", "NOLOCATIONACCESS"},
                                            Case{"StartRefused", "deny-start", "NOLOCATIONACCESS"},
                                            Case{"Missing", "", "NOLOCATIONDISABLED"},
-                                           Case{"Silent", "silent", "NOLOCATION"}),
+                                           Case{"Silent", "silent", "NOLOCATION"},
+                                           // A position saved days ago is neither a fresh fix nor
+                                           // one the agent allowed.
+                                           Case{"FixAfterCache", "fix", "none", true},
+                                           Case{"RefusedAfterCache", "deny-start", "NOLOCATIONACCESS", true},
+                                           Case{"SilentAfterCache", "silent", "NOLOCATION", true}),
                          [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
