@@ -59,24 +59,20 @@ TEST_F(PositionTest, AStopFoundByNameBecomesTheFixedPositionAndIsAskedWithAtOnce
     EXPECT_EQ(list->messageLine->text(), QStringLiteral("A pozíciód meghatározása nem sikerült"));
     ASSERT_TRUE(list->positionButton->isVisible());
 
-    server.answer(nlohmann::json{{"error", false},
-                                 {"stops",
-                                  {{{"city", "bp"},
-                                    {"cityName", "Budapest"},
-                                    {"id", "P"},
-                                    {"name", "Deák Ferenc tér"},
-                                    {"lat", 47.4977},
-                                    {"lon", 19.054}},
-                                   {{"city", "sz"},
-                                    {"cityName", "Szeged"},
-                                    {"id", "D"},
-                                    {"name", "Deák Ferenc utca"},
-                                    {"lat", 46.253},
-                                    {"lon", 20.148}}}}}
-                      .dump());
+    server.answer(
+        R"({"error":false,"stops":[)"
+        R"({"city":"bp","cityName":"Budapest","id":"P","name":"Deák Ferenc tér","lat":47.4977,"lon":19.054},)"
+        R"({"city":"sz","cityName":"Szeged","id":"D","name":"Deák Ferenc utca","lat":46.253,"lon":20.148}]})");
     server.answer(nlohmann::json{
         {"error", false}, {"stopDates", {sampleDeparture()}}, {"stopDatesNearby", nlohmann::json::array()}}
                       .dump());
+    // Esc closes the dialog and stores nothing.
+    QTest::mouseClick(list->positionButton, Qt::LeftButton);
+    ASSERT_NE(list->findChild<PositionDialog*>(), nullptr);
+    QTest::keyClick(list->findChild<PositionDialog*>()->searchBox, Qt::Key_Escape);
+    ASSERT_TRUE(eventually([&] { return list->findChild<PositionDialog*>() == nullptr; }));
+    EXPECT_EQ(UserDefaults(AppSettings::kAppGroup).stringForKey("locationSource"), "nmea:/no/such/log");
+
     QTest::mouseClick(list->positionButton, Qt::LeftButton);
     auto* dialog = list->findChild<PositionDialog*>();
     ASSERT_NE(dialog, nullptr);
@@ -109,37 +105,6 @@ TEST_F(PositionTest, AStopFoundByNameBecomesTheFixedPositionAndIsAskedWithAtOnce
     EXPECT_EQ(queries[0].header("x-uuid"), searches[0].header("x-uuid"));
     EXPECT_FALSE(list->positionButton->isVisible());
     ASSERT_TRUE(eventually([&] { return list->findChild<PositionDialog*>() == nullptr; }));  // closed and gone
-}
-
-TEST_F(PositionTest, CoordinatesTypedAreOfferedAsTheyAreAndEscCloses) {
-    ClientStack stack({}, log, log);
-    MainWindow window(stack.departuresClient(), stack.standardDefaults(), stack.runLoop());
-    window.show();
-    ViewController* list = window.viewController();
-    ASSERT_TRUE(eventually([&] { return list->positionButton->isVisible(); }));
-
-    QTest::mouseClick(list->positionButton, Qt::LeftButton);
-    auto* first = list->findChild<PositionDialog*>();
-    ASSERT_NE(first, nullptr);
-    QTest::keyClicks(first->searchBox, "47.5, 19.05");
-    ASSERT_TRUE(eventually([&] { return first->matchList->count() == 1; }));
-    EXPECT_EQ(first->matchList->item(0)->text(), QStringLiteral("Koordináták: 47.50000, 19.05000"));
-    QTest::keyClick(first->searchBox, Qt::Key_Escape);
-    ASSERT_TRUE(eventually([&] { return list->findChild<PositionDialog*>() == nullptr; }));
-    EXPECT_EQ(UserDefaults(AppSettings::kAppGroup).stringForKey("locationSource"), "nmea:/no/such/log");
-
-    server.answer(R"({"error":false,"stopDates":[],"stopDatesNearby":[]})");
-    QTest::mouseClick(list->positionButton, Qt::LeftButton);
-    auto* second = list->findChild<PositionDialog*>();
-    ASSERT_NE(second, nullptr);
-    QTest::keyClicks(second->searchBox, "47.5, 19.05, 30");
-    QTest::keyClick(second->searchBox, Qt::Key_Enter);  // before the typing pause ends
-    QTest::keyClick(second->searchBox, Qt::Key_Enter);
-    EXPECT_EQ(UserDefaults(AppSettings::kAppGroup).stringForKey("locationFixed"), "47.5, 19.05, 30");
-    ASSERT_TRUE(eventually([&] { return requests("/v2/nearby/").size() == 1U; }));
-    EXPECT_TRUE(requests("/v2/stops/").empty());  // coordinates are not searched for
-    ASSERT_TRUE(
-        eventually([&] { return list->messageLine->text() == QStringLiteral("Nincs induló járat a közelben."); }));
 }
 
 }  // namespace
