@@ -27,6 +27,11 @@ namespace {
 constexpr double kQueryLimitSeconds = 90.0;
 
 const char* const kNoAnswer = "A szolgáltatás nem adott választ";
+// After a failure to get the position: how to say where you are instead.
+const char* const kFixedPositionHint =
+    "Rögzített pozíció: velmo-settings set locationFixed SZÉLESSÉG,HOSSZÚSÁG --type string, majd "
+    "velmo-settings set locationSource fixed --type string (vagy a beállítások ablakában; egyszerire: "
+    "--position SZÉLESSÉG,HOSSZÚSÁG)";
 
 std::string text(const PlistMap& item, const char* key) {
     const auto it = item.find(key);
@@ -281,6 +286,8 @@ int runOnce(int& argc, char** argv, const ConsoleOptions& options) {
                 if (*error == kNoServer) {
                     std::cerr << "velmomac: a főablak beállításaiban (Szerver) adhatsz meg egyet, vagy a(z) "
                               << serverConfigPath() << " fájlban: production = https://kiszolgáló/v2/" << std::endl;
+                } else if (error->starts_with("NOLOCATION")) {
+                    std::cerr << "velmomac: " << kFixedPositionHint << std::endl;
                 }
                 finish(kExitQueryFailed);
             } else if (!stopDates) {

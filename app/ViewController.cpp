@@ -1,5 +1,6 @@
 #include "app/ViewController.h"
 
+#include "core/display/PositionDialog.h"
 #include "core/display/tarvoCellMac.h"
 #include "core/service/TarvoReply.h"
 
@@ -64,7 +65,11 @@ ViewController::ViewController(std::unique_ptr<DeparturesClient> tarvo, RunLoop&
     serverButton = new QPushButton(QStringLiteral("Kiszolgáló beállítása…"), this);
     serverButton->setAccessibleName(QStringLiteral("Kiszolgáló beállítása"));
     connect(serverButton, &QPushButton::clicked, this, &ViewController::serverSettingsRequested);
+    positionButton = new QPushButton(QStringLiteral("Pozíció megadása"), this);
+    positionButton->setAccessibleName(QStringLiteral("Pozíció megadása"));
+    connect(positionButton, &QPushButton::clicked, this, &ViewController::openPositionDialog);
     message->addWidget(messageLine, 1);
+    message->addWidget(positionButton);
     message->addWidget(retryButton);
     message->addWidget(serverButton);
     layout->addLayout(message);
@@ -72,6 +77,7 @@ ViewController::ViewController(std::unique_ptr<DeparturesClient> tarvo, RunLoop&
     messageLine->hide();
     retryButton->hide();
     serverButton->hide();
+    positionButton->hide();
 
     tarvoTableView = new DepartureTable(this);
     layout->addWidget(tarvoTableView, 1);
@@ -144,6 +150,7 @@ void ViewController::apply(std::optional<std::string> error, std::optional<std::
         // "Frissítve" stands for departures on screen: an empty answer clears it.
         answeredAt_ = items_.empty() ? std::nullopt : std::optional(loop_.now());
         retryButton->hide();
+        positionButton->hide();
         messageLine->setText(QStringLiteral("Nincs induló járat a közelben."));
         messageLine->setVisible(items_.empty());
         updateFreshness();
@@ -153,6 +160,7 @@ void ViewController::apply(std::optional<std::string> error, std::optional<std::
         messageLine->setText(QString::fromStdString(tarvo_->toErrorString(error.value_or(""))));
         messageLine->show();
         retryButton->setVisible(!noServer);
+        positionButton->setVisible(PositionDialog::offersPosition(error.value_or("")));
     }
     if (askAgain_) {
         askAgain_ = false;
@@ -244,6 +252,14 @@ bool ViewController::eventFilter(QObject* watched, QEvent* event) {
         refresh();
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void ViewController::openPositionDialog() {
+    auto* dialog = new PositionDialog(*tarvo_, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // The position is stored: ask again with it at once.
+    connect(dialog, &PositionDialog::positionStored, this, &ViewController::settingsChanged);
+    dialog->open();
 }
 
 int ViewController::numberOfRowsInTableView(DepartureTable&) { return static_cast<int>(items_.size()); }

@@ -57,6 +57,8 @@ public:
     QLabel* messageLine = nullptr;  // the failure or the empty-list text
     QPushButton* retryButton = nullptr;
     QPushButton* serverButton = nullptr;  // "Kiszolgáló beállítása…", when no server is set
+    // "Pozíció megadása", beside a failure to get the position: opens the PositionDialog.
+    QPushButton* positionButton = nullptr;
     const std::vector<PlistMap>& items() const { return items_; }
     const std::vector<PlistMap>& itemsNearby() const { return itemsNearby_; }
 
@@ -78,6 +80,7 @@ private:
     bool stale() const;
     bool onScreen() const;
     void scheduleAutoRefresh();
+    void openPositionDialog();
 
     std::unique_ptr<DeparturesClient> tarvo_;
     RunLoop& loop_;

@@ -1,10 +1,12 @@
 #include "widget/TodayViewController.h"
 
 #include "core/display/Contrast.h"
+#include "core/display/PositionDialog.h"
 #include "core/display/tarvoCellMac.h"
 
 #include <QApplication>
 #include <QLabel>
+#include <QPushButton>
 #include <QPointer>
 #include <QScreen>
 #include <QShowEvent>
@@ -45,7 +47,13 @@ TodayViewController::TodayViewController(std::unique_ptr<DeparturesClient> tarvo
     small.setPointSize(9);
     updatedLabel->setFont(small);
     colourStatusLine();
+    positionButton = new QPushButton(QStringLiteral("Pozíció megadása"), this);
+    positionButton->setAccessibleName(QStringLiteral("Pozíció megadása"));
+    positionButton->setFlat(true);
+    positionButton->hide();
+    connect(positionButton, &QPushButton::clicked, this, &TodayViewController::openPositionDialog);
     layout->addWidget(tarvoTableView, 1);
+    layout->addWidget(positionButton);
     layout->addWidget(updatedLabel);
     setAccessibleName(QStringLiteral("Induló járatok a közeledben"));
     freshnessTimer_ = new QTimer(this);
@@ -127,6 +135,21 @@ void TodayViewController::viewWillAppear() {
         });
 }
 
+void TodayViewController::openPositionDialog() {
+    // A window of its own: the popup may close while the user types.
+    auto* dialog = new PositionDialog(*tarvo_);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<TodayViewController> self(this);
+    connect(dialog, &PositionDialog::positionStored, this, [self] {
+        if (self && self->updateEnabled_)
+            self->viewWillAppear();
+    });
+    // It asks the departures source, which goes with this view.
+    connect(this, &QObject::destroyed, dialog, [guard = QPointer<PositionDialog>(dialog)] { delete guard.data(); });
+    dialog->show();
+    dialog->activateWindow();
+}
+
 void TodayViewController::viewDidDisappear() {
     updateEnabled_ = false;
     freshnessTimer_->stop();
@@ -160,6 +183,8 @@ void TodayViewController::applyReply(const std::optional<std::string>& error, co
         items_ = fromList(*second);
         changed = departures = true;
     }
+    if (changed)
+        positionButton->setVisible(error && !departures && PositionDialog::offersPosition(*error));
     if (changed) {
         settings_.set("previousReply1", PlistList(items_.begin(), items_.end()));
         // Only departures renew the time; an error row has none to age.

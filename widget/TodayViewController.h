@@ -22,6 +22,7 @@
 #include <vector>
 
 class QLabel;
+class QPushButton;
 class QTimer;
 
 namespace velmo {
@@ -61,6 +62,9 @@ public:
 
     DepartureTable* tarvoTableView = nullptr;
     QLabel* updatedLabel = nullptr;
+    // "Pozíció megadása" under an error row saying the position could not be had; opens the
+    // PositionDialog, and a stored position is asked with at once.
+    QPushButton* positionButton = nullptr;
     const std::vector<PlistMap>& items() const { return items_; }
     bool updateEnabled() const { return updateEnabled_; }
     DeparturesClient& tarvo() { return *tarvo_; }
@@ -81,6 +85,7 @@ private:
     void applyReply(const std::optional<std::string>& error, const std::optional<JSON>& first,
                     const std::optional<JSON>& second);
     void colourStatusLine();
+    void openPositionDialog();
 
     std::unique_ptr<DeparturesClient> tarvo_;
     AppSettings settings_;

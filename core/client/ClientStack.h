@@ -17,7 +17,7 @@ namespace velmo {
 
 class Bundle;
 class DeparturesClient;
-class LocationService;
+class SettingsLocationService;
 class QtRunLoop;
 class QtUrlSessionFactory;
 class RunLoop;
@@ -55,7 +55,7 @@ public:
 private:
     std::unique_ptr<QtRunLoop> loop_;
     std::unique_ptr<QtUrlSessionFactory> sessions_;
-    std::unique_ptr<LocationService> location_;
+    std::unique_ptr<SettingsLocationService> location_;
     std::unique_ptr<TarvoRequest> request_;
 };
 

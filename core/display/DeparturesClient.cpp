@@ -11,4 +11,21 @@ PlistList itemsFromList(const DeparturesClient& client, const JSON& list) {
     return items;
 }
 
+void DeparturesClient::searchStops(const std::string& /*text*/, StopsCallback callback) {
+    callback("DOWNLOADERROR", {});
+}
+
+std::vector<StopChoice> stopChoicesFromReply(const JSON& reply) {
+    std::vector<StopChoice> stops;
+    for (const auto& [position, stop] : reply["stops"]) {
+        const auto name = stop["name"].string();
+        const auto lat = stop["lat"].double_();
+        const auto lon = stop["lon"].double_();
+        if (name && lat && lon) {
+            stops.push_back({*name, stop["cityName"].string().value_or(""), *lat, *lon});
+        }
+    }
+    return stops;
+}
+
 }  // namespace velmo

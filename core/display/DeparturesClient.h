@@ -11,11 +11,23 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmo {
 
+// A place the user may choose by name: a stop with its city and position.
+struct StopChoice {
+    std::string name;
+    std::string cityName;
+    double latitude = 0.0;
+    double longitude = 0.0;
+};
+
 class DeparturesClient {
 public:
+    // error code (absent on success) and the matches, best first.
+    using StopsCallback = std::function<void(std::optional<std::string> error, std::vector<StopChoice> stops)>;
+
     // error code, "stopDates", "stopDatesNearby", city name, city URL, city key, reserved.
     using Callback = std::function<void(std::optional<std::string> error, std::optional<JSON> stopDates,
                                         std::optional<JSON> stopDatesNearby, std::optional<std::string> cityName,
@@ -31,7 +43,13 @@ public:
     virtual std::optional<PlistMap> toDictionary(const JSON& departure) const = 0;
     // The Hungarian message for an error code.
     virtual std::string toErrorString(std::string_view code) const = 0;
+    // Stops whose names match `text`; `callback` runs once, on any thread. A source that
+    // cannot search answers "DOWNLOADERROR" with no stops.
+    virtual void searchStops(const std::string& text, StopsCallback callback);
 };
+
+// The stops of a "stops/" reply; entries without a name or a position are left out.
+std::vector<StopChoice> stopChoicesFromReply(const JSON& reply);
 
 // The item maps of a reply list in the order the JSON value enumerates its elements (an
 // array's elements, an object's member values, nothing for other kinds); departures that

@@ -20,6 +20,7 @@ constexpr double kLocationTimeout = 30.0;     // seconds
 constexpr double kAccuracyThreshold = 100.0;  // metres
 constexpr double kFailbackAccuracy = 500.0;   // metres
 constexpr float kDefaultRadius = 300.0F;      // metres, for a radius below 1
+constexpr int kStopsLimit = 20;               // matches asked for by name
 
 std::string endpointUrl(const std::string& base, std::string_view format) {
     // The endpoint formats are "%@nearby/", "%@more/", "%@vehicle/": the base, then the path.
@@ -234,6 +235,19 @@ void TarvoRequest::getMoreInfo(const std::string& city, const std::string& tripI
 void TarvoRequest::getVehicleInfo(const std::string& city, const std::string& tripId, const std::string& stopId,
                                   const std::string& routeId, DetailsCallback callback) {
     details("%@vehicle/", city, tripId, stopId, routeId, std::move(callback));
+}
+
+void TarvoRequest::getStops(const std::string& text, DetailsCallback callback) {
+    const JSON body{{"text", text}, {"limit", kStopsLimit}};
+    auto shared = std::make_shared<DetailsCallback>(std::move(callback));
+    const bool sent = send("%@stops/", body, [shared](Envelope envelope) {
+        const DetailsCallback call = std::move(*shared);
+        call(std::move(envelope.code), std::move(envelope.reply));
+    });
+    if (!sent) {
+        const DetailsCallback call = std::move(*shared);
+        call(kDownloadError, std::nullopt);
+    }
 }
 
 void TarvoRequest::cancel() { manager_->cancelLocation(); }

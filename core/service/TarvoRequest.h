@@ -71,6 +71,10 @@ public:
                              const std::string& routeId, DetailsCallback callback);
     virtual void getVehicleInfo(const std::string& city, const std::string& tripId, const std::string& stopId,
                                 const std::string& routeId, DetailsCallback callback);
+    // Stops whose names match `text` ("stops/": the start of a word, without regard to case
+    // or accents), at most 20; the reply's "stops" lists each with its city and position.
+    // `callback` runs exactly once, as for the trip's details.
+    virtual void getStops(const std::string& text, DetailsCallback callback);
     // The request for a given position (degrees) and radii (metres); `skip_nearby` changes
     // nothing. `callback` runs exactly once, never inside this call.
     virtual void get(float lat, float lon, float rad, float radFav, bool skip_nearby, Callback callback);

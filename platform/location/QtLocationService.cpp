@@ -16,6 +16,8 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <optional>
+#include <utility>
 
 namespace velmo {
 
@@ -63,6 +65,14 @@ public:
             QObject::connect(source_.get(), &QGeoPositionInfoSource::errorOccurred, &context_,
                              [this](QGeoPositionInfoSource::Error error) { onError(error); });
         }
+        if (state_->tracksAccess && !updating_) {
+            // Qt's geoclue2 back-end repeats its last position (kept in memory and on disk
+            // across runs) as the first update of each start, before GeoClue has said
+            // anything. It may be days old, from another place, or from before the agent
+            // refused us: it is not a fix of this run.
+            const QGeoPositionInfo known = source_->lastKnownPosition();
+            replay_ = known.isValid() ? std::optional(known) : std::nullopt;
+        }
         gotFixThisRun_ = false;
         updating_ = true;
         source_->startUpdates();
@@ -81,6 +91,10 @@ public:
 private:
     void onPosition(const QGeoPositionInfo& info) {
         if (!info.isValid()) {
+            return;
+        }
+        // The repeat comes first, queued inside startUpdates; a later equal fix is GeoClue's.
+        if (const auto replay = std::exchange(replay_, std::nullopt); replay && *replay == info) {
             return;
         }
         gotFixThisRun_ = true;
@@ -127,6 +141,7 @@ private:
     std::unique_ptr<QGeoPositionInfoSource> source_;
     bool updating_ = false;
     bool gotFixThisRun_ = false;
+    std::optional<QGeoPositionInfo> replay_;  // the back-end's repeat expected first after a start
 };
 
 class QtLocationService final : public LocationService {

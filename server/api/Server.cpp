@@ -2,6 +2,7 @@
 
 #include "platform/text/SafeText.h"
 #include "server/api/Reply.h"
+#include "server/api/Stops.h"
 
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/executor_work_guard.hpp>
@@ -48,7 +49,7 @@ constexpr std::chrono::seconds kLinger{2};
 constexpr int kAcceptBurst = 256;
 // File descriptors kept back from the connection cap for feeds, live sources and logs.
 constexpr rlim_t kReservedFiles = 128;
-const std::set<std::string, std::less<>> kApiPaths{"/v2/nearby/", "/v2/more/", "/v2/vehicle/"};
+const std::set<std::string, std::less<>> kApiPaths{"/v2/nearby/", "/v2/more/", "/v2/vehicle/", "/v2/stops/"};
 
 std::string endpointName(std::string_view path) {
     if (kApiPaths.contains(path) || path == "/healthz" || path == "/metrics") {
@@ -454,6 +455,14 @@ Answer ServerCore::answer(const HttpRequest& req, const std::string& path) {
                 const auto result =
                     query::nearby(*snapshots(), std::get<query::NearbyParams>(parsed), clock(), options.engine);
                 return {renderNearby(result), outcome(result.error)};
+            }
+            if (path == "/v2/stops/") {
+                auto parsed = parseStops(req.body());
+                if (auto* error = std::get_if<ApiError>(&parsed)) {
+                    return failure(*error);
+                }
+                const auto& r = std::get<StopsRequest>(parsed);
+                return {renderStops(query::findStops(*snapshots(), r.text, r.city, r.limit)), "OK"};
             }
             auto parsed = parseDetails(req.body());
             if (auto* error = std::get_if<ApiError>(&parsed)) {

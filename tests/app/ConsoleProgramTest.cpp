@@ -3,6 +3,7 @@
 
 #include "app/ConsoleMode.h"
 #include "core/settings/AppSettings.h"
+#include "platform/defaults/UserDefaults.h"
 #include "tests/core/service/ServiceFixture.h"
 #include "tests/support/LoopbackHttps.h"
 #include "tests/support/Program.h"
@@ -151,6 +152,18 @@ TEST_F(ConsoleProgramTest, WithoutAServerItSaysSoAndHowToSetOne) {
     EXPECT_EQ(result.out, "");
     EXPECT_NE(result.err.find("velmomac: Nincs beállítva kiszolgáló\n"), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("servers.conf fájlban: production = https://"), std::string::npos) << result.err;
+    EXPECT_TRUE(server.seen().empty());
+}
+
+// Where the position cannot be had, the message says how to give one instead.
+TEST_F(ConsoleProgramTest, ALocationFailureTellsHowToSetAFixedPosition) {
+    UserDefaults("velmomac.group").setObject("locationSource", PlistValue(std::string("nmea:/no/such/log")));
+    const Outcome result = velmo::test::runProgram(VELMOMAC_PROGRAM, {"--once"});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_NE(result.err.find("velmomac: A pozíciód meghatározása nem sikerült\n"
+                              "velmomac: Rögzített pozíció: velmo-settings set locationFixed SZÉLESSÉG,HOSSZÚSÁG"),
+              std::string::npos)
+        << result.err;
     EXPECT_TRUE(server.seen().empty());
 }
 

@@ -2,9 +2,11 @@
 
 #include "core/client/ClientStack.h"
 #include "core/display/Contrast.h"
-#include "core/service/ServerConfig.h"
+#include "core/display/PositionDialog.h"
 #include "core/display/StarLabel.h"
 #include "core/display/tarvoCellMac.h"
+#include "core/service/ServerConfig.h"
+#include "platform/defaults/UserDefaults.h"
 #include "tests/support/LoopbackHttps.h"
 #include "tests/support/TempHome.h"
 #include "tests/support/display/DisplayTesting.h"
@@ -313,6 +315,39 @@ TEST_F(TrayControllerTest, WithoutATrayThePopupIsAWindowShownAtStart) {
     tray.togglePopup();
     EXPECT_TRUE(tray.popup()->isVisible());
     EXPECT_EQ(client->pending.size(), 2U);
+}
+
+}  // namespace
+}  // namespace velmo::test
+
+namespace velmo::test {
+namespace {
+
+// Only a failure to get the position offers one; what is chosen is asked with at once.
+TEST_F(TodayViewControllerTest, APositionIsOfferedWhenItCannotBeHadAndAskedWithOnceGiven) {
+    controller_->show();
+    const auto offered = [this] { return controller_->positionButton->isVisibleTo(controller_.get()); };
+    for (const auto& [error, offers] : std::vector<std::pair<std::optional<std::string>, bool>>{
+             {"NOSTOPS", false}, {"NOLOCATIONACCESS", true}, {std::nullopt, false}, {"NOLOCATIONDISABLED", true}}) {
+        controller_->viewWillAppear();
+        client_->answer(error, error ? std::nullopt : std::optional(departureList(2)), std::nullopt);
+        EXPECT_EQ(offered(), offers) << error.value_or("departures");
+    }
+    const size_t asked = client_->pending.size();
+
+    QTest::mouseClick(controller_->positionButton, Qt::LeftButton);
+    PositionDialog* dialog = nullptr;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* found = qobject_cast<PositionDialog*>(window); found && found->isVisible())
+            dialog = found;
+    ASSERT_NE(dialog, nullptr);
+    QTest::keyClicks(dialog->searchBox, "47.5,19.05");
+    QTest::keyClick(dialog->searchBox, Qt::Key_Return);  // the row appears
+    QTest::keyClick(dialog->searchBox, Qt::Key_Return);  // and is chosen
+    const UserDefaults shared(AppSettings::kAppGroup);
+    EXPECT_EQ(shared.stringForKey("locationFixed"), "47.5,19.05");
+    EXPECT_EQ(shared.stringForKey("locationSource"), "fixed");
+    EXPECT_EQ(client_->pending.size(), asked + 1);
 }
 
 }  // namespace

@@ -399,8 +399,9 @@ TEST(ToDictionary, TripCancelledWhenTheServerSendsIt) {
         const std::optional<PlistMap> item = convert(departure);
         ASSERT_TRUE(item) << departure.dump();
         EXPECT_EQ(item->size(), expected ? 23u : 22u) << departure.dump();
-        if (expected)
+        if (expected) {
             EXPECT_EQ(item->at("tripCancelled"), PlistValue(*expected));
+        }
     }
 }
 

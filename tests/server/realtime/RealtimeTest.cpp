@@ -134,8 +134,9 @@ TEST(Overlay, FrequencyRunsTakeTheirOwnDelays) {
         c.apply({message(kNow, tripUpdate("F", delay(1, 120), descriptor))});
         const auto r = query::nearby(c.snapshot, around(), kNow).stopDates;
         EXPECT_EQ(ids(r), expected) << descriptor;
-        if (r.size() == 3 && r[1].tripDepartureGPS)
+        if (r.size() == 3 && r[1].tripDepartureGPS) {
             EXPECT_EQ(r[1].tripDepartureTimestamp, unix(kNow) + 720);
+        }
     }
 }
 
