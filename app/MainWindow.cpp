@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QScrollArea>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -36,6 +37,8 @@ MainWindow::MainWindow(std::unique_ptr<DeparturesClient> client, UserDefaults& s
     layout->addWidget(updateLine_);
     layout->addWidget(viewController_, 1);
     setCentralWidget(central);
+    connect(viewController_, &ViewController::statusMessage, this,
+            [this](const QString& text) { statusBar()->showMessage(text, 8000); });
 
     QMenu* menu = menuBar()->addMenu(QStringLiteral("&velmomac"));
     QAction* refresh = menu->addAction(QStringLiteral("&Frissítés"));

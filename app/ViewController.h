@@ -15,6 +15,7 @@
 #include "core/settings/AppSettings.h"
 #include "platform/runloop/RunLoop.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -25,6 +26,8 @@ class QLabel;
 class QPushButton;
 
 namespace velmo {
+
+class TripWindow;
 
 class ViewController : public QWidget, public DepartureTableDataSource {
     Q_OBJECT
@@ -58,6 +61,16 @@ public:
     const std::vector<PlistMap>& items() const { return items_; }
     const std::vector<PlistMap>& itemsNearby() const { return itemsNearby_; }
 
+    // Enter or a double-click on a row: opens the trip window of a departure with details (in
+    // place of one already open), or says in statusMessage why there is none.
+    void openDetails(int row);
+    // The trip window on show, or nullptr.
+    TripWindow* tripWindow() const;
+
+signals:
+    // A short Hungarian note for the window's status bar.
+    void statusMessage(const QString& text);
+
 protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -78,6 +91,8 @@ private:
     AppSettings settings_{true};
     std::vector<PlistMap> items_;
     std::vector<PlistMap> itemsNearby_;
+    std::string cityKey_;  // of the last reply with lists: the trip details ask in that city
+    QPointer<TripWindow> tripWindow_;
     std::optional<RunLoop::TimePoint> answeredAt_;
     bool pending_ = false;
     bool askAgain_ = false;

@@ -31,6 +31,16 @@ public:
     virtual std::optional<PlistMap> toDictionary(const JSON& departure) const = 0;
     // The Hungarian message for an error code.
     virtual std::string toErrorString(std::string_view code) const = 0;
+
+    // error code, the whole reply (present on success only).
+    using DetailsCallback = std::function<void(std::optional<std::string> error, std::optional<JSON> reply)>;
+    // The trip's stops ("more/") and its vehicle ("vehicle/"), for the city key of the reply
+    // and the departure's trip, stop and route ids in base64; `callback` runs exactly once.
+    // A source without trip details answers "DOWNLOADERROR".
+    virtual void getMoreInfo(const std::string& city, const std::string& tripId, const std::string& stopId,
+                             const std::string& routeId, DetailsCallback callback);
+    virtual void getVehicleInfo(const std::string& city, const std::string& tripId, const std::string& stopId,
+                                const std::string& routeId, DetailsCallback callback);
 };
 
 // The item maps of a reply list in the order the JSON value enumerates its elements (an
