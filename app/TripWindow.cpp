@@ -115,7 +115,8 @@ void TripWindow::apply() {
     const std::optional<double> place = vehicle ? vehiclePlace(details->stops, *vehicle) : std::nullopt;
     QString where;
     if (vehicle && place) {
-        const auto now = std::chrono::duration_cast<std::chrono::seconds>(loop_.now().time_since_epoch()).count();
+        const auto now =
+            std::chrono::duration_cast<std::chrono::seconds>(loop_.now().time_since_epoch()).count() + key_.clockOffset;
         where = QStringLiteral("A jármű %1 (helyzete %2)")
                     .arg(QString::fromStdString(vehiclePlaceText(details->stops, *place)),
                          QString::fromStdString(positionAgeText(now - vehicle->timestamp)));

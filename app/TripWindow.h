@@ -8,6 +8,7 @@
 
 #include <QWidget>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -32,6 +33,9 @@ struct TripKey {
     std::string line;
     std::string headsign;
     std::string type;
+    // Added to the local clock to read the service's (see clockOffset): the age of the
+    // vehicle's position is told on the service's clock.
+    std::int64_t clockOffset = 0;
 };
 
 class TripWindow : public QWidget {

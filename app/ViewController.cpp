@@ -1,6 +1,7 @@
 #include "app/ViewController.h"
 
 #include "app/TripWindow.h"
+#include "core/service/TripDetails.h"
 #include "core/display/tarvoCellMac.h"
 
 #include <QDateTime>
@@ -22,6 +23,10 @@ std::vector<PlistMap> mapsOf(const DeparturesClient& client, const JSON& list) {
     for (PlistValue& item : itemsFromList(client, list))
         maps.push_back(std::move(*item.ifMap()));
     return maps;
+}
+
+std::int64_t unixSeconds(RunLoop::TimePoint at) {
+    return std::chrono::duration_cast<std::chrono::seconds>(at.time_since_epoch()).count();
 }
 
 QString clockText(RunLoop::TimePoint at) {
@@ -124,8 +129,10 @@ void ViewController::refresh() {
                 const auto living = alive.lock();
                 if (!living || !*living)
                     return;
-                if (shown)
+                if (shown) {
                     cityKey_ = cityKey.value_or("");
+                    clockOffset_ = clockOffset(serviceClock(*shown), unixSeconds(loop_.now()));
+                }
                 apply(std::move(error), std::move(shown), std::move(nearby));
             });
         });
@@ -264,7 +271,7 @@ void ViewController::openDetails(int row) {
     // Its own top-level window, deleted when closed; it goes with the list at the latest.
     auto* window = new TripWindow(*tarvo_, loop_,
                                   TripKey{cityKey_, text("tripId"), text("stopIdUniq"), text("routeId"),
-                                          text("shortName"), text("tripHeadsign"), text("type")},
+                                          text("shortName"), text("tripHeadsign"), text("type"), clockOffset_},
                                   this);
     window->setAttribute(Qt::WA_DeleteOnClose);
     tripWindow_ = window;

@@ -91,7 +91,8 @@ private:
     AppSettings settings_{true};
     std::vector<PlistMap> items_;
     std::vector<PlistMap> itemsNearby_;
-    std::string cityKey_;  // of the last reply with lists: the trip details ask in that city
+    std::string cityKey_;           // of the last reply with lists: the trip details ask in that city
+    std::int64_t clockOffset_ = 0;  // the service's clock less the local one, as that reply shows
     QPointer<TripWindow> tripWindow_;
     std::optional<RunLoop::TimePoint> answeredAt_;
     bool pending_ = false;

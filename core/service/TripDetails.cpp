@@ -131,6 +131,39 @@ std::string positionAgeText(std::int64_t ageSeconds) {
     return std::to_string(minutes / 60) + " órája";
 }
 
+std::optional<std::int64_t> serviceClock(const std::vector<PlistMap>& departures) {
+    std::optional<std::int64_t> low;
+    std::optional<std::int64_t> high;
+    for (const PlistMap& item : departures) {
+        const auto time = item.find("departure");
+        const auto left = item.find("departureMinutes");
+        if (time == item.end() || left == item.end() || !time->second.ifInteger() || !left->second.ifString())
+            continue;
+        const std::int64_t departure = *time->second.ifInteger();
+        const std::string& minutes = *left->second.ifString();
+        std::int64_t whole = 0;
+        if (minutes != "!!") {
+            if (minutes.empty() || minutes.size() > 6 || minutes.find_first_not_of("0123456789") != std::string::npos)
+                continue;
+            whole = std::stoll(minutes);
+        }
+        // Whole minutes left m: now lies in (departure - (m + 1) min, departure - m min].
+        const std::int64_t from = departure - (whole + 1) * 60;
+        const std::int64_t to = departure - whole * 60;
+        low = low ? std::max(*low, from) : from;
+        high = high ? std::min(*high, to) : to;
+    }
+    if (!low || !high || *low > *high + 60)
+        return std::nullopt;  // nothing told, or the items disagree
+    return (*low + *high) / 2;
+}
+
+std::int64_t clockOffset(std::optional<std::int64_t> serviceNow, std::int64_t localNow) {
+    if (!serviceNow || std::llabs(*serviceNow - localNow) <= 300)
+        return 0;
+    return *serviceNow - localNow;
+}
+
 std::int64_t stopTime(const TripStop& stop, bool last) { return last ? stop.arrival : stop.departure; }
 
 std::string detailsErrorText(const std::optional<std::string>& code,

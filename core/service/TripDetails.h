@@ -3,6 +3,8 @@
 // vehicle stands along the trip's stops. The departures client hands these replies on without
 // reading them; the trip window and the console read them here, so that both say the same.
 
+#include "platform/defaults/PlistValue.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -61,6 +63,15 @@ std::string vehiclePlaceText(const std::vector<TripStop>& stops, double place);
 
 // The age of a position in Hungarian: "most", "2 perce", "1 órája".
 std::string positionAgeText(std::int64_t ageSeconds);
+
+// The service's clock (Unix seconds) as a departures list shows it: each departure's time
+// ("departure") less its whole minutes left ("departureMinutes", "!!" under one) bounds it;
+// the middle of what every item allows. Absent when no item tells or they disagree.
+std::optional<std::int64_t> serviceClock(const std::vector<PlistMap>& departures);
+// What to add to the local clock to read the service's: zero unless they differ by more than
+// five minutes (a service running on a clock of its own, as in a demonstration), since the
+// estimate is only good to a minute.
+std::int64_t clockOffset(std::optional<std::int64_t> serviceNow, std::int64_t localNow);
 
 // The time a stop shows: departure, or arrival at the last stop.
 std::int64_t stopTime(const TripStop& stop, bool last);
