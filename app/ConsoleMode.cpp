@@ -169,7 +169,7 @@ std::string vehicleLine(const TripDetails& trip, const std::optional<VehiclePosi
                         const std::optional<double>& place, const std::string& noVehicle, std::int64_t now) {
     if (!vehicle || !place)
         return noVehicle;
-    return vehiclePlaceText(trip.stops, *place) + " (helyzete " + positionAgeText(now - vehicle->timestamp) + ")";
+    return vehiclePlaceText(trip.stops, *place) + " volt, " + positionAgeText(now - vehicle->timestamp);
 }
 
 }  // namespace

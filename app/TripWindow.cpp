@@ -34,8 +34,9 @@ TripWindow::TripWindow(DeparturesClient& client, RunLoop& loop, TripKey key, QWi
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    titleLine =
-        new QLabel(QStringLiteral("%1 %2 → %3").arg(tarvoCellMac::vehicleName(key_.type), line, headsign), this);
+    QString vehicle = tarvoCellMac::vehicleName(key_.type);
+    vehicle[0] = vehicle[0].toUpper();
+    titleLine = new QLabel(QStringLiteral("%1 %2 → %3").arg(vehicle, line, headsign), this);
     titleLine->setStyleSheet(QStringLiteral("font-size: 14pt; font-weight: bold;"));
     messageLine = new QLabel(this);
     messageLine->setWordWrap(true);
@@ -117,7 +118,7 @@ void TripWindow::apply() {
     if (vehicle && place) {
         const auto now =
             std::chrono::duration_cast<std::chrono::seconds>(loop_.now().time_since_epoch()).count() + key_.clockOffset;
-        where = QStringLiteral("A jármű %1 (helyzete %2)")
+        where = QStringLiteral("A jármű %1 volt, %2")
                     .arg(QString::fromStdString(vehiclePlaceText(details->stops, *place)),
                          QString::fromStdString(positionAgeText(now - vehicle->timestamp)));
     } else {

@@ -125,7 +125,7 @@ std::string vehiclePlaceText(const std::vector<TripStop>& stops, double place) {
 std::string positionAgeText(std::int64_t ageSeconds) {
     const std::int64_t minutes = std::max<std::int64_t>(ageSeconds, 0) / 60;
     if (minutes == 0)
-        return "most";
+        return "épp most";
     if (minutes < 60)
         return std::to_string(minutes) + " perce";
     return std::to_string(minutes / 60) + " órája";

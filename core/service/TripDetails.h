@@ -61,7 +61,7 @@ std::optional<double> vehiclePlace(const std::vector<TripStop>& stops, const Veh
 // "a(z) X megállóban" or "X és Y között" for a place along `stops`.
 std::string vehiclePlaceText(const std::vector<TripStop>& stops, double place);
 
-// The age of a position in Hungarian: "most", "2 perce", "1 órája".
+// The age of a position in Hungarian: "épp most", "2 perce", "1 órája".
 std::string positionAgeText(std::int64_t ageSeconds);
 
 // The service's clock (Unix seconds) as a departures list shows it: each departure's time

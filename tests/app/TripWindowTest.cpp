@@ -115,7 +115,7 @@ TEST_F(TripWindowTest, DrawsTheStopsAndPutsTheVehicleBetweenTheStopsItTravelsBet
     EXPECT_EQ(rowText(2), "Csúcs, 22:13 (élő GPS-adat), még hátravan. A jármű ide tart.");
     EXPECT_EQ(rowText(3), "Dél, 22:15 (menetrend szerint), még hátravan. A te megállód.");
     EXPECT_EQ(rowText(4), "Erdő, 22:17 (menetrend szerint), még hátravan. Elmarad.");
-    EXPECT_EQ(vehicleText(), "A jármű Berek és Csúcs között (helyzete 2 perce)");
+    EXPECT_EQ(vehicleText(), "A jármű Berek és Csúcs között volt, 2 perce");
     EXPECT_EQ(diagram.vehicleIconName().toStdString(), "TROLLEYBUS");
 
     const QRect vehicle = diagram.vehicleRect();
@@ -141,7 +141,7 @@ TEST_F(TripWindowTest, AsksEveryTwentySecondsUntilClosedAndIgnoresLateAnswers) {
     loop.advance(60s);
     EXPECT_EQ(client.details.size(), 2U) << "never two rounds at once";
     answer(tripReply(), vehicleReply());
-    EXPECT_EQ(vehicleText(), "A jármű Berek és Csúcs között (helyzete 3 perce)");
+    EXPECT_EQ(vehicleText(), "A jármű Berek és Csúcs között volt, 3 perce");
 
     loop.advance(20s);
     ASSERT_EQ(client.details.size(), 2U);
@@ -149,7 +149,7 @@ TEST_F(TripWindowTest, AsksEveryTwentySecondsUntilClosedAndIgnoresLateAnswers) {
     answer(tripReply(), std::nullopt, {}, "NOVEHICLE");  // the round under way answers after the close
     loop.advance(2min);
     EXPECT_TRUE(client.details.empty()) << "nothing asked after the close";
-    EXPECT_EQ(vehicleText(), "A jármű Berek és Csúcs között (helyzete 3 perce)") << "late answer";
+    EXPECT_EQ(vehicleText(), "A jármű Berek és Csúcs között volt, 3 perce") << "late answer";
 
     // A destroyed window: its round's answers find nothing to touch.
     open();

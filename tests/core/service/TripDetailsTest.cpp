@@ -70,8 +70,8 @@ TEST(TripDetails, PlacesTheVehicleByItsStopOrItsNearestPointOnTheLine) {
 }
 
 TEST(TripDetails, AgesClockAndEncoding) {
-    EXPECT_EQ(positionAgeText(59), "most");
-    EXPECT_EQ(positionAgeText(-30), "most");
+    EXPECT_EQ(positionAgeText(59), "épp most");
+    EXPECT_EQ(positionAgeText(-30), "épp most");
     EXPECT_EQ(positionAgeText(130), "2 perce");
     EXPECT_EQ(positionAgeText(2 * 3600 + 5), "2 órája");
 
