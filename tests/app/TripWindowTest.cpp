@@ -116,6 +116,13 @@ TEST_F(TripWindowTest, DrawsTheStopsAndPutsTheVehicleBetweenTheStopsItTravelsBet
     EXPECT_EQ(rowText(3), "Dél, 22:15 (menetrend szerint), még hátravan. A te megállód.");
     EXPECT_EQ(rowText(4), "Erdő, 22:17 (menetrend szerint), még hátravan. Elmarad.");
     EXPECT_EQ(vehicleText(), "A jármű Berek és Csúcs között volt, 2 perce");
+    // What a screen reader gets for a stop is the row's sentence.
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(&diagram);
+    ASSERT_NE(list, nullptr);
+    ASSERT_NE(list->tableInterface(), nullptr);
+    QAccessibleInterface* cell = list->tableInterface()->cellAt(3, 0);
+    ASSERT_NE(cell, nullptr);
+    EXPECT_EQ(cell->text(QAccessible::Name).toStdString(), rowText(3));
     EXPECT_EQ(diagram.vehicleIconName().toStdString(), "TROLLEYBUS");
 
     const QRect vehicle = diagram.vehicleRect();
