@@ -5,12 +5,15 @@
 #include "core/service/TarvoReply.h"
 #include "core/service/TarvoRequest.h"
 #include "core/settings/PlistJson.h"
+#include "core/json/JSON.h"
 #include "platform/location/FixedLocationService.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/text/SafeText.h"
 
 #include <CLI/CLI.hpp>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <iostream>
@@ -125,7 +128,108 @@ std::size_t width(const std::string& s) {
         std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
+// Rows of cells padded to columns two spaces apart, each line without trailing blanks.
+std::string alignColumns(const std::vector<std::vector<std::string>>& rows) {
+    std::vector<std::size_t> widths;
+    for (const auto& row : rows) {
+        widths.resize(std::max(widths.size(), row.size()), 0);
+        for (std::size_t column = 0; column < row.size(); ++column)
+            widths[column] = std::max(widths[column], width(row[column]));
+    }
+    std::string out;
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t column = 0; column < row.size(); ++column) {
+            line += row[column];
+            if (column + 1 < row.size())
+                line.append(widths[column] - width(row[column]) + 2, ' ');
+        }
+        line.erase(line.find_last_not_of(' ') + 1);
+        out += line + '\n';
+    }
+    return out;
+}
+
+std::string clockText(std::int64_t unixSeconds) {
+    return QDateTime::fromSecsSinceEpoch(unixSeconds).toLocalTime().toString(QStringLiteral("HH:mm")).toStdString();
+}
+
+// What the console says of a stop besides its name and time.
+std::vector<std::string> stopNotes(const TripStop& stop, std::size_t row, std::optional<double> place) {
+    std::vector<std::string> notes;
+    if (stop.passed)
+        notes.emplace_back("elhaladt");
+    if (stop.selected)
+        notes.emplace_back("a te megállód");
+    if (stop.cancelled)
+        notes.emplace_back("elmarad");
+    const auto at = static_cast<double>(row);
+    if (place && *place == at)
+        notes.emplace_back("a jármű itt van");
+    else if (place && *place > at - 1 && *place < at)
+        notes.emplace_back("a jármű ide tart");
+    return notes;
+}
+
+std::string vehicleLine(const TripDetails& trip, const std::optional<VehiclePosition>& vehicle,
+                        const std::optional<double>& place, const std::string& noVehicle, std::int64_t now) {
+    if (!vehicle || !place)
+        return noVehicle;
+    return vehiclePlaceText(trip.stops, *place) + " volt, " + positionAgeText(now - vehicle->timestamp);
+}
+
 }  // namespace
+
+std::string formatTripTable(const TripDetails& trip, const std::optional<VehiclePosition>& vehicle,
+                            const std::string& noVehicle, std::int64_t now) {
+    const std::optional<double> place = vehicle ? vehiclePlace(trip.stops, *vehicle) : std::nullopt;
+    const std::string type = vehicleTypeName(trip.routeType).value_or(trip.routeType);
+    std::string out = stripControls(trip.routeName + " " + type + " → " + trip.headsign) + '\n';
+    std::vector<std::vector<std::string>> rows{{"Idő", "Megálló", "Megjegyzés"}};
+    for (std::size_t i = 0; i < trip.stops.size(); ++i) {
+        const TripStop& stop = trip.stops[i];
+        std::string notes;
+        for (const std::string& note : stopNotes(stop, i, place))
+            notes += (notes.empty() ? "" : ", ") + note;
+        rows.push_back({clockText(stopTime(stop, i + 1 == trip.stops.size())) + (stop.live ? " ●" : ""),
+                        stripControls(stop.name), notes});
+    }
+    out += alignColumns(rows);
+    return out + "Jármű: " + stripControls(vehicleLine(trip, vehicle, place, noVehicle, now)) + '\n';
+}
+
+std::string formatTripJson(const TripDetails& trip, const std::optional<VehiclePosition>& vehicle,
+                           const std::string& noVehicle, std::int64_t now) {
+    const std::optional<double> place = vehicle ? vehiclePlace(trip.stops, *vehicle) : std::nullopt;
+    nlohmann::json stops = nlohmann::json::array();
+    for (std::size_t i = 0; i < trip.stops.size(); ++i) {
+        const TripStop& stop = trip.stops[i];
+        const std::int64_t time = stopTime(stop, i + 1 == trip.stops.size());
+        stops.push_back({{"stopId", stop.id},
+                         {"name", stop.name},
+                         {"time", time},
+                         {"clock", clockText(time)},
+                         {"live", stop.live},
+                         {"passed", stop.passed},
+                         {"selected", stop.selected},
+                         {"cancelled", stop.cancelled}});
+    }
+    nlohmann::json out{{"line", trip.routeName}, {"type", trip.routeType},    {"headsign", trip.headsign},
+                       {"stops", stops},         {"warnings", trip.warnings}, {"vehicle", nullptr}};
+    if (vehicle && place) {
+        out["vehicle"] = {{"lat", vehicle->lat},
+                          {"lon", vehicle->lon},
+                          {"timestamp", vehicle->timestamp},
+                          {"age", now - vehicle->timestamp},
+                          {"place", *place},
+                          {"placeText", vehicleLine(trip, vehicle, place, noVehicle, now)},
+                          {"currentStopId", vehicle->currentStopId},
+                          {"status", vehicle->status}};
+    } else {
+        out["vehicleMessage"] = noVehicle;
+    }
+    return escapeRawControls(out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)) + '\n';
+}
 
 CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     CommandLine result;
@@ -137,11 +241,15 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     parser.add_flag("--json", result.options.json);
     parser.add_flag("-h,--help", result.options.help);
     CLI::Option* positionOption = parser.add_option("--position", position);
+    std::string details;
+    CLI::Option* detailsOption = parser.add_option("--details", details);
     try {
         std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());  // CLI11 reads from the back
         parser.parse(reversed);
-    } catch (const CLI::ArgumentMismatch&) {
-        result.error = "a(z) --position kapcsolóhoz egy SZÉL,HOSSZ[,PONTOSSÁG] érték kell";
+    } catch (const CLI::ArgumentMismatch& error) {
+        result.error = std::string(error.what()).find("--details") != std::string::npos
+                           ? "a(z) --details kapcsolóhoz egy sorszám kell"
+                           : "a(z) --position kapcsolóhoz egy SZÉL,HOSSZ[,PONTOSSÁG] érték kell";
         return result;
     } catch (const CLI::ParseError& error) {
         result.error = std::string("hibás parancssor: ") + error.what();
@@ -158,12 +266,25 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         }
         result.options.position = position;
     }
+    if (detailsOption->count() > 0) {
+        const bool digits = !details.empty() && details.size() <= 6 &&
+                            std::all_of(details.begin(), details.end(), [](char c) { return c >= '0' && c <= '9'; });
+        if (!digits || std::stoi(details) == 0) {
+            result.error = "a(z) --details értéke a kiírt indulások egyikének sorszáma (1, 2, …): " + details;
+            return result;
+        }
+        if (!result.options.once) {
+            result.error = "a(z) --details csak a --once mellett használható";
+            return result;
+        }
+        result.options.details = std::stoi(details);
+    }
     return result;
 }
 
 std::string consoleHelp() {
     return "Használat: velmomac [--position SZÉL,HOSSZ[,PONTOSSÁG]]\n"
-           "  vagy:    velmomac --once [--position SZÉL,HOSSZ[,PONTOSSÁG]] [--json]\n"
+           "  vagy:    velmomac --once [--position SZÉL,HOSSZ[,PONTOSSÁG]] [--json] [--details N]\n"
            "A közeli megállók induló járatai: ablakban, vagy --once mellett egyetlen\n"
            "lekérdezéssel, ablak nélkül.\n"
            "\n"
@@ -173,6 +294,8 @@ std::string consoleHelp() {
            "                         a helymeghatározás helyett ezt a pozíciót használja\n"
            "                           (fokban; a pontosság méterben, alapértéke 50)\n"
            "      --json             táblázat helyett járatonként egy JSON-objektum soronként\n"
+           "      --details N        a kiírt N. indulás járatának megállói az időkkel, és hogy\n"
+           "                           hol jár a jármű (--json mellett egy JSON-objektum)\n"
            "  -h, --help             kiírja ezt a súgót, majd kilép\n"
            "\n"
            "A táblázat oszlopai: jármű, járat (utána \" ★\": kedvenc járat), megálló\n"
@@ -187,7 +310,7 @@ std::string consoleHelp() {
            "Kilépési kód --once mellett:\n"
            "  0  siker (üres járatlista esetén nincs kimenet)\n"
            "  1  a lekérdezés hibával ért véget; az üzenet a hibakimenetre kerül\n"
-           "  2  hibás parancssor\n"
+           "  2  hibás parancssor, vagy nincs N. indulás (--details)\n"
            "  3  a szolgáltatás nem adott választ\n"
            "\n"
            "Példák:\n"
@@ -274,9 +397,61 @@ int runOnce(int& argc, char** argv, const ConsoleOptions& options) {
             // Leave the event loop after this callback has returned.
             loop.post([] { QCoreApplication::exit(0); });
         };
+        // --details: the trip of one printed departure, then its vehicle, one after the other.
+        const auto askDetails = [&](const PlistList& items, const std::string& city) {
+            const auto n = static_cast<std::size_t>(*options.details);
+            if (n > items.size()) {
+                std::cerr << "velmomac: nincs " << n << ". indulás (" << items.size() << " van)" << std::endl;
+                finish(kExitUsage);
+                return;
+            }
+            const PlistMap& item = *items[n - 1].ifMap();
+            std::vector<PlistMap> departures;
+            for (const PlistValue& value : items)
+                departures.push_back(*value.ifMap());
+            if (!flag(item, "hasDetails")) {
+                std::cerr << "velmomac: ehhez az induláshoz nincs menetrendi részlet" << std::endl;
+                finish(kExitQueryFailed);
+                return;
+            }
+            const std::string trip = base64(text(item, "tripId"));
+            const std::string stop = base64(text(item, "stopIdUniq"));
+            const std::string route = base64(text(item, "routeId"));
+            client.getMoreInfo(
+                city, trip, stop, route,
+                [&, city, trip, stop, route, departures](std::optional<std::string> error, std::optional<JSON> reply) {
+                    if (answered)
+                        return;  // the time limit came first
+                    std::optional<TripDetails> details = reply ? readTripDetails(*reply) : std::nullopt;
+                    if (!details) {
+                        std::cerr << "velmomac: " << stripControls(detailsErrorText(error, TarvoRequest::toErrorString))
+                                  << std::endl;
+                        finish(kExitQueryFailed);
+                        return;
+                    }
+                    client.getVehicleInfo(
+                        city, trip, stop, route,
+                        [&, departures, details = std::move(*details)](std::optional<std::string> vehicleError,
+                                                                       std::optional<JSON> vehicleReply) {
+                            if (answered)
+                                return;
+                            const std::optional<VehiclePosition> vehicle =
+                                vehicleReply ? readVehiclePosition(*vehicleReply) : std::nullopt;
+                            const std::string why =
+                                detailsErrorText(vehicleError.value_or("NOVEHICLE"), TarvoRequest::toErrorString);
+                            const auto local =
+                                std::chrono::duration_cast<std::chrono::seconds>(loop.now().time_since_epoch()).count();
+                            const std::int64_t now = local + clockOffset(serviceClock(departures), local);
+                            std::cout << (options.json ? formatTripJson(details, vehicle, why, now)
+                                                       : formatTripTable(details, vehicle, why, now))
+                                      << std::flush;
+                            finish(kExitSuccess);
+                        });
+                });
+        };
         client.getWithLocation(false, [&](std::optional<std::string> error, std::optional<JSON> stopDates,
                                           std::optional<JSON>, std::optional<std::string>, std::optional<std::string>,
-                                          std::optional<std::string>, std::optional<std::string>) {
+                                          std::optional<std::string> cityKey, std::optional<std::string>) {
             if (answered) {
                 return;
             }
@@ -295,12 +470,18 @@ int runOnce(int& argc, char** argv, const ConsoleOptions& options) {
                 finish(kExitNoAnswer);
             } else {
                 const PlistList items = TarvoRequest::toDictionaries(*stopDates, std::cerr);
+                if (options.details) {
+                    askDetails(items, cityKey.value_or(""));
+                    return;
+                }
                 std::cout << (options.json ? formatDepartureJsonLines(items) : formatDepartureTable(items))
                           << std::flush;
                 finish(kExitSuccess);
             }
         });
-        const std::shared_ptr<Timer> limit = loop.scheduleTimer(RunLoop::Seconds{kQueryLimitSeconds}, [&] {
+        // The details queries get their own 25 s each.
+        const double limitSeconds = kQueryLimitSeconds + (options.details ? 60.0 : 0.0);
+        const std::shared_ptr<Timer> limit = loop.scheduleTimer(RunLoop::Seconds{limitSeconds}, [&] {
             if (!answered) {
                 std::cerr << "velmomac: " << kNoAnswer << std::endl;
                 finish(kExitNoAnswer);

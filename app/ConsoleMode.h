@@ -2,6 +2,7 @@
 // The console mode of velmomac: one departures query without a window, printed as a table or
 // as JSON lines, and an exit status that tells how it ended.
 
+#include "core/service/TripDetails.h"
 #include "platform/defaults/PlistValue.h"
 
 #include <iosfwd>
@@ -24,6 +25,7 @@ struct ConsoleOptions {
     bool json = false;
     bool help = false;
     std::optional<std::string> position;  // "LAT,LON[,ACC]", already checked
+    std::optional<int> details;           // --details N: the N-th departure's trip (1-based)
 };
 
 struct CommandLine {
@@ -47,6 +49,16 @@ std::string formatDepartureTable(const PlistList& items);
 
 // One compact JSON object per item and line; control characters in texts are escaped.
 std::string formatDepartureJsonLines(const PlistList& items);
+
+// The stops of a trip: a heading, one line per stop (time, " ●" for a live time, name, and
+// notes: passed, the user's stop, cancelled, where the vehicle is) and a last line on the
+// vehicle: its place and the age of its position at `now` (Unix seconds), or `noVehicle`.
+std::string formatTripTable(const TripDetails& trip, const std::optional<VehiclePosition>& vehicle,
+                            const std::string& noVehicle, std::int64_t now);
+// The same as one JSON object on one line: "stops" and "vehicle" (null without a position, then
+// "vehicleMessage" says why).
+std::string formatTripJson(const TripDetails& trip, const std::optional<VehiclePosition>& vehicle,
+                           const std::string& noVehicle, std::int64_t now);
 
 // Runs one query through the client stack built from `options` and the settings, prints the
 // outcome and returns the exit status.

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QScrollArea>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -38,6 +39,8 @@ MainWindow::MainWindow(std::unique_ptr<DeparturesClient> client, UserDefaults& s
     layout->addWidget(viewController_, 1);
     connect(viewController_, &ViewController::serverSettingsRequested, this, &MainWindow::openServerSettings);
     setCentralWidget(central);
+    connect(viewController_, &ViewController::statusMessage, this,
+            [this](const QString& text) { statusBar()->showMessage(text, 8000); });
 
     QMenu* menu = menuBar()->addMenu(QStringLiteral("&velmomac"));
     QAction* refresh = menu->addAction(QStringLiteral("&Frissítés"));

@@ -1,6 +1,8 @@
 #include "app/ViewController.h"
 
 #include "core/display/PositionDialog.h"
+#include "app/TripWindow.h"
+#include "core/service/TripDetails.h"
 #include "core/display/tarvoCellMac.h"
 #include "core/service/TarvoReply.h"
 
@@ -23,6 +25,10 @@ std::vector<PlistMap> mapsOf(const DeparturesClient& client, const JSON& list) {
     for (PlistValue& item : itemsFromList(client, list))
         maps.push_back(std::move(*item.ifMap()));
     return maps;
+}
+
+std::int64_t unixSeconds(RunLoop::TimePoint at) {
+    return std::chrono::duration_cast<std::chrono::seconds>(at.time_since_epoch()).count();
 }
 
 QString clockText(RunLoop::TimePoint at) {
@@ -98,6 +104,8 @@ void ViewController::viewDidLoad() {
     tarvoTableView->setErrorText([client](std::string_view code) { return client->toErrorString(code); });
     // A favourite marked in the row menu changes what the service puts first: ask again.
     connect(tarvoTableView, &DepartureTable::favouritesChanged, this, &ViewController::settingsChanged);
+    connect(tarvoTableView, &QListWidget::itemActivated, this,
+            [this](QListWidgetItem* entry) { openDetails(tarvoTableView->row(entry)); });
     autoRefresh_ = settings_.get("settingAutoRefresh").value_or(PlistValue(false)).toBool();
     refresh();
 }
@@ -114,26 +122,32 @@ void ViewController::refresh() {
     DeparturesClient* client = tarvo_.get();
     std::weak_ptr<bool> alive = alive_;
     RunLoop* loop = &loop_;
-    tarvo_->getWithLocation(false, [this, alive, loop, client](std::optional<std::string> error,
-                                                               std::optional<JSON> first, std::optional<JSON> second,
-                                                               std::optional<std::string>, std::optional<std::string>,
-                                                               std::optional<std::string>, std::optional<std::string>) {
-        // The lists are converted here, on whatever thread answers; they are installed
-        // together on the main thread, later, and dropped if the view is gone by then.
-        std::optional<std::vector<PlistMap>> shown;
-        std::vector<PlistMap> nearby;
-        if (first) {
-            shown = mapsOf(*client, *first);
-            if (second)
-                nearby = mapsOf(*client, *second);
-        }
-        loop->post(
-            [this, alive, error = std::move(error), shown = std::move(shown), nearby = std::move(nearby)]() mutable {
+    tarvo_->getWithLocation(
+        false,
+        [this, alive, loop, client](std::optional<std::string> error, std::optional<JSON> first,
+                                    std::optional<JSON> second, std::optional<std::string>, std::optional<std::string>,
+                                    std::optional<std::string> cityKey, std::optional<std::string>) {
+            // The lists are converted here, on whatever thread answers; they are installed
+            // together on the main thread, later, and dropped if the view is gone by then.
+            std::optional<std::vector<PlistMap>> shown;
+            std::vector<PlistMap> nearby;
+            if (first) {
+                shown = mapsOf(*client, *first);
+                if (second)
+                    nearby = mapsOf(*client, *second);
+            }
+            loop->post([this, alive, error = std::move(error), shown = std::move(shown), nearby = std::move(nearby),
+                        cityKey = std::move(cityKey)]() mutable {
                 const auto living = alive.lock();
-                if (living && *living)
-                    apply(std::move(error), std::move(shown), std::move(nearby));
+                if (!living || !*living)
+                    return;
+                if (shown) {
+                    cityKey_ = cityKey.value_or("");
+                    clockOffset_ = clockOffset(serviceClock(*shown), unixSeconds(loop_.now()));
+                }
+                apply(std::move(error), std::move(shown), std::move(nearby));
             });
-    });
+        });
 }
 
 void ViewController::apply(std::optional<std::string> error, std::optional<std::vector<PlistMap>> shown,
@@ -260,6 +274,33 @@ void ViewController::openPositionDialog() {
     // The position is stored: ask again with it at once.
     connect(dialog, &PositionDialog::positionStored, this, &ViewController::settingsChanged);
     dialog->open();
+}
+
+TripWindow* ViewController::tripWindow() const { return tripWindow_; }
+
+void ViewController::openDetails(int row) {
+    if (row < 0 || static_cast<size_t>(row) >= items_.size())
+        return;
+    const PlistMap& item = items_[static_cast<size_t>(row)];
+    auto text = [&item](const char* key) {
+        const auto found = item.find(key);
+        return found == item.end() ? std::string() : found->second.toString().value_or(std::string());
+    };
+    const auto details = item.find("hasDetails");
+    if (details == item.end() || !details->second.toBool()) {
+        emit statusMessage(QStringLiteral("Ehhez az induláshoz nincs menetrendi részlet."));
+        return;
+    }
+    if (tripWindow_)
+        tripWindow_->close();
+    // Its own top-level window, deleted when closed; it goes with the list at the latest.
+    auto* window = new TripWindow(*tarvo_, loop_,
+                                  TripKey{cityKey_, text("tripId"), text("stopIdUniq"), text("routeId"),
+                                          text("shortName"), text("tripHeadsign"), text("type"), clockOffset_},
+                                  this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    tripWindow_ = window;
+    window->show();
 }
 
 int ViewController::numberOfRowsInTableView(DepartureTable&) { return static_cast<int>(items_.size()); }

@@ -16,6 +16,7 @@
 #include "core/settings/AppSettings.h"
 #include "platform/runloop/RunLoop.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -26,6 +27,8 @@ class QLabel;
 class QPushButton;
 
 namespace velmo {
+
+class TripWindow;
 
 class ViewController : public QWidget, public DepartureTableDataSource {
     Q_OBJECT
@@ -62,9 +65,17 @@ public:
     const std::vector<PlistMap>& items() const { return items_; }
     const std::vector<PlistMap>& itemsNearby() const { return itemsNearby_; }
 
+    // Enter or a double-click on a row: opens the trip window of a departure with details (in
+    // place of one already open), or says in statusMessage why there is none.
+    void openDetails(int row);
+    // The trip window on show, or nullptr.
+    TripWindow* tripWindow() const;
+
 signals:
     // "Kiszolgáló beállítása…" was pressed.
     void serverSettingsRequested();
+    // A short Hungarian note for the window's status bar.
+    void statusMessage(const QString& text);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -87,6 +98,9 @@ private:
     AppSettings settings_{true};
     std::vector<PlistMap> items_;
     std::vector<PlistMap> itemsNearby_;
+    std::string cityKey_;           // of the last reply with lists: the trip details ask in that city
+    std::int64_t clockOffset_ = 0;  // the service's clock less the local one, as that reply shows
+    QPointer<TripWindow> tripWindow_;
     std::optional<RunLoop::TimePoint> answeredAt_;
     bool pending_ = false;
     bool askAgain_ = false;

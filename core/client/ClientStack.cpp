@@ -42,6 +42,14 @@ public:
         return TarvoRequest::toDictionary(departure);
     }
     std::string toErrorString(std::string_view code) const override { return TarvoRequest::toErrorString(code); }
+    void getMoreInfo(const std::string& city, const std::string& tripId, const std::string& stopId,
+                     const std::string& routeId, DetailsCallback callback) override {
+        request_.getMoreInfo(city, tripId, stopId, routeId, std::move(callback));
+    }
+    void getVehicleInfo(const std::string& city, const std::string& tripId, const std::string& stopId,
+                        const std::string& routeId, DetailsCallback callback) override {
+        request_.getVehicleInfo(city, tripId, stopId, routeId, std::move(callback));
+    }
 
 private:
     TarvoRequest& request_;

@@ -2,6 +2,16 @@
 
 namespace velmo {
 
+void DeparturesClient::getMoreInfo(const std::string&, const std::string&, const std::string&, const std::string&,
+                                   DetailsCallback callback) {
+    callback("DOWNLOADERROR", std::nullopt);
+}
+
+void DeparturesClient::getVehicleInfo(const std::string&, const std::string&, const std::string&, const std::string&,
+                                      DetailsCallback callback) {
+    callback("DOWNLOADERROR", std::nullopt);
+}
+
 PlistList itemsFromList(const DeparturesClient& client, const JSON& list) {
     PlistList items;
     for (const auto& [key, element] : list) {

@@ -46,6 +46,16 @@ public:
     // Stops whose names match `text`; `callback` runs once, on any thread. A source that
     // cannot search answers "DOWNLOADERROR" with no stops.
     virtual void searchStops(const std::string& text, StopsCallback callback);
+
+    // error code, the whole reply (present on success only).
+    using DetailsCallback = std::function<void(std::optional<std::string> error, std::optional<JSON> reply)>;
+    // The trip's stops ("more/") and its vehicle ("vehicle/"), for the city key of the reply
+    // and the departure's trip, stop and route ids in base64; `callback` runs exactly once.
+    // A source without trip details answers "DOWNLOADERROR".
+    virtual void getMoreInfo(const std::string& city, const std::string& tripId, const std::string& stopId,
+                             const std::string& routeId, DetailsCallback callback);
+    virtual void getVehicleInfo(const std::string& city, const std::string& tripId, const std::string& stopId,
+                                const std::string& routeId, DetailsCallback callback);
 };
 
 // The stops of a "stops/" reply; entries without a name or a position are left out.

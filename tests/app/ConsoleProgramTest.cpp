@@ -105,6 +105,25 @@ TEST(ConsoleCommandLine, OptionsAndMistakes) {
     }
 }
 
+TEST(ConsoleCommandLine, DetailsTakesAPositiveNumberWithOnce) {
+    const std::vector<std::pair<std::vector<std::string>, std::optional<int>>> good{
+        {{"--once", "--details", "1"}, 1}, {{"--once", "--details=12", "--json"}, 12}, {{"--once"}, std::nullopt}};
+    for (const auto& [arguments, details] : good) {
+        const CommandLine command = parseCommandLine(arguments);
+        EXPECT_FALSE(command.error) << *command.error;
+        EXPECT_EQ(command.options.details, details);
+    }
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{"--once", "--details", "0"},
+                                                      {"--once", "--details", "-1"},
+                                                      {"--once", "--details", "2x"},
+                                                      {"--once", "--details"},
+                                                      {"--details", "1"}}) {
+        const CommandLine command = parseCommandLine(arguments);
+        ASSERT_TRUE(command.error) << arguments.back();
+        EXPECT_NE(command.error->find("--details"), std::string::npos) << *command.error;
+    }
+}
+
 TEST_F(ConsoleProgramTest, JsonLinesOfTheStopDatesItems) {
     server.answer(R"({"error":false,"stopDatesNearby":[],"stopDates":[)" + departure("47") + "," +
                   departure("x", false) + "," + departure("9") + "]}");

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """End-to-end tests: gtfs-synth writes a small city and its live state, tarvod serves them
 over loopback HTTPS with a fixed clock, and the built velmomac (console mode, or the window
-under Xvfb) asks it for departures. Usage: e2e.py BIN_DIR {departures,window,help,install}.
+under Xvfb) asks it for departures. Usage: e2e.py BIN_DIR {departures,details,window,help,install}.
 Each case has its own temporary world (XDG folders, HOME, free ports) and stops what it
 started. Exit status: 0 passed, 1 failed, 77 skipped."""
 
@@ -183,6 +183,29 @@ def case_departures(world):
     check("Hálózati hiba" in world.once(CENTRE, status=1), "no network error with tarvod stopped")
 
 
+def case_details(world):
+    """--once --details N: the stops of a live departure's trip from tarvod's more/ and where its
+    vehicle is from vehicle/, as JSON and as a table; a number past the list is a usage error."""
+    world.serve_city()
+    items = world.departures()
+    n = next((i + 1 for i, item in enumerate(items) if item.get("departureGPS") and item.get("hasDetails")), None)
+    check(n is not None, "no live departure with details:\n" + describe(items))
+    trip = json.loads(world.once(CENTRE, "--json", "--details", str(n)))
+    stops = trip["stops"]
+    check(trip["line"] == items[n - 1]["shortName"] and len(stops) >= 2, "odd trip: %r" % trip)
+    mine = [s for s in stops if s["selected"]]
+    check(len(mine) == 1 and mine[0]["name"] == items[n - 1]["name"], "the departure's stop is not marked: %r" % stops)
+    check(any(s["live"] for s in stops), "a live departure's trip without live times: %r" % stops)
+    vehicle = trip["vehicle"]
+    check(vehicle is not None and 0 <= vehicle["place"] <= len(stops) - 1, "no vehicle on the trip: %r" % trip)
+    table = world.once(CENTRE, "--details", str(n)).splitlines()
+    check(table[1].split() == ["Idő", "Megálló", "Megjegyzés"] and table[-1].startswith("Jármű: "),
+          "table without heading or vehicle line:\n" + "\n".join(table))
+    check("a te megállód" in "\n".join(table), "the user's stop unmarked in the table:\n" + "\n".join(table))
+    err = world.once(CENTRE, "--details", str(len(items) + 50), status=2)
+    check("indulás" in err, "no Hungarian message for a number past the list: %r" % err)
+
+
 def case_window(world):
     """The main window under Xvfb paints departure rows, clearly unlike a screen without stops."""
     for tool in ("Xvfb", "import", "compare", "identify"):
@@ -308,7 +331,8 @@ def case_package(world):
     check(names == ["Mintaváros"], "the example configuration's city is not served: %r" % names)
 
 
-CASES = {"departures": case_departures, "window": case_window, "help": case_help, "package": case_package}
+CASES = {"departures": case_departures, "details": case_details, "window": case_window, "help": case_help,
+         "package": case_package}
 
 
 def main(argv):

@@ -19,6 +19,16 @@ std::optional<PlistMap> FakeDeparturesClient::toDictionary(const JSON& departure
     return item;
 }
 
+void FakeDeparturesClient::getMoreInfo(const std::string& city, const std::string& tripId, const std::string& stopId,
+                                       const std::string& routeId, DetailsCallback callback) {
+    details.push_back({"more", city, tripId, stopId, routeId, std::move(callback)});
+}
+
+void FakeDeparturesClient::getVehicleInfo(const std::string& city, const std::string& tripId, const std::string& stopId,
+                                          const std::string& routeId, DetailsCallback callback) {
+    details.push_back({"vehicle", city, tripId, stopId, routeId, std::move(callback)});
+}
+
 void FakeDeparturesClient::answer(std::optional<std::string> error, std::optional<JSON> first,
                                   std::optional<JSON> second) {
     ASSERT_FALSE(pending.empty()) << "no query to answer";

@@ -20,10 +20,21 @@ public:
     std::optional<PlistMap> toDictionary(const JSON& departure) const override;
     std::string toErrorString(std::string_view code) const override { return "Hiba (" + std::string(code) + ")"; }
 
+    void getMoreInfo(const std::string& city, const std::string& tripId, const std::string& stopId,
+                     const std::string& routeId, DetailsCallback callback) override;
+    void getVehicleInfo(const std::string& city, const std::string& tripId, const std::string& stopId,
+                        const std::string& routeId, DetailsCallback callback) override;
+
     // Answers the oldest unanswered query.
     void answer(std::optional<std::string> error, std::optional<JSON> first, std::optional<JSON> second);
 
+    // A trip-details query: "more" or "vehicle", its four strings, and its callback.
+    struct DetailsQuery {
+        std::string endpoint, city, tripId, stopId, routeId;
+        DetailsCallback callback;
+    };
     std::vector<Callback> pending;
+    std::vector<DetailsQuery> details;
     int cancels = 0;
 };
 
