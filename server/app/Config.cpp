@@ -350,7 +350,12 @@ std::variant<Config, ConfigError> configure(const Flags& flags) {
     for (const auto& f : flags.feeds) {
         const auto parts = cityFeedValue(f);
         if (!parts) {
-            return ConfigError{"bad --feed " + f + " (want KEY=PATH)"};
+            // A URL's key stays out of the message.
+            const auto eq = f.find('=');
+            return ConfigError{
+                "bad --feed " +
+                (eq == std::string::npos ? f : f.substr(0, eq + 1) + realtime::shownLocation(f.substr(eq + 1))) +
+                " (want KEY=PATH)"};
         }
         const auto& [key, feedKey, path] = *parts;
         auto it = city(key);

@@ -153,10 +153,16 @@ TEST_F(FeedDownloadTest, AFeedThatCannotBeHadAtStartLeavesItsCityOut) {
     // A later download that succeeds brings the city in, ahead of the one configured after it.
     https_.answer("", 503);
     https_.answer(zipped("07:15:00"));
-    CityRegistry later({city("u", url_), city("bp", (root() / "local").string())}, limits());
+    auto patient = limits();
+    patient.timeout = 3600s;
+    CityRegistry later({city("u", url_), city("bp", (root() / "local").string())}, patient);
     later.loadAll();
     later.startWatching(3600s);
     ASSERT_TRUE(eventually([&] { return served(later, "u") == 7 * 3600 + 900; }));
+    // Stopping does not wait for a download under way, here one that would take an hour.
+    const auto before = https_.streamedBytes();
+    https_.answer(test::StreamedReply{.bytes = SIZE_MAX, .announced = false, .piece = 16, .pause = 20ms});
+    ASSERT_TRUE(eventually([&] { return https_.streamedBytes() > before; }));
     later.stopWatching();
     EXPECT_EQ(later.snapshot()->cities.front()->key, "u");
     EXPECT_TRUE(later.target("u"));

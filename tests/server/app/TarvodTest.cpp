@@ -54,6 +54,7 @@ TEST(Config, RefusesWhatCannotWork) {
         {"[versions]\nvelmomac = 1\n", {}, file + "[versions.velmomac] must be a table"},
         {"listen = \n", {}, file},  // TOML's own words follow
         {"", {"--feed", "bp"}, "bad --feed bp (want KEY=PATH)"},
+        {"", {"--feed", "bp/=https://u:k@dl.example/f.zip?key=K"}, "bad --feed bp/=https://dl.example/f.zip (want"},
         {"", {"--feed", "bp=/srv/bp", "--realtime", "bp="}, "bad --realtime bp= (want KEY=URL or KEY=PATH)"},
         {city,
          {"--realtime", "mv=https://u:pw@feeds.example.org/rt.pb?key=K"},
