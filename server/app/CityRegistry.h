@@ -64,7 +64,6 @@ private:
     struct Loaded {
         std::shared_ptr<const query::City> city;  // or
         std::string error;
-        bool downloadFailed = false;                          // the error is a URL feed's
         std::vector<std::filesystem::file_time_type> mtimes;  // of its feeds as they were read
     };
     // A feed read from somewhere else than its usual file: a download being checked.
