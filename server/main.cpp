@@ -1,6 +1,7 @@
 // tarvod: the departures service. Loads the configured cities' GTFS feeds and
 // answers the departures client over HTTPS until SIGTERM or SIGINT; SIGHUP or a
-// changed feed file reloads feeds in the background.
+// changed feed file reloads feeds in the background, and feeds given as URLs are
+// refreshed there too.
 
 #include "server/api/Server.h"
 #include "server/app/CityRegistry.h"
@@ -48,7 +49,7 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    auto cities = std::make_shared<tarvod::CityRegistry>(config.cities);
+    auto cities = std::make_shared<tarvod::CityRegistry>(config.cities, config.feeds);
     try {
         cities->loadAll();
     } catch (const std::exception& e) {
@@ -81,6 +82,7 @@ int main(int argc, char** argv) {
     if (!sources.empty()) {
         config.server.realtimeStatus = [&poller] { return poller.status(); };
     }
+    config.server.feedStatus = [cities] { return cities->feedStatus(); };
 
     std::unique_ptr<api::Server> server;
     try {

@@ -86,6 +86,28 @@ std::string Metrics::renderRealtime(const std::vector<realtime::SourceStatus>& s
     return out;
 }
 
+std::string Metrics::renderFeeds(const std::vector<FeedStatus>& feeds) {
+    std::string out =
+        "# HELP tarvod_feed_age_seconds Since the feed data in use was downloaded or its file changed.\n"
+        "# TYPE tarvod_feed_age_seconds gauge\n";
+    for (const auto& f : feeds) {
+        if (f.ageSeconds) {
+            out += fmt::format("tarvod_feed_age_seconds{{city=\"{}\",feed=\"{}\",source=\"{}\"}} {}\n", label(f.city),
+                               label(f.feed), label(f.source), *f.ageSeconds);
+        }
+    }
+    out +=
+        "# HELP tarvod_feed_last_error_info The feed's last download or load error, while it lasts.\n"
+        "# TYPE tarvod_feed_last_error_info gauge\n";
+    for (const auto& f : feeds) {
+        if (!f.lastError.empty()) {
+            out += fmt::format("tarvod_feed_last_error_info{{city=\"{}\",feed=\"{}\",source=\"{}\",error=\"{}\"}} 1\n",
+                               label(f.city), label(f.feed), label(f.source), label(f.lastError));
+        }
+    }
+    return out;
+}
+
 std::string Metrics::render() const {
     const std::lock_guard lock(mutex_);
     std::string out;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server/api/FeedStatus.h"
+
 #include <array>
 #include <chrono>
 #include <map>
@@ -21,6 +23,8 @@ public:
     [[nodiscard]] std::string render() const;
     // The live sources: last success, age of the data held, polls and failures, last error.
     static std::string renderRealtime(const std::vector<realtime::SourceStatus>& sources, std::chrono::sys_seconds now);
+    // The static feeds: age of the data in use, last error.
+    static std::string renderFeeds(const std::vector<FeedStatus>& feeds);
 
 private:
     static constexpr std::array<double, 9> kBuckets{0.001, 0.0025, 0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 1.0};

@@ -163,7 +163,7 @@ Reply renderTrip(const query::TripResult& r) {
 }
 
 Reply renderHealth(const query::Snapshot& snapshot, const std::vector<realtime::SourceStatus>& sources,
-                   query::TimePoint now) {
+                   query::TimePoint now, const std::vector<FeedStatus>& feeds) {
     const auto isoDate = [](date::sys_days d) { return date::format("%F", d); };
     json cities = json::array();
     for (const auto& c : snapshot.cities) {
@@ -186,6 +186,15 @@ Reply renderHealth(const query::Snapshot& snapshot, const std::vector<realtime::
                             {"lastError", s.lastError},
                             {"failures", s.failures}});
         }
+        json files = json::array();
+        for (const auto& file : feeds) {
+            if (file.city == c->key) {
+                files.push_back({{"feed", file.feed},
+                                 {"source", file.source},
+                                 {"ageSeconds", file.ageSeconds ? json(*file.ageSeconds) : json()},
+                                 {"lastError", file.lastError}});
+            }
+        }
         cities.push_back({{"cityKey", c->key},
                           {"cityName", c->name},
                           {"feedStart", isoDate(f.info.startDate.value_or(f.calendar.firstDay()))},
@@ -193,7 +202,8 @@ Reply renderHealth(const query::Snapshot& snapshot, const std::vector<realtime::
                           {"stops", f.stops.size()},
                           {"trips", f.trips.size()},
                           {"realtimeAgeSeconds", age ? json(*age) : json()},
-                          {"realtime", live}});
+                          {"realtime", live},
+                          {"feeds", files}});
     }
     json j{{"error", false}, {"now", now.time_since_epoch().count()}, {"cities", cities}};
     if (snapshot.cities.empty()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/api/Errors.h"
+#include "server/api/FeedStatus.h"
 #include "server/query/Engine.h"
 #include "server/realtime/Poller.h"
 
@@ -19,8 +20,9 @@ Reply renderError(const ApiError& error);
 Reply renderNearby(const query::NearbyResult& result);
 Reply renderVehicle(const query::VehicleResult& result);
 Reply renderTrip(const query::TripResult& result);
-// GET /healthz: every city's feed, its live sources and the age of its freshest live data.
+// GET /healthz: every city's feed, its live sources and the age of its freshest live data, and
+// the state of each of its static feeds when `feeds` are given.
 Reply renderHealth(const query::Snapshot& snapshot, const std::vector<realtime::SourceStatus>& sources,
-                   query::TimePoint now);
+                   query::TimePoint now, const std::vector<FeedStatus>& feeds = {});
 
 }  // namespace velmo::api

@@ -480,7 +480,8 @@ Answer ServerCore::answer(const HttpRequest& req, const std::string& path) {
         if (get && path == "/healthz") {
             const auto sources =
                 options.realtimeStatus ? options.realtimeStatus() : std::vector<realtime::SourceStatus>{};
-            Reply reply = renderHealth(*snapshots(), sources, clock());
+            Reply reply = renderHealth(*snapshots(), sources, clock(),
+                                       options.feedStatus ? options.feedStatus() : std::vector<FeedStatus>{});
             const std::string result = std::to_string(reply.status);
             return {std::move(reply), result};
         }
@@ -488,6 +489,9 @@ Answer ServerCore::answer(const HttpRequest& req, const std::string& path) {
             std::string text = metrics.render();
             if (options.realtimeStatus) {
                 text += Metrics::renderRealtime(options.realtimeStatus(), clock());
+            }
+            if (options.feedStatus) {
+                text += Metrics::renderFeeds(options.feedStatus());
             }
             return {{200, std::move(text)}, "200", "text/plain; version=0.0.4"};
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/api/FeedStatus.h"
 #include "server/api/Metrics.h"
 #include "server/api/Reply.h"
 #include "server/api/Request.h"
@@ -41,6 +42,8 @@ struct ServerOptions {
     query::EngineOptions engine;
     // The live sources' state for /healthz and /metrics; none when unset.
     std::function<std::vector<realtime::SourceStatus>()> realtimeStatus;
+    // The static feeds' state for /healthz and /metrics; none when unset.
+    std::function<std::vector<FeedStatus>()> feedStatus;
 };
 
 using SnapshotSource = std::function<std::shared_ptr<const query::Snapshot>()>;

@@ -126,7 +126,9 @@ std::string defaultFeedKey(const FeedEntry& f) {
         }
         return fs::path(text).filename();
     };
-    std::string key = f.inner.empty() ? last(f.path).stem().string() : last(f.inner).string();
+    // A URL is named by its path: its query may hold a key.
+    const std::string path = isUrl(f.path) ? realtime::shownLocation(f.path) : f.path;
+    std::string key = f.inner.empty() ? last(path).stem().string() : last(f.inner).string();
     for (char& ch : key) {
         ch = isKey(std::string_view(&ch, 1)) ? ch : '_';
     }
@@ -199,8 +201,9 @@ std::variant<Flags, int> parseCommandLine(int argc, const char* const* argv) {
     Flags f;
     app.add_option("-c,--config", f.configPath, "TOML configuration file")->check(CLI::ExistingFile);
     app.add_option("-f,--feed", f.feeds,
-                   "city feed as KEY=PATH (zip or folder); repeatable, and repeated with the same KEY it adds "
-                   "a feed to that city, named KEY/FEED=PATH or after its file");
+                   "city feed as KEY=PATH (zip or folder) or KEY=URL (an http(s) zip, downloaded and refreshed); "
+                   "repeatable, and repeated with the same KEY it adds a feed to that city, named KEY/FEED=PATH or "
+                   "after its file");
     app.add_option("-r,--realtime", f.realtime,
                    "live (GTFS-Realtime) source of a city as KEY=URL or KEY=PATH; KEY/FEED=... in a city of "
                    "several feeds; repeatable");
@@ -245,7 +248,8 @@ std::optional<ConfigError> readConfigFile(const std::string& path, Config& confi
         {"max_connections", 1, 1000000, &config.server.maxConnections},
         {"max_body_bytes", 1024, 16 * 1024 * 1024, &config.server.maxBody},
         {"max_header_bytes", 1024, 1024 * 1024, &config.server.maxHeaderBytes},
-        {"max_header_fields", 8, 10000, &config.server.maxHeaderFields}};
+        {"max_header_fields", 8, 10000, &config.server.maxHeaderFields},
+        {"feed_max_bytes", 1024, std::int64_t{1} << 40, &config.feeds.maxBytes}};
     for (const auto& [key, low, high, out] : counts) {
         const auto v = t[key].value_or(static_cast<std::int64_t>(*out));
         if (v < low || v > high) {
@@ -259,11 +263,18 @@ std::optional<ConfigError> readConfigFile(const std::string& path, Config& confi
         {"read_timeout", &config.server.requestTimeout}, {"request_timeout", &config.server.requestTimeout},
         {"write_timeout", &config.server.writeTimeout},  {"idle_timeout", &config.server.idleTimeout},
         {"reload_check_interval", &config.reloadCheck},  {"realtime_interval", &config.realtime.interval},
-        {"realtime_max_age", &config.realtime.maxAge}};
+        {"realtime_max_age", &config.realtime.maxAge},   {"feed_timeout", &config.feeds.timeout}};
     for (const auto& [key, out] : durations) {
         if (auto error = readSeconds(t, key, *out)) {
             return error;
         }
+    }
+    // A refresh of downloaded feeds may be as rare as once a year.
+    if (const auto refresh = t["feed_refresh"].value<std::int64_t>()) {
+        if (*refresh < 1 || *refresh > 366 * 86400) {
+            return ConfigError{"config " + path + ": feed_refresh must be 1..31622400 seconds"};
+        }
+        config.feeds.refresh = std::chrono::seconds(*refresh);
     }
     if (const auto* cities = t["city"].as_array()) {
         for (const auto& node : *cities) {
@@ -339,7 +350,12 @@ std::variant<Config, ConfigError> configure(const Flags& flags) {
     for (const auto& f : flags.feeds) {
         const auto parts = cityFeedValue(f);
         if (!parts) {
-            return ConfigError{"bad --feed " + f + " (want KEY=PATH)"};
+            // A URL's key stays out of the message.
+            const auto eq = f.find('=');
+            return ConfigError{
+                "bad --feed " +
+                (eq == std::string::npos ? f : f.substr(0, eq + 1) + realtime::shownLocation(f.substr(eq + 1))) +
+                " (want KEY=PATH)"};
         }
         const auto& [key, feedKey, path] = *parts;
         auto it = city(key);

@@ -3,6 +3,7 @@
 // whole. Every problem comes back as the message tarvod prints before it exits with 1.
 
 #include "server/api/Server.h"
+#include "server/app/FeedDownload.h"
 #include "server/query/Snapshot.h"
 #include "server/realtime/Poller.h"
 
@@ -17,7 +18,7 @@ namespace velmo::tarvod {
 
 // One GTFS feed of a city.
 struct FeedEntry {
-    std::string path;   // a zip or folder
+    std::string path;   // a zip or folder, or the http(s) URL of a zip (see FeedDownload)
     std::string key;    // in a city of several feeds its ids read "<key>:<id>"; configure() fills a default
     std::string inner;  // the folder inside `path` that holds the feed; empty: the one found
     bool operator==(const FeedEntry&) const = default;
@@ -47,12 +48,13 @@ struct Config {
     std::chrono::seconds reloadCheck{30};
     realtime::PollerOptions realtime;
     api::ServerOptions server;
+    FeedLimits feeds;  // of the feeds given as URLs
 };
 
 // The command line as given; empty strings and lists where a flag is absent.
 struct Flags {
     std::string configPath;
-    std::vector<std::string> feeds;     // KEY=PATH or KEY/FEED=PATH
+    std::vector<std::string> feeds;     // KEY=PATH or KEY/FEED=PATH; PATH may be an http(s) URL
     std::vector<std::string> realtime;  // KEY=URL, KEY=PATH, or KEY/FEED= either
     std::string listen;
     std::string tlsCert;

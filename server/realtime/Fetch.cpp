@@ -24,6 +24,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace velmo::realtime {
@@ -227,13 +228,19 @@ void lookUp(asio::io_context& io, const std::string& host, const std::string& po
 // One fetch of an http(s) URL, redirects included, under one deadline. Every step runs on
 // the io_context; the pending steps hold the fetch alive. Whichever comes first of the
 // answer, an error and the deadline finishes it; the other steps then find it finished.
-class HttpFetch : public std::enable_shared_from_this<HttpFetch> {
+// The body is kept in memory (string_body) or written to a file (file_body).
+template <class Body>
+class HttpFetch : public std::enable_shared_from_this<HttpFetch<Body>> {
+    static constexpr bool kToFile = std::is_same_v<Body, http::file_body>;
+    using std::enable_shared_from_this<HttpFetch<Body>>::shared_from_this;
+    using std::enable_shared_from_this<HttpFetch<Body>>::weak_from_this;
+
 public:
-    HttpFetch(asio::io_context& io, std::string url, std::string validator, std::chrono::seconds timeout,
+    HttpFetch(asio::io_context& io, std::string url, FetchOptions options, std::chrono::seconds timeout,
               std::function<void(Fetched)> done)
         : io_(io),
           url_(std::move(url)),
-          validator_(std::move(validator)),
+          options_(std::move(options)),
           timeout_(timeout),
           done_(std::move(done)),
           deadline_(io) {}
@@ -331,8 +338,11 @@ private:
         request_.set(http::field::user_agent, "tarvod");
         request_.set(http::field::accept, "*/*");
         request_.set(http::field::connection, "close");
-        if (!validator_.empty()) {
-            request_.set(http::field::if_modified_since, validator_);
+        if (!options_.ifModifiedSince.empty()) {
+            request_.set(http::field::if_modified_since, options_.ifModifiedSince);
+        }
+        if (!options_.ifNoneMatch.empty()) {
+            request_.set(http::field::if_none_match, options_.ifNoneMatch);
         }
         if (!target_.userInfo.empty()) {
             request_.set(http::field::authorization, basicCredentials(target_.userInfo));
@@ -340,8 +350,15 @@ private:
         buffer_.clear();
         // The cap holds while the body arrives, whether or not a length was announced.
         response_.emplace();
-        response_->body_limit(kMaxMessageBytes);
+        response_->body_limit(options_.maxBytes > 0 ? options_.maxBytes : kMaxMessageBytes);
         response_->header_limit(64 * 1024);
+        if constexpr (kToFile) {
+            error_code ec;
+            response_->get().body().open(options_.toFile.c_str(), boost::beast::file_mode::write, ec);
+            if (ec) {
+                return fail("cannot write " + options_.toFile + ": " + ec.message());
+            }
+        }
         http::async_write(stream, request_, [self = shared_from_this(), &stream](error_code ec, std::size_t) {
             if (self->finished_) {
                 return;
@@ -394,13 +411,18 @@ private:
         Fetched f;
         if (status == 304) {
             f.outcome = FetchOutcome::NotModified;
-            f.validator = validator_;
+            f.validator = options_.ifModifiedSince;
         } else if (status != 200) {
             f.error = "HTTP " + std::to_string(status);
         } else {
             f.outcome = FetchOutcome::Fresh;
-            f.body = std::move(res.body());
             f.validator = std::string(res[http::field::last_modified]);
+            f.etag = std::string(res[http::field::etag]);
+            if constexpr (kToFile) {
+                res.body().close();
+            } else {
+                f.body = std::move(res.body());
+            }
         }
         finish(std::move(f));
     }
@@ -431,7 +453,7 @@ private:
 
     asio::io_context& io_;
     std::string url_;
-    std::string validator_;
+    FetchOptions options_;
     std::chrono::seconds timeout_;
     std::function<void(Fetched)> done_;
     asio::steady_timer deadline_;
@@ -444,26 +466,43 @@ private:
     std::optional<ssl::stream<tcp::socket>> tls_;
     http::request<http::empty_body> request_;
     boost::beast::flat_buffer buffer_;
-    std::optional<http::response_parser<http::string_body>> response_;
+    std::optional<http::response_parser<Body>> response_;
 };
 
 }  // namespace
 
-void fetchAsync(asio::io_context& io, const std::string& location, const std::string& validator,
+void fetchAsync(asio::io_context& io, const std::string& location, const FetchOptions& options,
                 std::chrono::seconds timeout, std::function<void(Fetched)> done) {
     if (!isHttp(location)) {
-        asio::post(io, [f = fetchFile(location, validator), done = std::move(done)]() mutable { done(std::move(f)); });
-        return;
+        asio::post(io, [f = fetchFile(location, options.ifModifiedSince), done = std::move(done)]() mutable {
+            done(std::move(f));
+        });
+    } else if (options.toFile.empty()) {
+        std::make_shared<HttpFetch<http::string_body>>(io, location, options, timeout, std::move(done))->start();
+    } else {
+        std::make_shared<HttpFetch<http::file_body>>(io, location, options, timeout, std::move(done))->start();
     }
-    std::make_shared<HttpFetch>(io, location, validator, timeout, std::move(done))->start();
+}
+
+void fetchAsync(asio::io_context& io, const std::string& location, const std::string& validator,
+                std::chrono::seconds timeout, std::function<void(Fetched)> done) {
+    FetchOptions options;
+    options.ifModifiedSince = validator;
+    fetchAsync(io, location, options, timeout, std::move(done));
+}
+
+Fetched fetch(const std::string& location, const FetchOptions& options, std::chrono::seconds timeout) {
+    asio::io_context io;
+    Fetched out;
+    fetchAsync(io, location, options, timeout, [&out](Fetched f) { out = std::move(f); });
+    io.run();
+    return out;
 }
 
 Fetched fetch(const std::string& location, const std::string& validator, std::chrono::seconds timeout) {
-    asio::io_context io;
-    Fetched out;
-    fetchAsync(io, location, validator, timeout, [&out](Fetched f) { out = std::move(f); });
-    io.run();
-    return out;
+    FetchOptions options;
+    options.ifModifiedSince = validator;
+    return fetch(location, options, timeout);
 }
 
 std::string shownLocation(std::string_view location) {

@@ -3,6 +3,7 @@
 // whole transfer and the message size cap applied while the body arrives.
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,16 @@ struct Fetched {
     std::string body;
     std::string validator;  // Last-Modified, or the file's modification time
     std::string error;
+    std::string etag;  // of a fresh http(s) answer, when the server sent one
+};
+
+// A request beyond the live-data poll: both validators of a copy kept before, a cap of its own,
+// and the body streamed into a file instead of memory.
+struct FetchOptions {
+    std::string ifModifiedSince;  // a Last-Modified seen before
+    std::string ifNoneMatch;      // an ETag seen before
+    std::size_t maxBytes = 0;     // 0: the live-data message cap
+    std::string toFile;           // when set, the body of any answer is written here (truncated first)
 };
 
 // Reads a source once. `validator` is the previous one: an unchanged source
@@ -35,6 +46,12 @@ Fetched fetch(const std::string& location, const std::string& validator, std::ch
 // never runs when `io` is stopped and destroyed first, which cancels the transfer.
 void fetchAsync(boost::asio::io_context& io, const std::string& location, const std::string& validator,
                 std::chrono::seconds timeout, std::function<void(Fetched)> done);
+
+// The same with FetchOptions. With `toFile` set, a Fresh answer's `body` stays empty and the
+// file holds it; after any other outcome the file's content means nothing.
+void fetchAsync(boost::asio::io_context& io, const std::string& location, const FetchOptions& options,
+                std::chrono::seconds timeout, std::function<void(Fetched)> done);
+Fetched fetch(const std::string& location, const FetchOptions& options, std::chrono::seconds timeout);
 
 // A source's location as it may be shown (status, metrics, logs): an http(s) URL keeps its
 // scheme, host, port and path and loses user info, query and fragment, where keys tend to

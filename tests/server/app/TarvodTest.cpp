@@ -46,6 +46,7 @@ TEST(Config, RefusesWhatCannotWork) {
         {"keep_alive_max_requests = 0\n", {}, file + "keep_alive_max_requests must be 1..1000000"},
         {"max_body_bytes = 100\n", {}, file + "max_body_bytes must be 1024..16777216"},
         {"idle_timeout = 3601\n", {}, "config: idle_timeout must be 1..3600 seconds"},
+        {"feed_refresh = 0\n", {}, file + "feed_refresh must be 1..31622400 seconds"},
         {"city = [1]\n", {}, file + "[[city]] entries must be tables"},
         {"[[city]]\nkey = \"bp\"\n", {}, file + "every [[city]] needs key and feed"},
         {city + "realtime = 5\n", {}, file + "realtime must be a string or a list of strings"},
@@ -53,6 +54,7 @@ TEST(Config, RefusesWhatCannotWork) {
         {"[versions]\nvelmomac = 1\n", {}, file + "[versions.velmomac] must be a table"},
         {"listen = \n", {}, file},  // TOML's own words follow
         {"", {"--feed", "bp"}, "bad --feed bp (want KEY=PATH)"},
+        {"", {"--feed", "bp/=https://u:k@dl.example/f.zip?key=K"}, "bad --feed bp/=https://dl.example/f.zip (want"},
         {"", {"--feed", "bp=/srv/bp", "--realtime", "bp="}, "bad --realtime bp= (want KEY=URL or KEY=PATH)"},
         {city,
          {"--realtime", "mv=https://u:pw@feeds.example.org/rt.pb?key=K"},
@@ -91,18 +93,21 @@ TEST(Config, FlagsOverrideAndExtendTheFile) {
     const auto result =
         configured(dir,
                    "listen = \"0.0.0.0:443\"\ntls_cert = \"/f.pem\"\ntls_key = \"/f.key\"\n"
-                   "read_timeout = 7\nrealtime_max_age = 60\nthreads = 8\n"
+                   "read_timeout = 7\nrealtime_max_age = 60\nthreads = 8\nfeed_refresh = 600\n"
                    "[[city]]\nkey = \"bp\"\nname = \"Budapest\"\nfeed = \"/srv/old\"\n"
                    "realtime = \"/srv/bp.pb\"\n[versions.velmomac]\nmin_build = 9\n",
-                   {"--feed", "bp=/srv/new", "--feed", "mv=/srv/mv", "--realtime", "bp=https://rt.example/bp",
-                    "--listen", "[::1]:8443", "--tls-cert", "/c.pem", "--tls-key", "/k.pem"});
+                   {"--feed", "bp=/srv/new", "--feed", "mv=/srv/mv", "--feed",
+                    "tx=https://u:k@dl.example/tx-gtfs.zip?k=a.b", "--realtime", "bp=https://rt.example/bp", "--listen",
+                    "[::1]:8443", "--tls-cert", "/c.pem", "--tls-key", "/k.pem"});
     ASSERT_TRUE(std::holds_alternative<Config>(result)) << std::get<ConfigError>(result).message;
     const auto& c = std::get<Config>(result);
-    ASSERT_EQ(c.cities.size(), 2u);
+    ASSERT_EQ(c.cities.size(), 3u);
     EXPECT_EQ(std::tuple(c.cities[0].city.key, c.cities[0].city.name, c.cities[0].feeds),
               std::tuple("bp", "Budapest", std::vector<FeedEntry>{{"/srv/new", "new", ""}}));
     EXPECT_EQ(c.cities[0].realtime, (std::vector<LiveEntry>{{"/srv/bp.pb", ""}, {"https://rt.example/bp", ""}}));
     EXPECT_EQ(std::tuple(c.cities[1].city.key, c.cities[1].feeds[0].path), std::tuple("mv", "/srv/mv"));
+    EXPECT_EQ(c.cities[2].feeds[0].key, "tx-gtfs");  // a URL's feed is named by its path, never its query
+    EXPECT_EQ(c.feeds.refresh, 600s);
     EXPECT_EQ(std::tuple(c.host, c.port, c.tlsCert, c.tlsKey), std::tuple("::1", 8443, "/c.pem", "/k.pem"));
     EXPECT_EQ(std::tuple(c.server.requestTimeout, c.server.writeTimeout, c.realtime.maxAge, c.reloadCheck),
               std::tuple(7s, 5s, 60s, 30s));

@@ -1,0 +1,169 @@
+// Feeds given as https URLs: downloaded at start, refreshed with conditional requests, a broken
+// download dropped, the kept copy served when the publisher is down, and a city whose feed
+// cannot be had at start left out while the others serve.
+#include "server/app/CityRegistry.h"
+
+#include "tests/support/Feeds.h"
+#include "tests/support/LoopbackHttps.h"
+#include "tests/support/TempHome.h"
+
+#include <gmock/gmock.h>
+#include <zip.h>
+
+#include <functional>
+#include <thread>
+
+using namespace velmo;
+using namespace velmo::tarvod;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The small city as a zip archive's bytes, its trip leaving at `departure`.
+std::string zipped(const std::string& departure) {
+    test::TempDir dir;
+    const std::string path = (dir.path() / "feed.zip").string();
+    int error = 0;
+    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    const auto files = test::smallCity(departure, "23:00:00").files;
+    for (const auto& [name, text] : files) {
+        zip_file_add(archive, name.c_str(), zip_source_buffer(archive, text.data(), text.size(), 0), 0);
+    }
+    zip_close(archive);
+    return test::readFile(path);
+}
+
+// Seconds after midnight at which trip T1 of that city leaves, as served now; -1 when the city
+// is not served.
+int served(const CityRegistry& registry, const std::string& city = "bp") {
+    for (const auto& c : registry.snapshot()->cities) {
+        if (c->key == city) {
+            const auto& feed = *c->feed;
+            return static_cast<int>(feed.stopTimesOf(feed.tripById.at("T1")).front().departure.count());
+        }
+    }
+    return -1;
+}
+
+// Waits up to ten seconds for `done`.
+bool eventually(const std::function<bool()>& done) {
+    for (int i = 0; i < 1000 && !done(); ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    return done();
+}
+
+class FeedDownloadTest : public test::TempHome {
+protected:
+    // As configure() gives it: the feed key taken from the file name.
+    static CityEntry city(const std::string& key, const std::string& path) {
+        return {{key, "", "", ""}, {{path, "feed", ""}}, {}};
+    }
+    FeedLimits limits() const { return {root() / "kept", 1s, 10s, 1 << 20}; }
+    api::FeedStatus status(const CityRegistry& registry, const std::string& key) const {
+        for (auto& s : registry.feedStatus()) {
+            if (s.city == key) {
+                return s;
+            }
+        }
+        return {};
+    }
+
+    test::LoopbackHttps https_;
+    test::ScopedEnv trust_{"SSL_CERT_FILE", https_.certificateFile().string()};
+    std::string url_ = https_.url("/gtfs/feed.zip?key=SECRET");
+};
+
+}  // namespace
+
+TEST_F(FeedDownloadTest, DownloadedRefreshedCheckedAndKeptForARestart) {
+    const std::string stamp = "Mon, 01 Dec 2025 10:00:00 GMT";
+    https_.answer(zipped("08:00:00"), 200, {{"ETag", "\"v1\""}, {"Last-Modified", stamp}});
+    https_.answer("", 304);
+    https_.answer(zipped("09:30:00"), 200, {{"ETag", "\"v2\""}});
+    https_.answer("not a zip", 200, {{"ETag", "\"v3\""}});
+    {
+        CityRegistry registry({city("bp", url_)}, limits());
+        registry.loadAll();
+        EXPECT_EQ(served(registry), 8 * 3600);
+        const auto first = registry.snapshot();
+        registry.startWatching(3600s);
+        // 304 keeps the data; the changed feed is loaded; the broken one is dropped.
+        ASSERT_TRUE(eventually([&] { return served(registry) == 9 * 3600 + 1800; }));
+        EXPECT_TRUE(eventually([&] { return !status(registry, "bp").lastError.empty(); }));
+        EXPECT_EQ(served(registry), 9 * 3600 + 1800);
+        registry.stopWatching();
+        const auto s = status(registry, "bp");
+        EXPECT_EQ(s.source, https_.url("/gtfs/feed.zip"));  // the key is never shown
+        EXPECT_THAT(s.lastError, ::testing::Not(::testing::HasSubstr("SECRET")));
+        ASSERT_TRUE(s.ageSeconds);
+        EXPECT_LT(*s.ageSeconds, 60);
+    }
+    const auto seen = https_.seen();
+    ASSERT_GE(seen.size(), 4u);
+    EXPECT_EQ(seen[0].path, "/gtfs/feed.zip?key=SECRET");
+    EXPECT_EQ(seen[0].header("If-None-Match"), "<absent>");
+    EXPECT_EQ(seen[1].header("If-None-Match"), "\"v1\"");
+    EXPECT_EQ(seen[1].header("If-Modified-Since"), stamp);
+    EXPECT_EQ(seen[2].header("If-None-Match"), "\"v1\"");  // after a 304 the copy is the same
+    EXPECT_EQ(seen[3].header("If-None-Match"), "\"v2\"");
+    EXPECT_EQ(seen[3].header("If-Modified-Since"), "<absent>");
+
+    // The publisher is gone: a restart serves the last good copy, and says the refresh fails.
+    https_.stop();
+    CityRegistry again({city("bp", url_)}, limits());
+    again.loadAll();
+    EXPECT_EQ(served(again), 9 * 3600 + 1800);
+    again.startWatching(3600s);
+    EXPECT_TRUE(eventually([&] { return !status(again, "bp").lastError.empty(); }));
+    again.stopWatching();
+    std::vector<std::string> kept;  // and no download left over
+    for (const auto& file : fs::directory_iterator(root() / "kept")) {
+        kept.push_back(file.path().filename().string());
+    }
+    EXPECT_THAT(kept, ::testing::UnorderedElementsAre("bp--feed.zip", "bp--feed.zip.validators"));
+}
+
+// Without a kept copy a feed that cannot be had leaves its city out and the others serve; with
+// no other city the start fails, naming city, feed and cause.
+TEST_F(FeedDownloadTest, AFeedThatCannotBeHadAtStartLeavesItsCityOut) {
+    test::smallCity().writeTo(root() / "local");
+    const std::string shown = https_.url("/gtfs/feed.zip");
+    const std::tuple<std::function<void()>, std::string, std::string> cases[] = {
+        {[&] { https_.answer("", 404); }, "city u, feed " + shown + ": download failed: HTTP 404", "HTTP 404"},
+        {[&] { https_.answer("PK but not a zip"); }, "city u, feed " + shown + ": ", "feed.new.zip"},
+        {[&] { https_.answer(test::StreamedReply{.bytes = 2 << 20}); },
+         "city u, feed " + shown + ": download failed: reply too large", "reply too large"},
+    };
+    for (const auto& [serve, message, cause] : cases) {
+        fs::remove_all(root() / "kept");
+        serve();
+        CityRegistry alone({city("u", url_)}, limits());
+        EXPECT_THAT([&] { alone.loadAll(); },
+                    ::testing::ThrowsMessage<std::runtime_error>(::testing::HasSubstr(message)));
+        serve();
+        CityRegistry both({city("u", url_), city("bp", (root() / "local").string())}, limits());
+        both.loadAll();
+        EXPECT_EQ(std::tuple(served(both, "u"), served(both, "bp")), std::tuple(-1, 8 * 3600)) << message;
+        EXPECT_THAT(status(both, "u").lastError, ::testing::HasSubstr(cause));
+        EXPECT_FALSE(fs::exists(root() / "kept" / "u--feed.zip"));
+        EXPECT_FALSE(fs::exists(root() / "kept" / "u--feed.new.zip"));
+    }
+    // A later download that succeeds brings the city in, ahead of the one configured after it.
+    https_.answer("", 503);
+    https_.answer(zipped("07:15:00"));
+    auto patient = limits();
+    patient.timeout = 3600s;
+    CityRegistry later({city("u", url_), city("bp", (root() / "local").string())}, patient);
+    later.loadAll();
+    later.startWatching(3600s);
+    ASSERT_TRUE(eventually([&] { return served(later, "u") == 7 * 3600 + 900; }));
+    // Stopping does not wait for a download under way, here one that would take an hour.
+    const auto before = https_.streamedBytes();
+    https_.answer(test::StreamedReply{.bytes = SIZE_MAX, .announced = false, .piece = 16, .pause = 20ms});
+    ASSERT_TRUE(eventually([&] { return https_.streamedBytes() > before; }));
+    later.stopWatching();
+    EXPECT_EQ(later.snapshot()->cities.front()->key, "u");
+    EXPECT_TRUE(later.target("u"));
+}
