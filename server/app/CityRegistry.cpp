@@ -267,7 +267,8 @@ void CityRegistry::loadAll() {
         spdlog::error("{}; the city is left out until a download of its feed succeeds", escapeControls(result.error));
         firstError = firstError.empty() ? result.error : firstError;
     }
-    if (snapshot->cities.empty()) {
+    // No city at all is a configuration waiting for one; every city failing is not.
+    if (snapshot->cities.empty() && !firstError.empty()) {
         throw std::runtime_error(firstError);
     }
     current_.store(std::move(snapshot));
