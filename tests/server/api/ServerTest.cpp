@@ -137,9 +137,8 @@ TEST_F(ServerTest, AnswersTheThreeRequestsHealthAndMetrics) {
                                          "tarvod_realtime_age_seconds" + vehicles + "} 40",
                                          "tarvod_realtime_failures_total" + missing + "} 1",
                                          "tarvod_realtime_last_error_info" + missing};
-    for (const auto& line : lines) {
+    for (const auto& line : lines)
         EXPECT_NE(metrics->body.find(line), std::string::npos) << line << "\n" << metrics->body;
-    }
 }
 
 // One case of each way a request can fail, from the client gate to the engine.
@@ -183,9 +182,8 @@ TEST_F(ServerTest, RequestPathsAreLoggedEscaped) {
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 404);
     std::vector<std::string> lines;
-    for (std::string line; std::getline(log, line);) {
+    for (std::string line; std::getline(log, line);)
         lines.push_back(line);
-    }
     ASSERT_EQ(lines.size(), 1u) << log.str();
     EXPECT_NE(lines[0].find("GET /v2/\\r\\nINFO forged\\x1B[2J 404"), std::string::npos) << lines[0];
 }
