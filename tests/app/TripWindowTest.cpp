@@ -20,53 +20,30 @@ using namespace std::chrono_literals;
 
 constexpr std::int64_t kNow = 1'700'000'000;  // 2023-11-14 22:13:20 UTC
 
-// A more/ reply in the service's shape: two passed live calls, one live call ahead, the user's
-// stop on the timetable, and a cancelled last call; stops 1 km apart northwards.
+// A more/ reply in the service's shape, its stops 1 km apart northwards and two minutes apart:
+// two passed live calls, one live call ahead, the user's stop on the timetable, and a cancelled
+// last call.
 JSON tripReply() {
-    struct Stop {
-        const char* id;
-        const char* name;
-        bool gps, passed, selected, cancelled;
-    };
-    const Stop stops[] = {{"A", "Alsó", true, true, false, false},
-                          {"B", "Berek", true, true, false, false},
-                          {"C", "Csúcs", true, false, false, false},
-                          {"D", "Dél", false, false, true, false},
-                          {"E", "Erdő", false, false, false, true}};
-    JSON::Array list;
+    const char* const stops[] = {
+        R"("stopId":"A","stopName":"Alsó","gps":true,"passed":true)",
+        R"("stopId":"B","stopName":"Berek","gps":true,"passed":true)", R"("stopId":"C","stopName":"Csúcs","gps":true)",
+        R"("stopId":"D","stopName":"Dél","selected":true)", R"("stopId":"E","stopName":"Erdő","cancelled":true)"};
+    std::string list;
     for (int i = 0; i < 5; ++i) {
-        const Stop& s = stops[i];
-        const std::int64_t at = kNow + (i - 2) * 120;
-        JSON stop{{"stopId", s.id}, {"stopName", s.name},     {"lat", 47.50 + i * 0.01},
-                  {"lon", 19.04},   {"arrivalTimestamp", at}, {"departureTimestamp", at},
-                  {"gps", s.gps},   {"passed", s.passed},     {"selected", s.selected}};
-        if (s.cancelled) {
-            nlohmann::json plain = stop.object();
-            plain["cancelled"] = true;  // the mark a cancelled call carries
-            stop = JSON(plain);
-        }
-        list.push_back(stop);
+        const std::string at = std::to_string(kNow + (i - 2) * 120);
+        list += std::string(i > 0 ? "," : "") + "{" + stops[i] + ",\"lat\":" + std::to_string(47.50 + i * 0.01) +
+                R"(,"lon":19.04,"arrivalTimestamp":)" + at + ",\"departureTimestamp\":" + at + "}";
     }
-    return JSON{{"error", false},
-                {"trip", JSON{{"tripId", "T 1"},
-                              {"routeName", "81"},
-                              {"routeType", "TROLLEYBUS"},
-                              {"headsign", "Erdő"},
-                              {"stops", JSON(list)}}},
-                {"warningText", JSON(JSON::Array{})}};
+    return JSON::parse(R"({"error":false,"warningText":[],"trip":{"tripId":"T 1","routeName":"81",)"
+                       R"("routeType":"TROLLEYBUS","headsign":"Erdő","stops":[)" +
+                       list + "]}}");
 }
 
 // Halfway between Berek and Csúcs, on its way to Csúcs, seen 130 s ago.
 JSON vehicleReply() {
-    return JSON{{"error", false},
-                {"vehicle", JSON{{"lat", 47.515},
-                                 {"lon", 19.04},
-                                 {"bearing", nullptr},
-                                 {"speed", nullptr},
-                                 {"timestamp", kNow - 130},
-                                 {"label", "4123"},
-                                 {"currentStopId", "C"},
-                                 {"status", "IN_TRANSIT_TO"}}}};
+    return JSON::parse(R"({"error":false,"vehicle":{"lat":47.515,"lon":19.04,"bearing":null,"speed":null,)"
+                       R"("label":"4123","currentStopId":"C","status":"IN_TRANSIT_TO","timestamp":)" +
+                       std::to_string(kNow - 130) + "}}");
 }
 
 class TripWindowTest : public TempHome {

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """End-to-end tests: gtfs-synth writes a small city and its live state, tarvod serves them
-over loopback HTTPS with a fixed clock, and the built velmomac (console mode, or the window
-under Xvfb) asks it for departures. Usage: e2e.py BIN_DIR {departures,details,window,help,install}.
-Each case has its own temporary world (XDG folders, HOME, free ports) and stops what it
+over loopback HTTPS with a fixed clock (alone, or as replicas behind HAProxy), and the built
+velmomac (console mode, or the window under Xvfb) asks it for departures. Usage: e2e.py BIN_DIR
+CASE. Each case has its own temporary world (XDG folders, HOME, free ports) and stops what it
 started. Exit status: 0 passed, 1 failed, 77 skipped."""
 
 import json
@@ -14,6 +14,7 @@ import ssl
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import traceback
 import urllib.error
@@ -34,16 +35,29 @@ def check(condition, message):
         raise Failure(message)
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+def free_port(count=1):
+    """The first of `count` consecutive loopback ports that were free a moment ago."""
+    for _attempt in range(50):
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            first, held = s.getsockname()[1], []
+        try:
+            for port in range(first, first + count):
+                held.append(socket.socket())
+                held[-1].bind(("127.0.0.1", port))
+            return first
+        except (OSError, OverflowError):
+            continue
+        finally:
+            for s in held:
+                s.close()
+    raise Failure("no %d consecutive free ports" % count)
 
 
-def wait_for(predicate, what, interval=0.1):
-    deadline = time.monotonic() + TIMEOUT
+def wait_for(predicate, what, interval=0.1, deadline=None):
+    deadline = deadline or time.monotonic() + TIMEOUT
     while not (value := predicate()):
-        check(time.monotonic() < deadline, "timed out after %.0f s waiting for %s" % (TIMEOUT, what))
+        check(time.monotonic() < deadline, "timed out waiting for " + what)
         time.sleep(interval)
     return value
 
@@ -128,10 +142,10 @@ class World:
     def log(self):
         return open(self.tarvod_log, encoding="utf-8", errors="replace").read() if os.path.exists(self.tarvod_log) else ""
 
-    def point_client_at(self, port):
+    def point_client_at(self, port, ca=None):
         with open(os.path.join(self.config, "velmomac", "servers.conf"), "w", encoding="utf-8") as f:
             f.write('local = "https://localhost:%d/v2/"\nlocal_ca = "%s"\n'
-                    % (port, os.path.join(self.data, "tarvod", "tls", "cert.pem")))
+                    % (port, ca or os.path.join(self.data, "tarvod", "tls", "cert.pem")))
         self.settings("set", "useDevelopmentServer", "1")
 
     def settings(self, *args):
@@ -331,8 +345,85 @@ def case_package(world):
     check(names == ["Mintaváros"], "the example configuration's city is not served: %r" % names)
 
 
+def case_replicas(world):
+    """deploy/haproxy/run-replicas starts three tarvod replicas and HAProxy in front; while a loop
+    keeps asking for departures through HAProxy, one replica is killed (SIGKILL) and started
+    again. Every query must get departures, and the restarted replica must serve again."""
+    if shutil.which("haproxy") is None:
+        print("e2e: SKIPPED, haproxy is not installed (tools/install-deps installs it)")
+        return 77
+    deadline, replicas = time.monotonic() + 40, 3
+    world.generate_city()
+    state, first, listen = os.path.join(world.root, "replicas"), free_port(replicas), free_port()
+    cert, tarvod = os.path.join(state, "tls", "cert.pem"), os.path.join(world.bin, "tarvod")
+    city = ["--feed", "mv=" + world.feed, "--realtime", "mv=" + world.realtime, "--now", NOW, "-v"]
+    script = world.start([os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../deploy/haproxy/run-replicas"),
+                          "-n", str(replicas), "--listen", "127.0.0.1:%d" % listen, "--first-port", str(first),
+                          "--tarvod", tarvod, "--state", state, "--", *city], os.path.join(world.root, "run-replicas.log"))
+
+    def servers():  # HAProxy's view of the replicas: name -> status ("UP", "DOWN", ...)
+        try:
+            with socket.socket(socket.AF_UNIX) as s:
+                s.connect(os.path.join(state, "haproxy.sock"))
+                s.sendall(b"show stat\n")
+                text = b"".join(iter(lambda: s.recv(65536), b"")).decode()
+        except OSError:
+            return {}
+        rows = [line.split(",") for line in text.splitlines() if line.startswith("tarvod,replica-")]
+        return {row[1]: row[17] for row in rows}
+
+    lat, lon = (float(x) for x in CENTRE.split(","))
+    body = json.dumps({"method": "TRIPSFORLOCATION", "lat": lat, "lon": lon, "fetchRadius": 500,
+                       "realRadius": 500, "favRoutes": [], "favStops": [], "favSortMode": 3, "minutes": 30}).encode()
+    headers = {"X-APILEVEL": "2", "X-APP": "velmomac", "X-APPVERSION": "1.0", "X-APPBUILD": "1"}
+    wait_for(lambda: script.poll() is not None or list(servers().values()) == ["UP"] * replicas,
+             "HAProxy to see the replicas up", deadline=deadline)
+    check(script.poll() is None, "run-replicas exited")
+    context = ssl.create_default_context(cafile=cert)  # the script made it
+    answered, failures, stop = [0], [], threading.Event()
+
+    def ask():  # departures through HAProxy, as the client asks for them
+        while not stop.is_set():
+            try:
+                request = urllib.request.Request("https://localhost:%d/v2/nearby/" % listen, body, headers)
+                with urllib.request.urlopen(request, context=context, timeout=10) as reply:
+                    answer = json.loads(reply.read().decode("utf-8"))
+                check(answer.get("error") is False and answer.get("stopDates"), "not departures: %.200s" % answer)
+                answered[0] += 1
+            except (OSError, ValueError, Failure) as e:
+                failures.append("query %d: %s" % (answered[0] + len(failures) + 1, e))
+            time.sleep(0.01)
+
+    loop, victim = threading.Thread(target=ask), os.path.join(state, "replica-1")
+    again = victim + "-again.log"
+    served = lambda: open(again, errors="replace").read().count("/v2/nearby/") if os.path.exists(again) else 0
+    loop.start()
+    try:
+        wait_for(lambda: answered[0] >= 20 or failures, "the first answers", deadline=deadline)
+        with open(victim + ".pid") as f:
+            os.kill(int(f.read()), signal.SIGKILL)
+        killed_at = answered[0]
+        wait_for(lambda: servers().get("replica-1") == "DOWN", "HAProxy to see the killed replica down",
+                 deadline=deadline)
+        check(answered[0] - killed_at >= 5, "too few queries before the replica was seen down")
+        world.start([tarvod, "--listen", "127.0.0.1:%d" % first, "--tls-cert", cert, "--tls-key",
+                     os.path.join(state, "tls", "key.pem"), *city], again, env=dict(world.env, XDG_DATA_HOME=victim))
+        wait_for(lambda: servers().get("replica-1") == "UP", "the restarted replica to be up", deadline=deadline)
+        wait_for(lambda: served() >= 5 or failures, "the restarted replica to answer queries", deadline=deadline)
+    finally:
+        stop.set()
+        loop.join()
+    check(not failures, "%d of %d queries failed:\n%s"
+          % (len(failures), answered[0] + len(failures), "\n".join(failures[:5])))
+    # The desktop client through the balancer: its certificate is the one local_ca names.
+    world.point_client_at(listen, cert)
+    check(world.departures(), "velmomac --once got no departures through HAProxy")
+    check(world.stop(script) == 0, "run-replicas did not stop cleanly on SIGTERM")
+    check(servers() == {}, "HAProxy still answers after run-replicas stopped")
+
+
 CASES = {"departures": case_departures, "details": case_details, "window": case_window, "help": case_help,
-         "package": case_package}
+         "package": case_package, "replicas": case_replicas}
 
 
 def main(argv):
@@ -342,10 +433,14 @@ def main(argv):
         status = CASES[argv[2]](world) or 0
     except Exception as e:  # a broken test is a failed test too
         print("e2e: %s FAILED: %s" % (argv[2], e) if isinstance(e, Failure) else traceback.format_exc(), file=sys.stderr)
-        print("--- tarvod log (last 40 lines)\n" + "\n".join(world.log().splitlines()[-40:]), file=sys.stderr)
+        for folder, _, files in os.walk(world.root):
+            for log in sorted(f for f in files if f.endswith(".log")):
+                with open(os.path.join(folder, log), errors="replace") as f:
+                    print("--- %s (last 30 lines)\n%s" % (log, "".join(f.readlines()[-30:])), file=sys.stderr)
     finally:
         for process in reversed(world.processes):
-            world.stop(process)
+            if process.poll() is None:
+                world.stop(process)
         if status == 1 and os.environ.get("VELMO_E2E_KEEP") == "1":
             print("e2e: kept the world in " + world.root, file=sys.stderr)
         else:

@@ -296,9 +296,7 @@ TEST_F(FavouritesMenuTest, TogglingStoresAndRemovesFavourites) {
     AppSettings settings;
     QMenu menu;
     addFavouriteActions(menu, departureItem("47", "5", false), settings);
-    ASSERT_EQ(menu.actions().size(), 2);
-    EXPECT_EQ(menu.actions()[0]->text(), "Kedvenc megálló: Deák Ferenc tér");
-    EXPECT_EQ(menu.actions()[1]->text(), "Kedvenc járat: 47");
+    ASSERT_EQ(menu.actions().size(), 2);  // their texts: the window's and the widget's tests
     EXPECT_FALSE(menu.actions()[0]->isChecked());
     menu.actions()[0]->trigger();
     menu.actions()[1]->trigger();

@@ -107,27 +107,6 @@ TEST_F(EasyLocationTest, DestroyedProviderIsNotReachedByQueuedDeliveries) {
     EXPECT_TRUE(replies.empty());
 }
 
-TEST_F(EasyLocationTest, TimeOutFallsBackToTheStoredFixOnlyWhenAllowedAndAccurateEnough) {
-    // allowed, fall-back accuracy, stored accuracy, answered with the stored fix
-    const std::vector<std::tuple<bool, double, double, bool>> cases{
-        {true, 500, 500, true}, {true, 500, 500.1, false}, {true, 0, 10, false},
-        {true, -1, -5, false},  {false, 500, 10, false},
-    };
-    for (const auto& [allow, failback, stored, answered] : cases) {
-        std::vector<Reply> first;
-        request(first);
-        deliver(fix(stored, 46.0));  // answers the first request and is stored
-        provider.allowFailbackToLastLocation = allow;
-        provider.failbackLocationAccuracy = failback;
-        std::vector<Reply> reply;
-        request(reply);
-        loop.advance(30s);
-        ASSERT_EQ(reply.size(), 1u);
-        EXPECT_EQ(reply[0].location.has_value(), answered) << failback << " / " << stored;
-        EXPECT_EQ(reply[0].error.has_value(), !answered);
-    }
-}
-
 TEST_F(EasyLocationUndetermined, WaitForAccessHasADeadlineAndGrantingRestartsIt) {
     request(replies);
     loop.advance(20s);

@@ -86,9 +86,6 @@ Envelope judge(const std::string& body, int status = 200) {
 
 std::optional<PlistMap> convert(const nlohmann::json& departure) { return TarvoRequest::toDictionary(JSON(departure)); }
 
-const ServerBases kStart{"https://api.velmomac.example/v2/", "https://dev.velmomac.example/v2/",
-                         "https://localhost:8443/v2/", "/data/tarvod/tls/cert.pem"};
-
 int lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
 }  // namespace
@@ -417,7 +414,7 @@ TEST(ToErrorString, TheServersTextWinsAndUnknownCodesAreUnknown) {
 }
 
 TEST(ServerConfig, ParsesKeysQuotesAndComments) {
-    const ServerBases& s = kStart;
+    const ServerBases& s = kServers;
     // name, text, bases, lines of error messages
     const std::vector<std::tuple<const char*, const char*, ServerBases, int>> cases{
         {"empty", "", s, 0},
@@ -440,7 +437,7 @@ TEST(ServerConfig, ParsesKeysQuotesAndComments) {
     };
     for (const auto& [name, text, expected, errorLines] : cases) {
         std::ostringstream err;
-        EXPECT_EQ(parseServerConfig(text, kStart, err), expected) << name;
+        EXPECT_EQ(parseServerConfig(text, kServers, err), expected) << name;
         EXPECT_EQ(lines(err.str()), errorLines) << name << ": " << err.str();
     }
 }

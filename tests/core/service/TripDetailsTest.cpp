@@ -86,9 +86,7 @@ TEST(TripDetails, AgesClockAndEncoding) {
     EXPECT_EQ(clockOffset(1000, 100000), 1000 - 100000);
     EXPECT_EQ(clockOffset(std::nullopt, 100000), 0);
 
-    EXPECT_EQ(base64(""), "");
-    EXPECT_EQ(base64("T 1"), "VCAx");
-    EXPECT_EQ(base64("R81"), "Ujgx");
+    EXPECT_EQ(base64(""), "");  // "T 1", "D", "R81": TripWindowTest
     EXPECT_EQ(base64("ab"), "YWI=");
     EXPECT_EQ(base64("a\xff"), "Yf8=");
 }

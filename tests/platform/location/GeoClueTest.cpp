@@ -52,18 +52,9 @@ private:
 
 const char* kBusConfig = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:dir=@DIR@</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="org.freedesktop.GeoClue2"/>
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-  </policy>
-</busconfig>
-)";
+<busconfig><type>session</type><listen>unix:dir=@DIR@</listen><auth>EXTERNAL</auth><policy context="default">
+  <allow user="*"/><allow own="org.freedesktop.GeoClue2"/><allow send_destination="*" eavesdrop="true"/>
+  <allow eavesdrop="true"/></policy></busconfig>)";
 
 struct Case {
     const char* name;

@@ -1,5 +1,5 @@
-// The location back-ends: a fixed position (parsed, chosen from the arguments and the settings), an NMEA log replayed
-// by Qt's "nmea" plugin on the Qt event loop, and the system source's access rules over a scripted source.
+// The location back-ends: a fixed position (parsed, chosen from the arguments and the settings) and an NMEA log
+// replayed by Qt's "nmea" plugin on the Qt event loop. The system source: GeoClueTest.cpp.
 
 #include "core/location/EasyLocation.h"
 #include "platform/defaults/UserDefaults.h"
@@ -12,7 +12,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QGeoPositionInfoSource>
 
 #include <gtest/gtest.h>
 
@@ -54,20 +53,6 @@ std::string sentence(const std::string& body) {
     std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
     return "$" + body + tail;
 }
-
-// A positioning source the test drives by hand.
-class ScriptedSource final : public QGeoPositionInfoSource {
-public:
-    explicit ScriptedSource(QObject* parent) : QGeoPositionInfoSource(parent) {}
-    QGeoPositionInfo lastKnownPosition(bool) const override { return {}; }
-    PositioningMethods supportedPositioningMethods() const override { return AllPositioningMethods; }
-    int minimumUpdateInterval() const override { return 0; }
-    Error error() const override { return NoError; }
-    void startUpdates() override { ++starts; }
-    void stopUpdates() override {}
-    void requestUpdate(int) override {}
-    int starts = 0;
-};
 
 }  // namespace
 
@@ -182,34 +167,4 @@ TEST(NmeaLocationService, ReplaysALogIntoAFixStampedWhenDelivered) {
     EXPECT_GT(reply.location->horizontalAccuracy, 0);
     EXPECT_GE(reply.location->timestamp, before - std::chrono::seconds(1));  // not the log's own date
     EXPECT_EQ(err.str(), "");
-}
-
-TEST(SystemLocationService, FirstFixGrantsAccessAndAnAccessErrorDeniesIt) {
-    for (const bool grant : {true, false}) {
-        ManualRunLoop loop;
-        ScriptedSource* source = nullptr;
-        auto service =
-            makeSystemLocationService(loop, [&](QObject* parent) { return source = new ScriptedSource(parent); });
-        std::ostringstream out;
-        EasyLocation provider(*service, loop, kBundle, out);
-        EXPECT_EQ(service->authorizationStatus(), AuthorizationStatus::notDetermined);
-        Reply reply;
-        provider.getLocation(100, 100, 30, [&](auto l, auto e) { reply = Reply{reply.calls + 1, l, e}; });
-        loop.runPending();
-        ASSERT_NE(source, nullptr);
-        EXPECT_EQ(source->starts, 1);
-        if (grant) {
-            QGeoPositionInfo info(QGeoCoordinate(47.5, 19.05), QDateTime::currentDateTimeUtc());
-            info.setAttribute(QGeoPositionInfo::HorizontalAccuracy, 35);
-            emit source->positionUpdated(info);
-        } else {
-            emit source->errorOccurred(QGeoPositionInfoSource::AccessError);
-        }
-        loop.runPending();
-        EXPECT_EQ(service->authorizationStatus(),
-                  grant ? AuthorizationStatus::authorizedWhenInUse : AuthorizationStatus::denied);
-        ASSERT_EQ(reply.calls, 1);
-        EXPECT_EQ(reply.location ? reply.location->horizontalAccuracy : -1.0, grant ? 35.0 : -1.0);
-        EXPECT_EQ(reply.error ? reply.error->code : -1, grant ? -1 : 1);
-    }
 }

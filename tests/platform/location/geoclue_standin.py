@@ -1,19 +1,12 @@
 #!/usr/bin/env python3
-"""A GeoClue 2 stand-in on the bus DBUS_SYSTEM_BUS_ADDRESS names, for the location tests.
-
-Usage: geoclue_standin.py MODE [LAT LON ACCURACY]
-
+"""A GeoClue 2 stand-in on the bus DBUS_SYSTEM_BUS_ADDRESS names: what Qt Positioning's geoclue2
+back-end calls. Usage: geoclue_standin.py MODE [LAT LON ACCURACY], MODE one of
   fix          Start answers, then LocationUpdated announces one Location object
   deny-client  GetClient/CreateClient fail with AccessDenied (the agent refused the program)
   deny-start   Start fails with AccessDenied
   silent       Start answers and no location ever comes
-
-It implements what Qt Positioning's geoclue2 back-end calls: Manager.GetClient/CreateClient,
-the Client's properties (DesktopId, DistanceThreshold, TimeThreshold, RequestedAccuracyLevel,
-Location, Active), Start/Stop and LocationUpdated(old, new), and the Location's properties.
-Each call the client makes is written to standard output as one line ("Start",
-"DesktopId=velmomac", ...); "READY" follows once the name is owned.
-"""
+Each call the client makes is one line on standard output ("Start", "DesktopId=velmomac", ...),
+after "READY" once the name is owned."""
 
 import sys
 import time
@@ -40,12 +33,9 @@ class Denied(dbus.DBusException):
 class PropertyObject(dbus.service.Object):
     """An object whose properties are read and written through org.freedesktop.DBus.Properties."""
 
-    interface = ""
-
     def __init__(self, bus, path, props, writable=()):
         super().__init__(bus, path)
-        self.props = props
-        self.writable = set(writable)
+        self.props, self.writable = props, set(writable)
 
     @dbus.service.method(PROPS, in_signature="ss", out_signature="v")
     def Get(self, interface, name):
@@ -92,10 +82,7 @@ class Client(PropertyObject):
             "RequestedAccuracyLevel": dbus.UInt32(0),
             "Active": dbus.Boolean(False),
         }, writable=("DistanceThreshold", "TimeThreshold", "DesktopId", "RequestedAccuracyLevel"))
-        self.bus = bus
-        self.mode = mode
-        self.fix = fix
-        self.location = None
+        self.bus, self.mode, self.fix, self.location = bus, mode, fix, None
 
     @dbus.service.method("org.freedesktop.GeoClue2.Client")
     def Start(self):
@@ -130,10 +117,7 @@ class Manager(PropertyObject):
             "InUse": dbus.Boolean(False),
             "AvailableAccuracyLevel": dbus.UInt32(8),
         })
-        self.bus = bus
-        self.mode = mode
-        self.fix = fix
-        self.clients = []
+        self.bus, self.mode, self.fix, self.clients = bus, mode, fix, []
 
     def client(self):
         say("GetClient")

@@ -65,13 +65,11 @@ bool closedBy(int fd, SteadyClock::time_point deadline) {
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
         pollfd p{fd, POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) != 1) {
-            return false;
-        }
         char scratch[4096];
-        if (::recv(fd, scratch, sizeof scratch, 0) <= 0) {
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) != 1)
+            return false;
+        if (::recv(fd, scratch, sizeof scratch, 0) <= 0)
             return true;
-        }
     }
 }
 
@@ -84,9 +82,7 @@ public:
     }
     ~TlsClient() {
         SSL_free(ssl_);
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
+        ::close(fd_);
     }
     TlsClient(const TlsClient&) = delete;
     TlsClient& operator=(const TlsClient&) = delete;
@@ -100,20 +96,16 @@ public:
     std::pair<int, std::string> reply() {
         std::size_t end = 0;
         while ((end = in_.find("\r\n\r\n")) == std::string::npos) {
-            if (!fill()) {
+            if (!fill())
                 return {0, in_};
-            }
         }
         std::string head = in_.substr(0, end);
-        for (char& c : head) {
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        }
+        std::ranges::transform(head, head.begin(), [](unsigned char c) { return std::tolower(c); });
         const auto length = head.find("content-length:");
         const std::size_t size = length == std::string::npos ? 0 : std::stoul(head.substr(length + 15));
         while (in_.size() < end + 4 + size) {
-            if (!fill()) {
+            if (!fill())
                 return {0, in_};
-            }
         }
         const int status = head.size() > 12 ? std::atoi(head.c_str() + 9) : 0;
         std::string body = in_.substr(end + 4, size);
@@ -125,11 +117,8 @@ private:
     bool fill() {
         char buffer[16384];
         const int n = SSL_read(ssl_, buffer, sizeof buffer);
-        if (n <= 0) {
-            return false;
-        }
-        in_.append(buffer, static_cast<std::size_t>(n));
-        return true;
+        in_.append(buffer, static_cast<std::size_t>(std::max(n, 0)));
+        return n > 0;
     }
 
     int fd_;
@@ -162,9 +151,8 @@ public:
     // Stops probing; "N probes, M failed, slowest S s" for the failure message.
     std::string finish() {
         stop_ = true;
-        if (thread_.joinable()) {
+        if (thread_.joinable())
             thread_.join();
-        }
         return std::to_string(probes_) + " probes, " + std::to_string(failed_) + " failed, slowest " +
                std::to_string(slowest_) + " s";
     }
@@ -180,12 +168,10 @@ private:
 // Resident memory of this process in KiB.
 long residentKiB() {
     std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stol(line.substr(6));
-        }
+    std::string line;
+    while (std::getline(status, line) && !line.starts_with("VmRSS:")) {
     }
-    return 0;
+    return line.starts_with("VmRSS:") ? std::stol(line.substr(6)) : 0;
 }
 
 class HostileTest : public ::testing::Test {
@@ -198,10 +184,10 @@ protected:
         SSL_CTX_set_max_proto_version(ctx_, TLS1_2_VERSION);
     }
     void TearDown() override {
-        if (server_) {
+        if (server_)
             server_->stop();
+        if (thread_.joinable())
             thread_.join();
-        }
         SSL_CTX_free(ctx_);
     }
     void start(std::size_t maxConnections = 10000) {
@@ -281,33 +267,26 @@ TEST_P(SlowClientTest, AreCutOffAtTheRequestDeadlineWhileOthersAreServed) {
     std::atomic<bool> stop{false};
     std::thread trickler([&] {
         for (std::size_t at = 0; at < attack.trickle.size() && !stop; ++at) {
-            for (auto& c : tls) {
+            for (auto& c : tls)
                 c->send(attack.trickle.substr(at, 1));
-            }
-            for (const int fd : raw) {
+            for (const int fd : raw)
                 ::send(fd, &attack.trickle[at], 1, MSG_NOSIGNAL);
-            }
-            for (int i = 0; i < 10 && !stop; ++i) {
+            for (int i = 0; i < 10 && !stop; ++i)
                 std::this_thread::sleep_for(100ms);
-            }
         }
     });
-    std::vector<int> watched = raw;
-    for (auto& c : tls) {
-        watched.push_back(c->fd());
-    }
     int stillOpen = 0;
-    for (const int fd : watched) {
+    for (const int fd : raw)
         stillOpen += closedBy(fd, deadline) ? 0 : 1;
-    }
+    for (auto& c : tls)
+        stillOpen += closedBy(c->fd(), deadline) ? 0 : 1;
     stop = true;
     trickler.join();
     const std::string probes = prober.finish();
     EXPECT_TRUE(prober.healthy()) << probes;
     EXPECT_EQ(stillOpen, 0) << "of " << attack.connections << " connections";
-    for (const int fd : raw) {
+    for (const int fd : raw)
         ::close(fd);
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Hostile, SlowClientTest, ::testing::ValuesIn(kSlow),
@@ -318,9 +297,8 @@ TEST_F(HostileTest, OversizedHeadersAreRefusedWith431AndClosed) {
     start();
     Prober prober(ctx_, port_);
     std::string manyFields = "GET /healthz HTTP/1.1\r\nHost: localhost\r\n";
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 1000; ++i)
         manyFields += "X-F" + std::to_string(i) + ": 1\r\n";
-    }
     const std::string longField = "GET /healthz HTTP/1.1\r\nHost: localhost\r\nX-Big: " + std::string(20000, 'a');
     for (const std::string& request : {manyFields + "\r\n", longField + "\r\n\r\n"}) {
         TlsClient c(ctx_, port_);
@@ -362,14 +340,12 @@ TEST_F(HostileTest, ChunkedBodiesPastTheLimitGet413AndCostNoMemory) {
             result = {c.reply().first, closedBy(c.fd(), SteadyClock::now() + 3s)};
         });
     }
-    for (auto& t : clients) {
+    for (auto& t : clients)
         t.join();
-    }
     flooding = false;
     sampler.join();
-    for (const auto& result : results) {
+    for (const auto& result : results)
         EXPECT_EQ(result, std::pair(413, true));
-    }
     if (!kSanitized) {
         EXPECT_LT(peak - before, 8 * 1024) << "KiB more resident while 4 x 16 MiB were offered";
     }

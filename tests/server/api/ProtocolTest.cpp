@@ -61,12 +61,10 @@ TEST(ParseNearby, ReadsClampsOrRefuses) {
 TEST(ParseDetails, DecodesStrictBase64Identifiers) {
     const std::pair<const char*, std::string> good[] = {{"", ""},      {"VDE=", "T1"},        {"VDEy", "T12"},
                                                         {"VA==", "T"}, {"w6F0", "\xC3\xA1t"}, {"Pz8/", "???"}};
-    for (const auto& [in, out] : good) {
+    for (const auto& [in, out] : good)
         EXPECT_EQ(decodeBase64(in), out) << in;
-    }
-    for (const char* bad : {"VDE", "VD=E", "V===", "VDE*", "VD E", "Pz8_"}) {
+    for (const char* bad : {"VDE", "VD=E", "V===", "VDE*", "VD E", "Pz8_"})
         EXPECT_EQ(decodeBase64(bad), std::nullopt) << bad;
-    }
     const auto d = std::get<DetailsRequest>(
         parseDetails(R"({"city":"bp","tripIdB64":"VDE=","stopIdB64":"QQ==","routeIdB64":"Ujk="})"));
     EXPECT_EQ(std::tuple(d.city, d.tripId, d.stopId, d.routeId), std::tuple("bp", "T1", "A", "R9"));
@@ -85,9 +83,8 @@ TEST(CheckClient, ApiLevelVersionAndBuildGates) {
           "2|velmomac|1.4.1|999|NEWSTABLE", "2|velmomac||999|NEWSTABLE", "2|velmomac|1.4.2|119|NEWTESTFLIGHT",
           "2|velmomac|1.4.2|x|NEWTESTFLIGHT", "2|velmomactoday|0.1||"}) {
         std::vector<std::string> field;
-        for (const auto part : std::views::split(c, '|')) {
+        for (const auto part : std::views::split(c, '|'))
             field.emplace_back(part.begin(), part.end());
-        }
         const auto header = [&field](std::string_view name) {
             const std::array<std::string_view, 4> names{"X-APILEVEL", "X-APP", "X-APPVERSION", "X-APPBUILD"};
             const auto at = static_cast<std::size_t>(std::ranges::find(names, name) - names.begin());

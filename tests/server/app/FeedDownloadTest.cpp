@@ -27,9 +27,8 @@ std::string zipped(const std::string& departure) {
     int error = 0;
     zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
     const auto files = test::smallCity(departure, "23:00:00").files;
-    for (const auto& [name, text] : files) {
+    for (const auto& [name, text] : files)
         zip_file_add(archive, name.c_str(), zip_source_buffer(archive, text.data(), text.size(), 0), 0);
-    }
     zip_close(archive);
     return test::readFile(path);
 }
@@ -48,9 +47,8 @@ int served(const CityRegistry& registry, const std::string& city = "bp") {
 
 // Waits up to ten seconds for `done`.
 bool eventually(const std::function<bool()>& done) {
-    for (int i = 0; i < 1000 && !done(); ++i) {
+    for (int i = 0; i < 1000 && !done(); ++i)
         std::this_thread::sleep_for(10ms);
-    }
     return done();
 }
 
@@ -63,9 +61,8 @@ protected:
     FeedLimits limits() const { return {root() / "kept", 1s, 10s, 1 << 20}; }
     api::FeedStatus status(const CityRegistry& registry, const std::string& key) const {
         for (auto& s : registry.feedStatus()) {
-            if (s.city == key) {
+            if (s.city == key)
                 return s;
-            }
         }
         return {};
     }
@@ -119,9 +116,8 @@ TEST_F(FeedDownloadTest, DownloadedRefreshedCheckedAndKeptForARestart) {
     EXPECT_TRUE(eventually([&] { return !status(again, "bp").lastError.empty(); }));
     again.stopWatching();
     std::vector<std::string> kept;  // and no download left over
-    for (const auto& file : fs::directory_iterator(root() / "kept")) {
+    for (const auto& file : fs::directory_iterator(root() / "kept"))
         kept.push_back(file.path().filename().string());
-    }
     EXPECT_THAT(kept, ::testing::UnorderedElementsAre("bp--feed.zip", "bp--feed.zip.validators"));
 }
 

@@ -142,12 +142,6 @@ TEST(Config, CitiesOfSeveralFeeds) {
             {"ny/rail", "https://rt/l"}, {"ny/bus", "/ny.pb"}, {"bp", "/srv/bp.pb"}, {"mv/bus", "https://rt/mv"}}));
 }
 
-TEST(Config, TheShippedExampleIsValid) {
-    const char* args[] = {"tarvod", "--config", TARVOD_EXAMPLE_CONFIG};
-    const auto result = configure(std::get<Flags>(parseCommandLine(3, args)));
-    ASSERT_TRUE(std::holds_alternative<Config>(result)) << std::get<ConfigError>(result).message;
-}
-
 // A generated pair that cannot serve (cut to 0 bytes by a full disk, or with a key of another
 // pair) is set aside and replaced; a sound one is kept as it is.
 TEST(Config, AnUnusableGeneratedCertificateIsReplacedAndASoundOneKept) {
