@@ -36,7 +36,8 @@ std::string zipped(const std::string& departure) {
 // Seconds after midnight at which trip T1 of that city leaves, as served now; -1 when the city
 // is not served.
 int served(const CityRegistry& registry, const std::string& city = "bp") {
-    for (const auto& c : registry.snapshot()->cities) {
+    const auto snapshot = registry.snapshot();  // held: the refresh thread may replace it meanwhile
+    for (const auto& c : snapshot->cities) {
         if (c->key == city) {
             const auto& feed = *c->feed;
             return static_cast<int>(feed.stopTimesOf(feed.tripById.at("T1")).front().departure.count());
