@@ -1,6 +1,7 @@
 // The HTTPS front against hostile clients over loopback: while each attack runs, a prober asks
 // GET /healthz on fresh connections, and every answer must come within a second.
 #include "server/api/Server.h"
+#include "tests/server/api/LoopbackServer.h"
 #include "server/api/Tls.h"
 
 #include "tests/server/realtime/RealtimeFixture.h"
@@ -184,10 +185,7 @@ protected:
         SSL_CTX_set_max_proto_version(ctx_, TLS1_2_VERSION);
     }
     void TearDown() override {
-        if (server_)
-            server_->stop();
-        if (thread_.joinable())
-            thread_.join();
+        server_.reset();
         SSL_CTX_free(ctx_);
     }
     void start(std::size_t maxConnections = 10000) {
@@ -200,20 +198,17 @@ protected:
         options.idleTimeout = 1s;
         options.maxConnections = maxConnections;
         auto snapshot = std::make_shared<query::Snapshot>(city_.snapshot);
-        server_ = std::make_unique<api::Server>(
+        server_ = std::make_unique<LoopbackServer>(
             options, [snapshot] { return snapshot; }, [] { return kNow; });
-        port_ = server_->bind("127.0.0.1", 0);
+        port_ = server_->port();
         ASSERT_GT(port_, 0);
-        thread_ = std::thread([this] { server_->listen(); });
-        server_->waitUntilReady();
     }
 
     TempDir dir_;
     std::string cert_ = (dir_.path() / "cert.pem").string(), key_ = (dir_.path() / "key.pem").string();
     LiveCity city_;
     SSL_CTX* ctx_ = nullptr;
-    std::unique_ptr<api::Server> server_;
-    std::thread thread_;
+    std::unique_ptr<LoopbackServer> server_;
     int port_ = 0;
 };
 

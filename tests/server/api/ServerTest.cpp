@@ -1,5 +1,6 @@
 // The HTTPS front over loopback: a live city, its sources polled once, a fixed clock.
 #include "server/api/Server.h"
+#include "tests/server/api/LoopbackServer.h"
 #include "server/api/Tls.h"
 
 #include "tests/server/realtime/RealtimeFixture.h"
@@ -43,17 +44,12 @@ protected:
         options.versions["velmomac"] = {"1.2", 50};
         options.realtimeStatus = [this] { return poller_->status(); };
         auto snapshot = std::make_shared<query::Snapshot>(city_.snapshot);
-        server_ = std::make_unique<api::Server>(
+        server_ = std::make_unique<LoopbackServer>(
             options, [snapshot] { return snapshot; }, [] { return kNow; });
-        port_ = server_->bind("127.0.0.1", 0);
+        port_ = server_->port();
         ASSERT_GT(port_, 0);
-        thread_ = std::thread([this] { server_->listen(); });
-        server_->waitUntilReady();
     }
-    void TearDown() override {
-        server_->stop();
-        thread_.join();
-    }
+    void TearDown() override { server_.reset(); }
 
     // A client that checks the server's certificate.
     std::unique_ptr<httplib::SSLClient> client() {
@@ -84,8 +80,7 @@ protected:
     std::string vehicles_ = (dir_.path() / "vehicles.pb").string(), missing_ = (dir_.path() / "missing.pb").string();
     LiveCity city_;
     std::unique_ptr<realtime::Poller> poller_;
-    std::unique_ptr<api::Server> server_;
-    std::thread thread_;
+    std::unique_ptr<LoopbackServer> server_;
     int port_ = 0;
 };
 

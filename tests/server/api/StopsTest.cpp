@@ -1,6 +1,7 @@
 // v2/stops/ through the HTTPS front: stops by the start of a word of their name, without
 // regard to case or accents, one per stop group, over every city or one.
 #include "server/api/Server.h"
+#include "tests/server/api/LoopbackServer.h"
 #include "server/api/Tls.h"
 
 #include "tests/support/Feeds.h"
@@ -54,17 +55,12 @@ protected:
         options.keyPath = (dir_.path() / "key.pem").string();
         api::writeSelfSignedCertificate(cert_, options.keyPath);
         options.threads = 1;
-        server_ = std::make_unique<api::Server>(
+        server_ = std::make_unique<LoopbackServer>(
             options, [s = twoCities()] { return s; }, [] { return std::chrono::sys_seconds{}; });
-        port_ = server_->bind("127.0.0.1", 0);
+        port_ = server_->port();
         ASSERT_GT(port_, 0);
-        thread_ = std::thread([this] { server_->listen(); });
-        server_->waitUntilReady();
     }
-    void TearDown() override {
-        server_->stop();
-        thread_.join();
-    }
+    void TearDown() override { server_.reset(); }
     std::pair<int, json> post(const std::string& body) {
         httplib::SSLClient c("127.0.0.1", port_);
         c.set_ca_cert_path(cert_.c_str());
@@ -76,8 +72,7 @@ protected:
 
     TempDir dir_;
     std::string cert_ = (dir_.path() / "cert.pem").string();
-    std::unique_ptr<api::Server> server_;
-    std::thread thread_;
+    std::unique_ptr<LoopbackServer> server_;
     int port_ = 0;
 };
 
