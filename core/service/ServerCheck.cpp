@@ -31,14 +31,16 @@ ServerCheckResult judgeHealthReply(const std::optional<Bytes>& body, const std::
     if (transportError || !response) {
         return {transportReason(transportError.value_or(UrlError{})), {}};
     }
-    if (response->statusCode != 200) {
-        return {"A kiszolgáló hibával válaszolt (HTTP " + std::to_string(response->statusCode) + ")", {}};
+    const std::string httpError = "A kiszolgáló hibával válaszolt (HTTP " + std::to_string(response->statusCode) + ")";
+    // A tarvod with no city yet answers 503 with its report, which says more than the status.
+    if (response->statusCode != 200 && response->statusCode != 503) {
+        return {httpError, {}};
     }
     const Bytes bytes = body.value_or(Bytes{});
     const JSON report = JSON::parse(std::span<const std::uint8_t>(bytes), {.allowFragments = true});
     const JSON& cities = report["cities"];
     if (report["error"].boolean() != false || cities.type() != JSON::Type::array) {
-        return {"A cím mögött nem velmomac-kiszolgáló válaszolt", {}};
+        return {response->statusCode == 200 ? "A cím mögött nem velmomac-kiszolgáló válaszolt" : httpError, {}};
     }
     ServerCheckResult result;
     for (const auto& [index, city] : cities) {

@@ -24,7 +24,10 @@ TEST(ServerCheck, ReportedCitiesOrTheReason) {
     EXPECT_EQ(judged(R"({"error":false,"cities":[{"cityKey":"mv","cityName":"Mintaváros"},{"cityKey":"nyc"}]})"),
               "A kiszolgáló elérhető. Városok: Mintaváros, nyc");
     EXPECT_EQ(judged(R"({"error":false,"cities":[]})"), "A kiszolgáló elérhető, de egy várost sem szolgál ki.");
-    EXPECT_EQ(judged(R"({"error":false,"cities":[]})", 503), "A kiszolgáló hibával válaszolt (HTTP 503)");
+    EXPECT_EQ(judged(R"({"error":false,"cities":[],"warning":"no city configured"})", 503),
+              "A kiszolgáló elérhető, de egy várost sem szolgál ki.");
+    EXPECT_EQ(judged("<html>Service Unavailable</html>", 503), "A kiszolgáló hibával válaszolt (HTTP 503)");
+    EXPECT_EQ(judged(R"({"error":false,"cities":[]})", 502), "A kiszolgáló hibával válaszolt (HTTP 502)");
     for (const char* foreign : {"<html>", R"({"cities":[]})", R"({"error":false,"cities":{}})", R"("ok")"})
         EXPECT_EQ(judged(foreign), "A cím mögött nem velmomac-kiszolgáló válaszolt") << foreign;
     EXPECT_EQ(describeServerCheck(judgeHealthReply({}, {}, UrlError{UrlError::serverCertificateUntrusted, "x"})),
