@@ -11,43 +11,35 @@ namespace velmo::api::json_text {
 
 namespace {
 
-// Whether `text` is well-formed UTF-8 (no overlong forms, no surrogates, at most U+10FFFF).
-bool validUtf8(std::string_view text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* end = p + text.size();
-    while (p < end) {
-        const unsigned char c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        auto cont = [&](std::ptrdiff_t i) { return p + i < end && (p[i] & 0xC0) == 0x80; };
-        if (c >= 0xC2 && c <= 0xDF) {
-            if (!cont(1)) {
-                return false;
-            }
-            p += 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            if (!cont(1) || !cont(2)) {
-                return false;
-            }
-            if ((c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] > 0x9F)) {
-                return false;
-            }
-            p += 3;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            if (!cont(1) || !cont(2) || !cont(3)) {
-                return false;
-            }
-            if ((c == 0xF0 && p[1] < 0x90) || (c == 0xF4 && p[1] > 0x8F)) {
-                return false;
-            }
-            p += 4;
-        } else {
-            return false;
-        }
+// The length of the well-formed UTF-8 sequence that starts at `p` with a byte >= 0x80 (no
+// overlong forms, no surrogates, at most U+10FFFF); 0 when it is broken.
+std::size_t sequenceLength(const unsigned char* p, const unsigned char* end) {
+    const unsigned char c = *p;
+    auto cont = [&](std::ptrdiff_t i) { return p + i < end && (p[i] & 0xC0) == 0x80; };
+    if (c >= 0xC2 && c <= 0xDF) {
+        return cont(1) ? 2 : 0;
     }
-    return true;
+    if (c >= 0xE0 && c <= 0xEF) {
+        if (!cont(1) || !cont(2) || (c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] > 0x9F)) {
+            return 0;
+        }
+        return 3;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        if (!cont(1) || !cont(2) || !cont(3) || (c == 0xF0 && p[1] < 0x90) || (c == 0xF4 && p[1] > 0x8F)) {
+            return 0;
+        }
+        return 4;
+    }
+    return 0;
+}
+
+// Whether any of eight bytes needs a look: below 0x20, '"', '\\' or above 0x7F.
+bool anySpecial(std::uint64_t v) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+    const auto zeroByte = [](std::uint64_t x) { return (x - kOnes) & ~x & kHigh; };
+    return ((v | (v - 0x20 * kOnes) | zeroByte(v ^ ('"' * kOnes)) | zeroByte(v ^ ('\\' * kOnes))) & kHigh) != 0;
 }
 
 constexpr char kHex[] = "0123456789abcdef";
@@ -55,20 +47,37 @@ constexpr char kHex[] = "0123456789abcdef";
 }  // namespace
 
 void appendString(std::string& out, std::string_view text) {
-    if (!validUtf8(text)) {
-        // Rare (the feed's own bytes): let the library do its replacement.
-        out += nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-        return;
-    }
+    const std::size_t mark = out.size();
     out += '"';
-    std::size_t plain = 0;  // start of the run not yet copied
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c != '"' && c != '\\') {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = p + text.size();
+    const auto* plain = p;  // start of the run not yet copied
+    while (p < end) {
+        if (end - p >= 8) {  // most text is plain ASCII: eight bytes at a time
+            std::uint64_t v = 0;
+            std::memcpy(&v, p, sizeof v);
+            if (!anySpecial(v)) {
+                p += 8;
+                continue;
+            }
+        }
+        const unsigned char c = *p;
+        if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
+            ++p;
             continue;
         }
-        out.append(text.data() + plain, i - plain);
-        plain = i + 1;
+        if (c >= 0x80) {
+            const std::size_t n = sequenceLength(p, end);
+            if (n == 0) {
+                // Rare (the feed's own bytes): let the library do its replacement.
+                out.resize(mark);
+                out += nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+                return;
+            }
+            p += n;
+            continue;
+        }
+        out.append(reinterpret_cast<const char*>(plain), static_cast<std::size_t>(p - plain));
         switch (c) {
             case '"': out += "\\\""; break;
             case '\\': out += "\\\\"; break;
@@ -82,8 +91,9 @@ void appendString(std::string& out, std::string_view text) {
                 out.append(esc, sizeof esc);
             }
         }
+        plain = ++p;
     }
-    out.append(text.data() + plain, text.size() - plain);
+    out.append(reinterpret_cast<const char*>(plain), static_cast<std::size_t>(end - plain));
     out += '"';
 }
 

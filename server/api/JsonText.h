@@ -20,7 +20,9 @@ void appendDouble(std::string& out, double value);
 
 void appendInt(std::string& out, std::int64_t value);
 
-inline void appendBool(std::string& out, bool value) { out += value ? "true" : "false"; }
+inline void appendBool(std::string& out, bool value) {
+    out += value ? std::string_view("true") : std::string_view("false");
+}
 
 // '"name":' — for member names that need no escaping.
 inline void appendKey(std::string& out, std::string_view name) {

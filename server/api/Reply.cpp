@@ -4,82 +4,114 @@
 
 #include <nlohmann/json.hpp>
 
+#include <bit>
+#include <cstdint>
+#include <string_view>
+
 namespace velmo::api {
 
 namespace {
 
 using nlohmann::json;
+using namespace std::string_view_literals;
 
 std::string dump(const json& j) {
     // Feeds may carry broken UTF-8; replace it rather than fail the reply.
     return j.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
+// The departures of one reply share a handful of stops: each stop's coordinates are written
+// once and copied after (the shortest round-trip digits are the costly part of an item).
+class CoordinateTexts {
+public:
+    void append(std::string& out, double lat, double lon) {
+        const Key key{std::bit_cast<std::uint64_t>(lat), std::bit_cast<std::uint64_t>(lon)};
+        for (const auto& [k, text] : seen_) {
+            if (k == key) {
+                out += text;
+                return;
+            }
+        }
+        std::string text;
+        text += ",\"stopLat\":"sv;
+        json_text::appendDouble(text, lat);
+        text += ",\"stopLon\":"sv;
+        json_text::appendDouble(text, lon);
+        out += text;
+        if (seen_.size() < kKept) {
+            seen_.emplace_back(key, std::move(text));
+        }
+    }
+
+private:
+    using Key = std::pair<std::uint64_t, std::uint64_t>;
+    static constexpr std::size_t kKept = 64;
+    std::vector<std::pair<Key, std::string>> seen_;
+};
+
 // The nearby reply is the hot one: written straight into the string, members
 // in the order nlohmann::json (std::map) gave them, i.e. sorted by name.
-void appendItem(std::string& out, const query::Departure& d) {
+void appendItem(std::string& out, const query::Departure& d, CoordinateTexts& coordinates) {
     using namespace json_text;
-    out += "{\"hasDetails\":true,\"routeFavorite\":";
+    out += "{\"hasDetails\":true,\"routeFavorite\":"sv;
     appendBool(out, d.routeFavorite);
-    out += ",\"routeFavoriteId\":";
+    out += ",\"routeFavoriteId\":"sv;
     appendString(out, d.routeFavoriteId);
-    out += ",\"routeName\":";
+    out += ",\"routeName\":"sv;
     appendString(out, d.routeName);
-    out += ",\"routeType\":";
+    out += ",\"routeType\":"sv;
     appendString(out, d.routeType);
-    out += ",\"routeUniqueId\":";
+    out += ",\"routeUniqueId\":"sv;
     appendString(out, d.routeUniqueId);
-    out += ",\"stopDistance\":";
+    out += ",\"stopDistance\":"sv;
     appendInt(out, d.stopDistance);
-    out += ",\"stopFavorite\":";
+    out += ",\"stopFavorite\":"sv;
     appendBool(out, d.stopFavorite);
-    out += ",\"stopFavoriteId\":";
+    out += ",\"stopFavoriteId\":"sv;
     appendString(out, d.stopFavoriteId);
-    out += ",\"stopLat\":";
-    appendDouble(out, d.stopLat);
-    out += ",\"stopLon\":";
-    appendDouble(out, d.stopLon);
-    out += ",\"stopName\":";
+    coordinates.append(out, d.stopLat, d.stopLon);
+    out += ",\"stopName\":"sv;
     appendString(out, d.stopName);
-    out += ",\"stopNearest\":";
+    out += ",\"stopNearest\":"sv;
     appendBool(out, d.stopNearest);
-    out += ",\"stopUniqueId\":";
+    out += ",\"stopUniqueId\":"sv;
     appendString(out, d.stopUniqueId);
-    out += ",\"tripCancelled\":";
+    out += ",\"tripCancelled\":"sv;
     appendBool(out, d.tripCancelled);
-    out += ",\"tripDepartureGPS\":";
+    out += ",\"tripDepartureGPS\":"sv;
     appendBool(out, d.tripDepartureGPS);
-    out += ",\"tripDepartureMinutesText\":";
+    out += ",\"tripDepartureMinutesText\":"sv;
     appendString(out, d.tripDepartureMinutesText);
-    out += ",\"tripDepartureSeconds\":";
+    out += ",\"tripDepartureSeconds\":"sv;
     appendInt(out, d.tripDepartureSeconds);
-    out += ",\"tripDepartureTimestamp\":";
+    out += ",\"tripDepartureTimestamp\":"sv;
     appendInt(out, d.tripDepartureTimestamp);
-    out += ",\"tripHeadsign\":";
+    out += ",\"tripHeadsign\":"sv;
     appendString(out, d.tripHeadsign);
-    out += ",\"tripId\":";
+    out += ",\"tripId\":"sv;
     appendString(out, d.tripId);
-    out += ",\"tripUniqueId\":";
+    out += ",\"tripUniqueId\":"sv;
     appendString(out, d.tripUniqueId);
-    out += ",\"warning\":";
+    out += ",\"warning\":"sv;
     appendBool(out, !d.warningText.empty());
-    out += ",\"warningText\":[";
+    out += ",\"warningText\":["sv;
     for (std::size_t i = 0; i < d.warningText.size(); ++i) {
         if (i > 0) {
             out += ',';
         }
         appendString(out, d.warningText[i]);
     }
-    out += "]}";
+    out += "]}"sv;
 }
 
 void appendList(std::string& out, const std::vector<query::Departure>& departures) {
+    CoordinateTexts coordinates;
     out += '[';
     for (std::size_t i = 0; i < departures.size(); ++i) {
         if (i > 0) {
             out += ',';
         }
-        appendItem(out, departures[i]);
+        appendItem(out, departures[i], coordinates);
     }
     out += ']';
 }
@@ -102,15 +134,15 @@ Reply renderNearby(const query::NearbyResult& r) {
     using namespace json_text;
     std::string out;
     out.reserve(256 + 640 * (r.stopDates.size() + r.stopDatesNearby.size()));
-    out += "{\"cityKey\":";
+    out += "{\"cityKey\":"sv;
     appendString(out, r.cityKey);
-    out += ",\"cityName\":";
+    out += ",\"cityName\":"sv;
     appendString(out, r.cityName);
-    out += ",\"cityURL\":";
+    out += ",\"cityURL\":"sv;
     appendString(out, r.cityURL);
-    out += ",\"error\":false,\"stopDates\":";
+    out += ",\"error\":false,\"stopDates\":"sv;
     appendList(out, r.stopDates);
-    out += ",\"stopDatesNearby\":";
+    out += ",\"stopDatesNearby\":"sv;
     appendList(out, r.stopDatesNearby);
     out += '}';
     return {200, std::move(out)};

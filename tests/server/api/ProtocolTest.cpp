@@ -137,6 +137,38 @@ TEST(RenderNearby, WritesAwkwardValuesAsValidJson) {
     EXPECT_EQ(j["stopDates"][1]["warning"], false);
 }
 
+TEST(JsonText, StringsAreWrittenAsTheLibraryWritesThem) {
+    // Escapes, accents and broken bytes before, inside and across the eight-byte steps of the
+    // plain-text path, each also behind a prefix that moves it to every offset.
+    const std::vector<std::string> texts = {
+        "",
+        "Kossuth Lajos utca",
+        "Széll Kálmán tér M",
+        "abcdefg\"",
+        "abcdefgh\\ijklmnop",
+        std::string("abcdefg\0hij", 11),
+        "tab\there\r\nand\x1f\x7f",
+        "\xc3\xa1rv\xc3\xadzt\xc5\xb1r\xc5\x91 t\xc3\xbck\xc3\xb6rf\xc3\xbar\xc3\xb3g\xc3\xa9p",
+        "\xf0\x9f\x9a\x8c busz \xe2\x86\x92 v\xc3\xa1ros",
+        "broken \xc3 in the middle",
+        "ends broken \xe2\x82",
+        "\xed\xa0\x80 a surrogate",
+        "\xc0\xaf overlong",
+        "\xf4\x90\x80\x80 past U+10FFFF",
+        "\xff\xfe",
+    };
+    for (const std::string& text : texts) {
+        for (std::size_t shift = 0; shift < 8; ++shift) {
+            const std::string shifted = std::string(shift, 'x') + text;
+            std::string out = "[";
+            json_text::appendString(out, shifted);
+            const std::string expected = "[" + json(shifted).dump(-1, ' ', false, json::error_handler_t::replace);
+            ASSERT_EQ(out, expected) << "text " << json(text).dump(-1, ' ', false, json::error_handler_t::replace)
+                                     << " after " << shift;
+        }
+    }
+}
+
 TEST(JsonText, DoublesReadBackExactlyAndIntegersInFull) {
     std::mt19937_64 rng(7);
     std::uniform_real_distribution<double> lat(-90.0, 90.0);
