@@ -51,7 +51,7 @@ const std::string& favouriteId(const gtfs::Feed& feed, StopIdx stop) {
 
 const std::string& routeName(const gtfs::Route& r) { return r.shortName.empty() ? r.longName : r.shortName; }
 
-std::string headsignOf(const gtfs::Feed& feed, const gtfs::StopDeparture& d) {
+const std::string& headsignOf(const gtfs::Feed& feed, const gtfs::StopDeparture& d) {
     const gtfs::StopTime& st = feed.stopTimes[d.stopTime];
     if (st.headsign != 0) {
         return feed.stopHeadsigns[st.headsign];
@@ -108,6 +108,8 @@ public:
         result.cityName = city_.name;
         result.cityURL = city_.url;
         result.cityKey = city_.key;
+        result.feed = city_.feed;
+        result.overlay = overlay_;
         collectCandidates();
         collectDepartures();
         if (found_.empty()) {
@@ -393,22 +395,20 @@ private:
     }
 
     std::vector<Departure> items(const std::vector<const Found*>& list) const {
-        std::vector<Departure> out;
-        out.reserve(list.size());
-        for (const Found* f : list) {
-            out.push_back(item(*f));
+        std::vector<Departure> out(list.size());
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            fill(out[i], *list[i]);
         }
         return out;
     }
 
-    Departure item(const Found& f) const {
+    void fill(Departure& d, const Found& f) const {
         const Candidate& c = candidates_[f.candidate];
         const gtfs::Stop& stop = feed_.stop(c.stop);
         const gtfs::Route& route = routeOf(f);
         const std::string& tripId = tripIdOf(f);
         const std::uint8_t direction =
             f.added != nullptr ? f.added->direction : feed_.trip(f.departure->trip).direction;
-        Departure d;
         d.stopLat = stop.lat;
         d.stopLon = stop.lon;
         d.stopDistance = std::llround(c.distance);
@@ -442,7 +442,6 @@ private:
                 d.warningText.push_back(std::move(text));
             }
         }
-        return d;
     }
 
     const City& city_;

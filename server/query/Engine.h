@@ -4,7 +4,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmo::query {
@@ -36,23 +38,24 @@ struct EngineOptions {
     int maxPerLine = 3;  // departures per (stop group, route, direction)
 };
 
-// One departure as the client's departure item lists it.
+// One departure as the client's departure item lists it. The texts that come from the feed or
+// its live data are views into them, kept valid by the NearbyResult that holds the departure.
 struct Departure {
     double stopLat = 0;
     double stopLon = 0;
     std::int64_t stopDistance = 0;
-    std::string stopFavoriteId;
-    std::string stopUniqueId;
+    std::string_view stopFavoriteId;
+    std::string_view stopUniqueId;
     bool stopNearest = false;
     bool stopFavorite = false;
-    std::string stopName;
-    std::string routeName;
-    std::string routeFavoriteId;
+    std::string_view stopName;
+    std::string_view routeName;
+    std::string_view routeFavoriteId;
     std::string routeUniqueId;
     bool routeFavorite = false;
     std::string routeType;
-    std::string tripHeadsign;
-    std::string tripId;
+    std::string_view tripHeadsign;
+    std::string_view tripId;
     std::string tripUniqueId;
     std::int64_t tripDepartureSeconds = 0;
     std::int64_t tripDepartureTimestamp = 0;
@@ -71,6 +74,10 @@ struct NearbyResult {
     std::string cityName;
     std::string cityURL;
     std::string cityKey;
+    // What the departures' texts point into, held while the result lives: a reload or a new
+    // live file may replace the city's own meanwhile.
+    std::shared_ptr<const gtfs::Feed> feed;
+    std::shared_ptr<const RealtimeOverlay> overlay;
 };
 
 // Departures around a position at `now` (params are clamped first).

@@ -39,7 +39,8 @@ inline query::NearbyParams around(std::int64_t radius = 500, std::int64_t minute
 inline Ids ids(const std::vector<query::Departure>& list) {
     Ids out;
     for (const auto& d : list)
-        out.push_back(d.tripId + "@" + d.stopUniqueId + (d.tripDepartureGPS ? "*" : "") + (d.tripCancelled ? "!" : ""));
+        out.push_back(std::string(d.tripId) + "@" + std::string(d.stopUniqueId) + (d.tripDepartureGPS ? "*" : "") +
+                      (d.tripCancelled ? "!" : ""));
     return out;
 }
 

@@ -203,7 +203,7 @@ TEST(Overlay, AlertsReachWhatTheirEntitiesNameInTheirPeriods) {
         std::set<std::string> reached;
         for (const auto& d : query::nearby(c.snapshot, around(3000), kNow).stopDates)
             if (d.warningText == Ids{"x"})
-                reached.insert(d.tripId + "@" + d.stopUniqueId);
+                reached.insert(std::string(d.tripId) + "@" + std::string(d.stopUniqueId));
         EXPECT_EQ(reached, expected) << alert;
     }
     // Hungarian first, then the untranslated text, then the first one.
