@@ -46,12 +46,16 @@ constexpr char kHex[] = "0123456789abcdef";
 
 }  // namespace
 
-void appendString(std::string& out, std::string_view text) {
-    const std::size_t mark = out.size();
-    out += '"';
+char* writeString(char* out, std::string_view text) {
+    char* const start = out;
+    *out++ = '"';
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const auto* const end = p + text.size();
     const auto* plain = p;  // start of the run not yet copied
+    const auto copyPlain = [&] {
+        std::memcpy(out, plain, static_cast<std::size_t>(p - plain));
+        out += p - plain;
+    };
     while (p < end) {
         if (end - p >= 8) {  // most text is plain ASCII: eight bytes at a time
             std::uint64_t v = 0;
@@ -69,32 +73,44 @@ void appendString(std::string& out, std::string_view text) {
         if (c >= 0x80) {
             const std::size_t n = sequenceLength(p, end);
             if (n == 0) {
-                // Rare (the feed's own bytes): let the library do its replacement.
-                out.resize(mark);
-                out += nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-                return;
+                // Rare (the feed's own bytes): let the library do its replacement, which
+                // takes at most three bytes for one.
+                const std::string replaced =
+                    nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+                std::memcpy(start, replaced.data(), replaced.size());
+                return start + replaced.size();
             }
             p += n;
             continue;
         }
-        out.append(reinterpret_cast<const char*>(plain), static_cast<std::size_t>(p - plain));
+        copyPlain();
+        *out++ = '\\';
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\f': out += "\\f"; break;
-            case '\r': out += "\\r"; break;
-            default: {
-                const char esc[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-                out.append(esc, sizeof esc);
-            }
+            case '"': *out++ = '"'; break;
+            case '\\': *out++ = '\\'; break;
+            case '\b': *out++ = 'b'; break;
+            case '\t': *out++ = 't'; break;
+            case '\n': *out++ = 'n'; break;
+            case '\f': *out++ = 'f'; break;
+            case '\r': *out++ = 'r'; break;
+            default:
+                *out++ = 'u';
+                *out++ = '0';
+                *out++ = '0';
+                *out++ = kHex[c >> 4];
+                *out++ = kHex[c & 0xF];
         }
         plain = ++p;
     }
-    out.append(reinterpret_cast<const char*>(plain), static_cast<std::size_t>(end - plain));
-    out += '"';
+    copyPlain();
+    *out++ = '"';
+    return out;
+}
+
+void appendString(std::string& out, std::string_view text) {
+    const std::size_t at = out.size();
+    out.resize(at + maxStringBytes(text.size()));
+    out.resize(static_cast<std::size_t>(writeString(out.data() + at, text) - out.data()));
 }
 
 void appendDouble(std::string& out, double value) {
@@ -152,10 +168,11 @@ void appendDouble(std::string& out, double value) {
     }
 }
 
+char* writeInt(char* out, std::int64_t value) { return std::to_chars(out, out + kMaxIntBytes, value).ptr; }
+
 void appendInt(std::string& out, std::int64_t value) {
-    std::array<char, 24> buf{};
-    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), value);
-    out.append(buf.data(), r.ptr);
+    std::array<char, kMaxIntBytes> buf{};
+    out.append(buf.data(), writeInt(buf.data(), value));
 }
 
 }  // namespace velmo::api::json_text

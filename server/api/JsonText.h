@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -14,21 +15,22 @@ namespace velmo::api::json_text {
 // UTF-8 gets U+FFFD in place of the broken bytes.
 void appendString(std::string& out, std::string_view text);
 
+// The most bytes a string of `size` bytes can take written as JSON.
+constexpr std::size_t maxStringBytes(std::size_t size) { return 6 * size + 2; }
+
+// appendString into a buffer with room for maxStringBytes(text.size()); returns the end.
+char* writeString(char* out, std::string_view text);
+
 // A number of JSON kind float: the shortest text that reads back as the same
 // double, always with a '.' or an exponent ("47.0", "1e-05"); null when not finite.
 void appendDouble(std::string& out, double value);
 
 void appendInt(std::string& out, std::int64_t value);
 
-inline void appendBool(std::string& out, bool value) {
-    out += value ? std::string_view("true") : std::string_view("false");
-}
+// The most bytes an integer takes.
+constexpr std::size_t kMaxIntBytes = 20;
 
-// '"name":' — for member names that need no escaping.
-inline void appendKey(std::string& out, std::string_view name) {
-    out += '"';
-    out += name;
-    out += "\":";
-}
+// appendInt into a buffer with room for kMaxIntBytes; returns the end.
+char* writeInt(char* out, std::int64_t value);
 
 }  // namespace velmo::api::json_text

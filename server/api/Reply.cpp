@@ -4,7 +4,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <bit>
+#include <cstring>
+#include <memory>
 #include <cstdint>
 #include <string_view>
 
@@ -24,12 +27,12 @@ std::string dump(const json& j) {
 // once and copied after (the shortest round-trip digits are the costly part of an item).
 class CoordinateTexts {
 public:
-    void append(std::string& out, double lat, double lon) {
+    // ',"stopLat":…,"stopLon":…' for one position; valid until the next call.
+    const std::string& text(double lat, double lon) {
         const Key key{std::bit_cast<std::uint64_t>(lat), std::bit_cast<std::uint64_t>(lon)};
         for (const auto& [k, text] : seen_) {
             if (k == key) {
-                out += text;
-                return;
+                return text;
             }
         }
         std::string text;
@@ -37,71 +40,115 @@ public:
         json_text::appendDouble(text, lat);
         text += ",\"stopLon\":"sv;
         json_text::appendDouble(text, lon);
-        out += text;
-        if (seen_.size() < kKept) {
-            seen_.emplace_back(key, std::move(text));
+        if (seen_.size() == kKept) {
+            spare_ = std::move(text);
+            return spare_;
         }
+        return seen_.emplace_back(key, std::move(text)).second;
     }
 
 private:
     using Key = std::pair<std::uint64_t, std::uint64_t>;
     static constexpr std::size_t kKept = 64;
     std::vector<std::pair<Key, std::string>> seen_;
+    std::string spare_;
 };
 
-// The nearby reply is the hot one: written straight into the string, members
-// in the order nlohmann::json (std::map) gave them, i.e. sorted by name.
+template <std::size_t N>
+char* put(char* out, const char (&literal)[N]) {
+    std::memcpy(out, literal, N - 1);
+    return out + N - 1;
+}
+
+char* put(char* out, std::string_view text) {
+    std::memcpy(out, text.data(), text.size());
+    return out + text.size();
+}
+
+char* putBool(char* out, bool value) { return value ? put(out, "true") : put(out, "false"); }
+
+// Member names, punctuation, numbers and booleans of one item take fewer bytes than this.
+constexpr std::size_t kItemFixedBytes = 1024;
+
+std::size_t maxItemBytes(const query::Departure& d, const std::string& position) {
+    using json_text::maxStringBytes;
+    std::size_t n = kItemFixedBytes + position.size();
+    for (const std::string_view text :
+         {d.routeFavoriteId, d.routeName, std::string_view(d.routeType), std::string_view(d.routeUniqueId),
+          d.stopFavoriteId, d.stopName, d.stopUniqueId, std::string_view(d.tripDepartureMinutesText), d.tripHeadsign,
+          d.tripId, std::string_view(d.tripUniqueId)}) {
+        n += maxStringBytes(text.size());
+    }
+    for (const auto& text : d.warningText) {
+        n += maxStringBytes(text.size()) + 1;
+    }
+    return n;
+}
+
+// The nearby reply is the hot one: each item is written into a buffer that surely holds it and
+// appended whole, members in the order nlohmann::json (std::map) gave them, i.e. sorted by name.
 void appendItem(std::string& out, const query::Departure& d, CoordinateTexts& coordinates) {
-    using namespace json_text;
-    out += "{\"hasDetails\":true,\"routeFavorite\":"sv;
-    appendBool(out, d.routeFavorite);
-    out += ",\"routeFavoriteId\":"sv;
-    appendString(out, d.routeFavoriteId);
-    out += ",\"routeName\":"sv;
-    appendString(out, d.routeName);
-    out += ",\"routeType\":"sv;
-    appendString(out, d.routeType);
-    out += ",\"routeUniqueId\":"sv;
-    appendString(out, d.routeUniqueId);
-    out += ",\"stopDistance\":"sv;
-    appendInt(out, d.stopDistance);
-    out += ",\"stopFavorite\":"sv;
-    appendBool(out, d.stopFavorite);
-    out += ",\"stopFavoriteId\":"sv;
-    appendString(out, d.stopFavoriteId);
-    coordinates.append(out, d.stopLat, d.stopLon);
-    out += ",\"stopName\":"sv;
-    appendString(out, d.stopName);
-    out += ",\"stopNearest\":"sv;
-    appendBool(out, d.stopNearest);
-    out += ",\"stopUniqueId\":"sv;
-    appendString(out, d.stopUniqueId);
-    out += ",\"tripCancelled\":"sv;
-    appendBool(out, d.tripCancelled);
-    out += ",\"tripDepartureGPS\":"sv;
-    appendBool(out, d.tripDepartureGPS);
-    out += ",\"tripDepartureMinutesText\":"sv;
-    appendString(out, d.tripDepartureMinutesText);
-    out += ",\"tripDepartureSeconds\":"sv;
-    appendInt(out, d.tripDepartureSeconds);
-    out += ",\"tripDepartureTimestamp\":"sv;
-    appendInt(out, d.tripDepartureTimestamp);
-    out += ",\"tripHeadsign\":"sv;
-    appendString(out, d.tripHeadsign);
-    out += ",\"tripId\":"sv;
-    appendString(out, d.tripId);
-    out += ",\"tripUniqueId\":"sv;
-    appendString(out, d.tripUniqueId);
-    out += ",\"warning\":"sv;
-    appendBool(out, !d.warningText.empty());
-    out += ",\"warningText\":["sv;
+    using json_text::writeInt;
+    using json_text::writeString;
+    const std::string& position = coordinates.text(d.stopLat, d.stopLon);
+    const std::size_t room = maxItemBytes(d, position);
+    std::array<char, 8192> onStack;  // enough for all but very long texts
+    std::unique_ptr<char[]> onHeap;
+    if (room > onStack.size()) {
+        onHeap = std::make_unique_for_overwrite<char[]>(room);
+    }
+    char* const start = onHeap ? onHeap.get() : onStack.data();
+    char* p = start;
+    p = put(p, "{\"hasDetails\":true,\"routeFavorite\":");
+    p = putBool(p, d.routeFavorite);
+    p = put(p, ",\"routeFavoriteId\":");
+    p = writeString(p, d.routeFavoriteId);
+    p = put(p, ",\"routeName\":");
+    p = writeString(p, d.routeName);
+    p = put(p, ",\"routeType\":");
+    p = writeString(p, d.routeType);
+    p = put(p, ",\"routeUniqueId\":");
+    p = writeString(p, d.routeUniqueId);
+    p = put(p, ",\"stopDistance\":");
+    p = writeInt(p, d.stopDistance);
+    p = put(p, ",\"stopFavorite\":");
+    p = putBool(p, d.stopFavorite);
+    p = put(p, ",\"stopFavoriteId\":");
+    p = writeString(p, d.stopFavoriteId);
+    p = put(p, position);
+    p = put(p, ",\"stopName\":");
+    p = writeString(p, d.stopName);
+    p = put(p, ",\"stopNearest\":");
+    p = putBool(p, d.stopNearest);
+    p = put(p, ",\"stopUniqueId\":");
+    p = writeString(p, d.stopUniqueId);
+    p = put(p, ",\"tripCancelled\":");
+    p = putBool(p, d.tripCancelled);
+    p = put(p, ",\"tripDepartureGPS\":");
+    p = putBool(p, d.tripDepartureGPS);
+    p = put(p, ",\"tripDepartureMinutesText\":");
+    p = writeString(p, d.tripDepartureMinutesText);
+    p = put(p, ",\"tripDepartureSeconds\":");
+    p = writeInt(p, d.tripDepartureSeconds);
+    p = put(p, ",\"tripDepartureTimestamp\":");
+    p = writeInt(p, d.tripDepartureTimestamp);
+    p = put(p, ",\"tripHeadsign\":");
+    p = writeString(p, d.tripHeadsign);
+    p = put(p, ",\"tripId\":");
+    p = writeString(p, d.tripId);
+    p = put(p, ",\"tripUniqueId\":");
+    p = writeString(p, d.tripUniqueId);
+    p = put(p, ",\"warning\":");
+    p = putBool(p, !d.warningText.empty());
+    p = put(p, ",\"warningText\":[");
     for (std::size_t i = 0; i < d.warningText.size(); ++i) {
         if (i > 0) {
-            out += ',';
+            *p++ = ',';
         }
-        appendString(out, d.warningText[i]);
+        p = writeString(p, d.warningText[i]);
     }
-    out += "]}"sv;
+    p = put(p, "]}");
+    out.append(start, p);
 }
 
 void appendList(std::string& out, const std::vector<query::Departure>& departures) {

@@ -112,6 +112,8 @@ TEST(RenderNearby, WritesAwkwardValuesAsValidJson) {
     d.stopDistance = 137;
     d.stopNearest = true;
     d.stopName = "Deák \"tér\" \\ ctl \x01\x1f\x7f\b\f\r\n\t end";
+    const std::string longName(3000, '"');  // more than an item's usual room once escaped
+    d.routeName = longName;
     d.tripHeadsign = "broken \xC3 utf-8 \xff\xfe and \xE2\x82 cut";
     d.tripDepartureTimestamp = -1;
     d.tripDepartureSeconds = 90000;
@@ -125,6 +127,7 @@ TEST(RenderNearby, WritesAwkwardValuesAsValidJson) {
     const json& item = j["stopDatesNearby"][0];
     EXPECT_EQ(item.size(), 24u);
     EXPECT_EQ(item["stopName"], d.stopName);
+    EXPECT_EQ(item["routeName"], longName);
     const auto replaced = json(d.tripHeadsign).dump(-1, ' ', false, json::error_handler_t::replace);
     EXPECT_EQ(item["tripHeadsign"], json::parse(replaced));
     EXPECT_EQ(item["stopLat"].get<double>(), -82.457311);
