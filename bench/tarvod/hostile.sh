@@ -6,6 +6,7 @@
 set -euo pipefail
 tarvod=$1 feed=$2 now=$3 at=$4 secs=${5:-30}
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/ready.sh"
 port=${BENCH_PORT:-18443}  # another port when the last run's closed connections still hold this one
 ulimit -n "$(ulimit -Hn)"
 
@@ -13,10 +14,7 @@ data=$(mktemp -d)
 XDG_DATA_HOME=$data "$tarvod" --feed "bench=$feed" --listen 127.0.0.1:$port --now "$now" >"$data/log" 2>&1 &
 pid=$!
 trap 'kill $pid 2>/dev/null && wait $pid; rm -rf "$data"' EXIT
-until curl -ks -o /dev/null https://127.0.0.1:$port/healthz; do
-  kill -0 $pid 2>/dev/null || { cat "$data/log" >&2; exit 1; }
-  sleep 0.1
-done
+wait_ready $port $pid "$data/log"
 "$here/post.sh" $port "$at" | grep -q '"error":false' || { echo "no departures at $at" >&2; exit 1; }
 
 tick=$(getconf CLK_TCK)
