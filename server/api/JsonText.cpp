@@ -53,8 +53,10 @@ char* writeString(char* out, std::string_view text) {
     const auto* const end = p + text.size();
     const auto* plain = p;  // start of the run not yet copied
     const auto copyPlain = [&] {
-        std::memcpy(out, plain, static_cast<std::size_t>(p - plain));
-        out += p - plain;
+        if (p != plain) {  // an empty view may have no data at all, which memcpy must not get
+            std::memcpy(out, plain, static_cast<std::size_t>(p - plain));
+            out += p - plain;
+        }
     };
     while (p < end) {
         if (end - p >= 8) {  // most text is plain ASCII: eight bytes at a time

@@ -61,7 +61,9 @@ char* put(char* out, const char (&literal)[N]) {
 }
 
 char* put(char* out, std::string_view text) {
-    std::memcpy(out, text.data(), text.size());
+    if (!text.empty()) {  // an empty view may have no data at all, which memcpy must not get
+        std::memcpy(out, text.data(), text.size());
+    }
     return out + text.size();
 }
 
