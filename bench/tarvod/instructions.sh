@@ -18,10 +18,10 @@ trap 'kill $pid 2>/dev/null; wait $pid; rm -rf "$data"' EXIT
 wait_ready $port $pid "$data/log"
 load() { BENCH_AT=$at wrk -t1 -c4 -d"$1" -s "$here/nearby.lua" https://127.0.0.1:$port/; }
 load 3s >/dev/null  # connections and first-use allocations out of the count
-callgrind_control -i on $pid >/dev/null
+callgrind_control -i on $pid >/dev/null 2>&1
 requests=$(load "${secs}s" | awk '/requests in/ { print $1 }')
-callgrind_control -i off $pid >/dev/null
-callgrind_control -d $pid >/dev/null
+callgrind_control -i off $pid >/dev/null 2>&1
+callgrind_control -d $pid >/dev/null 2>&1
 # The dump is written when an event-loop thread next wakes.
 for _ in 1 2 3; do curl -ks -o /dev/null https://127.0.0.1:$port/healthz; done
 sleep 2
