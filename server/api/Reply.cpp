@@ -6,9 +6,9 @@
 
 #include <array>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <memory>
-#include <cstdint>
 #include <string_view>
 
 namespace velmo::api {
