@@ -2,7 +2,6 @@
 // GET /healthz on fresh connections, and every answer must come within a second.
 #include "server/api/Server.h"
 #include "tests/server/api/LoopbackServer.h"
-#include "server/api/Tls.h"
 
 #include "tests/server/realtime/RealtimeFixture.h"
 #include "tests/support/TempHome.h"
@@ -179,7 +178,6 @@ class HostileTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::signal(SIGPIPE, SIG_IGN);  // writes to connections the server has closed
-        api::writeSelfSignedCertificate(cert_, key_);
         ctx_ = SSL_CTX_new(TLS_client_method());
         // TLS 1.2: nothing arrives after the handshake unless the server answers.
         SSL_CTX_set_max_proto_version(ctx_, TLS1_2_VERSION);
@@ -189,9 +187,7 @@ protected:
         SSL_CTX_free(ctx_);
     }
     void start(std::size_t maxConnections = 10000) {
-        api::ServerOptions options;
-        options.certPath = cert_;
-        options.keyPath = key_;
+        auto options = optionsWithCertificate(dir_.path());
         options.threads = 2;
         options.requestTimeout = kRequestTimeout;
         options.writeTimeout = 2s;
@@ -205,7 +201,6 @@ protected:
     }
 
     TempDir dir_;
-    std::string cert_ = (dir_.path() / "cert.pem").string(), key_ = (dir_.path() / "key.pem").string();
     LiveCity city_;
     SSL_CTX* ctx_ = nullptr;
     std::unique_ptr<LoopbackServer> server_;

@@ -1,7 +1,6 @@
 // The HTTPS front over loopback: a live city, its sources polled once, a fixed clock.
 #include "server/api/Server.h"
 #include "tests/server/api/LoopbackServer.h"
-#include "server/api/Tls.h"
 
 #include "tests/server/realtime/RealtimeFixture.h"
 #include "tests/support/TempHome.h"
@@ -23,10 +22,7 @@ namespace {
 class ServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        api::ServerOptions options;
-        options.certPath = cert_;
-        options.keyPath = (dir_.path() / "key.pem").string();
-        api::writeSelfSignedCertificate(cert_, options.keyPath);
+        auto options = optionsWithCertificate(dir_.path());
         const auto newest =
             "entity { vehicle { trip { trip_id: 'T2' } position { latitude: 47.5 longitude: 19.0625 "
             "speed: 8.5 } vehicle { label: 'NYS-123' } current_status: IN_TRANSIT_TO timestamp: " +
@@ -52,12 +48,7 @@ protected:
     void TearDown() override { server_.reset(); }
 
     // A client that checks the server's certificate.
-    std::unique_ptr<httplib::SSLClient> client() {
-        auto c = std::make_unique<httplib::SSLClient>("127.0.0.1", port_);
-        c->set_ca_cert_path(cert_.c_str());
-        c->enable_server_certificate_verification(true);
-        return c;
-    }
+    std::unique_ptr<httplib::SSLClient> client() { return verifyingClient(port_, cert_); }
     static httplib::Headers headers(const std::string& level = "2") {
         return {{"X-APP", "velmomac"}, {"X-APPVERSION", "1.2.0"}, {"X-APPBUILD", "50"}, {"X-APILEVEL", level}};
     }

@@ -2,7 +2,6 @@
 // regard to case or accents, one per stop group, over every city or one.
 #include "server/api/Server.h"
 #include "tests/server/api/LoopbackServer.h"
-#include "server/api/Tls.h"
 
 #include "tests/support/Feeds.h"
 #include "tests/support/TempHome.h"
@@ -50,10 +49,7 @@ std::shared_ptr<query::Snapshot> twoCities() {
 class StopsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        api::ServerOptions options;
-        options.certPath = cert_;
-        options.keyPath = (dir_.path() / "key.pem").string();
-        api::writeSelfSignedCertificate(cert_, options.keyPath);
+        auto options = optionsWithCertificate(dir_.path());
         options.threads = 1;
         server_ = std::make_unique<LoopbackServer>(
             options, [s = twoCities()] { return s; }, [] { return std::chrono::sys_seconds{}; });
@@ -62,10 +58,9 @@ protected:
     }
     void TearDown() override { server_.reset(); }
     std::pair<int, json> post(const std::string& body) {
-        httplib::SSLClient c("127.0.0.1", port_);
-        c.set_ca_cert_path(cert_.c_str());
-        c.enable_server_certificate_verification(true);
-        const auto res = c.Post("/v2/stops/", {{"X-APP", "velmomac"}, {"X-APILEVEL", "2"}}, body, "application/json");
+        const auto res =
+            verifyingClient(port_, cert_)
+                ->Post("/v2/stops/", {{"X-APP", "velmomac"}, {"X-APILEVEL", "2"}}, body, "application/json");
         EXPECT_TRUE(res);
         return res ? std::pair(res->status, json::parse(res->body, nullptr, false)) : std::pair(0, json());
     }
