@@ -131,6 +131,7 @@ TEST_F(TodayViewControllerTest, FavouriteFromTheRowMenuShowsItsStarAtOnce) {
     ASSERT_EQ(menu->actions().size(), 2);
     EXPECT_EQ(menu->actions()[0]->text(), "Kedvenc megálló: Stop 0");
     EXPECT_EQ(menu->actions()[1]->text(), "Kedvenc járat: L0");
+    EXPECT_FALSE(menu->actions()[0]->isChecked() || menu->actions()[1]->isChecked());
     menu->actions()[0]->trigger();
     menu->actions()[1]->trigger();
     auto stop = [this](int row) { return controller_->tarvoTableView->rowView(row)->tarvoStopLabel->text(); };
@@ -141,15 +142,27 @@ TEST_F(TodayViewControllerTest, FavouriteFromTheRowMenuShowsItsStarAtOnce) {
     EXPECT_EQ(line(0), "L0 ★");
     EXPECT_TRUE(
         controller_->tarvoTableView->item(0)->data(Qt::AccessibleTextRole).toString().contains("Kedvenc járat"));
-    EXPECT_TRUE(settings_->getStringList("settingFavStopList", "S0"));
+    EXPECT_EQ(settings_->getSettingsForTableView("settingFavStopList"),
+              (std::vector<PlistMap>{{{"text", "Stop 0"}, {"value", "S0"}}}));
+    EXPECT_EQ(settings_->getSettingsForTableView("settingFavTripList"),
+              (std::vector<PlistMap>{{{"text", "L0"}, {"value", "R0"}}}));
 
     settings_->set("settingTodayNum", int64_t{2});
     controller_->viewWillAppear();  // the rows are made again from the controller's items
     EXPECT_EQ(stop(0), "★ Stop 0");
     EXPECT_EQ(line(0), "L0 ★");
-    controller_->tarvoTableView->makeFavouritesMenu(0)->actions()[1]->trigger();
+    menu = controller_->tarvoTableView->makeFavouritesMenu(0);
+    EXPECT_TRUE(menu->actions()[0]->isChecked() && menu->actions()[1]->isChecked());
+    menu->actions()[1]->trigger();
     EXPECT_EQ(line(0), "L0");
     EXPECT_FALSE(settings_->getStringList("settingFavTripList", "R0"));
+    EXPECT_TRUE(settings_->getStringList("settingFavStopList", "S0"));
+
+    controller_->viewWillAppear();  // an error row offers the entries disabled
+    client_->answer("NOLOCATION", std::nullopt, std::nullopt);
+    menu = controller_->tarvoTableView->makeFavouritesMenu(0);
+    ASSERT_TRUE(menu);
+    EXPECT_FALSE(menu->actions()[0]->isEnabled() || menu->actions()[1]->isEnabled());
 }
 
 TEST_F(TodayViewControllerTest, ReplyAfterDisappearingChangesNothing) {

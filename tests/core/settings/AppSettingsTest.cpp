@@ -59,7 +59,7 @@ TEST_F(AppSettingsTest, GetReadsByTheKeysType) {
         EXPECT_EQ(settings.get(key), value) << key;
 }
 
-TEST_F(AppSettingsTest, SetStoresOnlyValuesOfTheKeysKind) {
+TEST_F(AppSettingsTest, SetStoresOnlyValuesOfTheKeysKindAndTheUuidPlaceholderAFreshUuid) {
     AppSettings settings;
     // clang-format off
     const std::vector<std::tuple<std::string, PlistValue, bool>> cases{
@@ -81,10 +81,7 @@ TEST_F(AppSettingsTest, SetStoresOnlyValuesOfTheKeysKind) {
         EXPECT_EQ(log, stored ? "" : log.substr(0, log.find('\n') + 1)) << "one line when refused";
         EXPECT_EQ(log.find(key) != std::string::npos, !stored) << log;
     }
-}
-
-TEST_F(AppSettingsTest, UuidPlaceholderGeneratesAFreshUuidEachTime) {
-    AppSettings settings(true);
+    // The placeholder "UUID" stores a fresh UUID each time.
     settings.set("deviceUUID", "UUID");
     const std::optional<std::string> first = suite().stringForKey("deviceUUID");
     settings.set("deviceUUID", "UUID");
