@@ -89,16 +89,13 @@ namespace {
 TlsStream::error_code failure(SSL* ssl, int result, bool& wantsInput) {
     wantsInput = false;
     switch (SSL_get_error(ssl, result)) {
-    case SSL_ERROR_WANT_READ:
-        wantsInput = true;
-        return {};
-    case SSL_ERROR_ZERO_RETURN:
-        return boost::asio::error::eof;
-    default:
-        if (const unsigned long e = ERR_get_error(); e != 0) {
-            return {static_cast<int>(e), boost::asio::error::get_ssl_category()};
-        }
-        return boost::asio::ssl::error::stream_truncated;
+        case SSL_ERROR_WANT_READ: wantsInput = true; return {};
+        case SSL_ERROR_ZERO_RETURN: return boost::asio::error::eof;
+        default:
+            if (const unsigned long e = ERR_get_error(); e != 0) {
+                return {static_cast<int>(e), boost::asio::error::get_ssl_category()};
+            }
+            return boost::asio::ssl::error::stream_truncated;
     }
 }
 

@@ -101,28 +101,26 @@ private:
         template <class Self>
         void operator()(Self& self, error_code ec = {}, std::size_t n = 0) {
             switch (state) {
-            case State::Starting:
-                break;
-            case State::Posted:
-                return finish(self);
-            case State::Writing:
-                s.sent();
-                if (ec) {
-                    last = {true, ec, 0};
-                    return finish(self);
-                }
-                if (last.done) {
-                    return finish(self);
-                }
-                state = State::Reading;
-                return s.next_.async_read_some(s.inputSpace(), std::move(self));
-            case State::Reading:
-                if (ec) {
-                    last = {true, endOfInput(ec), 0};
-                    return finish(self);
-                }
-                s.received(n);
-                break;
+                case State::Starting: break;
+                case State::Posted: return finish(self);
+                case State::Writing:
+                    s.sent();
+                    if (ec) {
+                        last = {true, ec, 0};
+                        return finish(self);
+                    }
+                    if (last.done) {
+                        return finish(self);
+                    }
+                    state = State::Reading;
+                    return s.next_.async_read_some(s.inputSpace(), std::move(self));
+                case State::Reading:
+                    if (ec) {
+                        last = {true, endOfInput(ec), 0};
+                        return finish(self);
+                    }
+                    s.received(n);
+                    break;
             }
             const bool starting = state == State::Starting;
             last = step(s);

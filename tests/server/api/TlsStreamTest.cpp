@@ -147,7 +147,7 @@ TEST(TlsStream, TellsAClientThatClosedFromOneThatVanished) {
         if (closeNotify) {
             link.client().shutdown(ignored);  // returns once the server has answered with its own
         } else {
-            link.client().next_layer().close();
+            link.client().next_layer().shutdown(tcp::socket::shutdown_send);  // FIN, no close_notify
         }
         const error_code ec = within(ended.get_future());
         EXPECT_EQ(ec, closeNotify ? error_code(asio::error::eof) : error_code(ssl::error::stream_truncated))
