@@ -38,8 +38,8 @@ public:
     }
 
     // Reads some decrypted bytes into the first non-empty buffer. A client that closed with
-    // close_notify ends the stream with asio::error::eof; one that just closed the socket, with
-    // ssl::error::stream_truncated.
+    // close_notify ends the stream with asio::error::eof; one that ended the connection without
+    // it, with ssl::error::stream_truncated (or the socket's own error, a reset say).
     template <class Buffers, class Token>
     auto async_read_some(const Buffers& buffers, Token&& token) {
         const boost::asio::mutable_buffer into = firstNonEmpty(buffers);
@@ -50,11 +50,7 @@ public:
     // Encrypts every buffer and sends the records together; completes with all bytes written.
     template <class Buffers, class Token>
     auto async_write_some(const Buffers& buffers, Token&& token) {
-        std::size_t total = 0;
-        for (auto it = boost::asio::buffer_sequence_begin(buffers); it != boost::asio::buffer_sequence_end(buffers);
-             ++it) {
-            total += boost::asio::const_buffer(*it).size();
-        }
+        const std::size_t total = boost::asio::buffer_size(buffers);
         return run<void(error_code, std::size_t)>(
             [buffers, total](TlsStream& s) {
                 s.beginWrite(total);
