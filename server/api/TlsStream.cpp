@@ -30,7 +30,11 @@ struct TlsBio {
 
     static int write(BIO* bio, const char* data, int size) {
         BIO_clear_retry_flags(bio);
-        of(bio).output_.append(data, static_cast<std::size_t>(size));
+        try {  // nothing may be thrown through OpenSSL's frames
+            of(bio).output_.append(data, static_cast<std::size_t>(size));
+        } catch (const std::bad_alloc&) {
+            return -1;
+        }
         return size;
     }
 
