@@ -88,7 +88,20 @@ inline std::string vehicle(const std::string& trip, double lat, int age, const s
            " longitude: 19.051 } timestamp: " + std::to_string(unix(kNow) - age) + " stop_id: 'B' " + more + " } } ";
 }
 
-// A city with a live slot; apply() lays messages over it as the poller would.
+// Lays messages over a city's timetable as the poller would.
+inline realtime::BuildStats publish(const realtime::CityTarget& target, std::vector<pb::FeedMessage> messages,
+                                    query::TimePoint now = kNow) {
+    std::vector<realtime::Input> inputs;
+    for (auto& m : messages) {
+        const auto stamp = query::TimePoint(std::chrono::seconds(m.header().timestamp()));
+        inputs.push_back({std::make_shared<const pb::FeedMessage>(std::move(m)), stamp});
+    }
+    realtime::BuildStats stats;
+    target.live->publish(realtime::buildOverlay(target.feed, target.zone, inputs, now, 300s, &stats));
+    return stats;
+}
+
+// A city with a live slot; apply() lays messages over it.
 struct LiveCity {
     std::shared_ptr<realtime::Live> live = std::make_shared<realtime::Live>();
     query::Snapshot snapshot;
@@ -98,16 +111,8 @@ struct LiveCity {
     }
     const query::City& city() const { return *snapshot.cities.front(); }
     realtime::CityTarget target() const { return {city().feed, city().zone, live}; }
-
     realtime::BuildStats apply(std::vector<pb::FeedMessage> messages, query::TimePoint now = kNow) {
-        std::vector<realtime::Input> inputs;
-        for (auto& m : messages) {
-            const auto stamp = query::TimePoint(std::chrono::seconds(m.header().timestamp()));
-            inputs.push_back({std::make_shared<const pb::FeedMessage>(std::move(m)), stamp});
-        }
-        realtime::BuildStats stats;
-        live->publish(realtime::buildOverlay(city().feed, city().zone, inputs, now, 300s, &stats));
-        return stats;
+        return publish(target(), std::move(messages), now);
     }
 
     // The departures around stop A as ids().

@@ -1,9 +1,9 @@
-// Feeds given as https URLs: downloaded at start, refreshed with conditional requests, a broken
-// download dropped, the kept copy served when the publisher is down, and a city whose feed
-// cannot be had at start left out while the others serve.
+// The city registry: a changed feed reloaded, a broken one not taken, a city of several feeds, and
+// feeds given as https URLs: downloaded at start, refreshed with conditional requests, the kept
+// copy served when the publisher is down, a city whose feed cannot be had left out.
 #include "server/app/CityRegistry.h"
 
-#include "tests/support/Feeds.h"
+#include "tests/server/realtime/RealtimeFixture.h"
 #include "tests/support/LoopbackHttps.h"
 #include "tests/support/TempHome.h"
 
@@ -20,6 +20,118 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Seconds after midnight at which a trip of that city leaves, as served now; -1 when the city is
+// not served.
+int served(const CityRegistry& registry, const std::string& city = "bp", const std::string& trip = "T1") {
+    const auto snapshot = registry.snapshot();  // held: a reload may replace it meanwhile
+    for (const auto& c : snapshot->cities) {
+        if (c->key == city)
+            return static_cast<int>(c->feed->stopTimesOf(c->feed->tripById.at(trip)).front().departure.count());
+    }
+    return -1;
+}
+
+// Gives a feed a modification time `ahead` in the future, so that a reload check sees it changed.
+void touch(const fs::path& feed, std::chrono::seconds ahead) {
+    fs::last_write_time(feed, fs::file_time_type::clock::now() + ahead);
+}
+
+// Waits up to ten seconds for `done`.
+bool eventually(const std::function<bool()>& done) {
+    for (int i = 0; i < 1000 && !done(); ++i)
+        std::this_thread::sleep_for(10ms);
+    return done();
+}
+
+// Metro and bus of one city, both with a stop DT "Deák tér" (the bus's 44 m off: its own stop,
+// in the same group) and a trip T1 to Zugló, whose stop X they share.
+test::FeedBuilder cityFeed(bool bus, const std::string& departure) {
+    test::FeedBuilder b;
+    b.stop("DT", "Deák tér", test::kLat + (bus ? 0.0004 : 0), test::kLon)
+        .stop("X", "Zugló", test::kLat + 0.02, test::kLon)
+        .route("R", bus ? "9" : "M1", bus ? 3 : 1);
+    return b.trip("T1", "R", {{"DT", departure}, {"X", "08:30:00"}});
+}
+
+}  // namespace
+
+TEST(Registry, ReloadsAChangedFeedKeepsServingWhenTheNewOneIsBrokenAndWatches) {
+    test::TempDir dir;
+    const fs::path feed = dir.path() / "feed";
+    int writes = 0;
+    const auto write = [&](const std::string& departure) {  // the feed's time moves on
+        test::smallCity(departure, "23:00:00").writeTo(feed);
+        touch(feed, ++writes * 1s);
+    };
+    CityRegistry registry({CityEntry{{"bp", "", "", ""}, {{feed.string(), "", ""}}, {}}});
+    write("08:00:00");
+    registry.loadAll();
+    const auto first = registry.snapshot();
+    registry.reload(false);  // nothing changed
+    EXPECT_EQ(registry.snapshot(), first);
+    write("09:30:00");
+    registry.reload(false);
+    EXPECT_EQ(served(registry), 9 * 3600 + 1800);
+    EXPECT_EQ(first->cities.front()->feed->stopTimesOf(gtfs::TripIdx(0u)).front().departure.count(), 8 * 3600);
+    // A broken new feed: the old one keeps serving, and is not read again until it changes.
+    fs::remove(feed / "trips.txt");
+    touch(feed, ++writes * 1s);
+    registry.reload(false);
+    EXPECT_EQ(served(registry), 9 * 3600 + 1800);
+    EXPECT_EQ(registry.target("bp")->feed, registry.snapshot()->cities.front()->feed);
+    EXPECT_FALSE(registry.target("mv"));
+    write("10:15:00");
+    registry.reload(true);
+    EXPECT_EQ(served(registry), 10 * 3600 + 900);
+    // The watcher does the same in the background.
+    registry.startWatching(1s);
+    write("11:00:00");
+    EXPECT_TRUE(eventually([&] { return served(registry) == 11 * 3600; }));
+    registry.stopWatching();
+}
+
+// One nearby reply from both feeds, the bus's live source matched through its own ids, and a
+// change of either feed reloading the city.
+TEST(Registry, ACityOfSeveralFeeds) {
+    test::TempDir dir;
+    const auto metro = dir.path() / "metro";
+    const auto bus = dir.path() / "bus";
+    cityFeed(false, "08:04:00").writeTo(metro);
+    cityFeed(true, "08:06:00").writeTo(bus);
+    const CityEntry entry{{"x", "", "", ""}, {{metro.string(), "metro", ""}, {bus.string(), "bus", ""}}, {}};
+    CityRegistry registry({entry});
+    registry.loadAll();
+    EXPECT_FALSE(registry.target("x"));
+    ASSERT_TRUE(registry.target("x/bus"));
+    test::publish(*registry.target("x/bus"), {test::message(test::kNow, test::tripUpdate("T1", test::delay(1, 120)))});
+    // The metro's source, silent, does not take the bus's data away.
+    test::publish(*registry.target("x/metro"), {});
+    const auto reply = query::nearby(*registry.snapshot(), test::around(), test::kNow);
+    auto listed = test::ids(reply.stopDates);
+    std::ranges::sort(listed);
+    EXPECT_EQ(listed, (test::Ids{"bus:T1@bus:DT*", "metro:T1@metro:DT"}));
+    for (const auto& d : reply.stopDates)
+        EXPECT_TRUE(d.stopNearest) << d.tripId << " is not in the nearest group";
+
+    cityFeed(true, "08:07:00").writeTo(bus);
+    touch(bus, 5s);
+    registry.reload(false);
+    EXPECT_EQ(served(registry, "x", "bus:T1"), 8 * 3600 + 7 * 60);
+    fs::remove(metro / "trips.txt");
+    touch(metro, 5s);
+    cityFeed(true, "08:09:00").writeTo(bus);
+    touch(bus, 10s);
+    registry.reload(false);
+    EXPECT_EQ(served(registry, "x", "bus:T1"), 8 * 3600 + 7 * 60);  // a broken metro keeps the city as it was
+
+    CityRegistry broken({entry});
+    EXPECT_THAT([&] { broken.loadAll(); },
+                ::testing::ThrowsMessage<std::runtime_error>("city x, feed metro (" + metro.string() +
+                                                             "): required file trips.txt is missing"));
+}
+
+namespace {
+
 // The small city as a zip archive's bytes, its trip leaving at `departure`.
 std::string zipped(const std::string& departure) {
     test::TempDir dir;
@@ -31,26 +143,6 @@ std::string zipped(const std::string& departure) {
         zip_file_add(archive, name.c_str(), zip_source_buffer(archive, text.data(), text.size(), 0), 0);
     zip_close(archive);
     return test::readFile(path);
-}
-
-// Seconds after midnight at which trip T1 of that city leaves, as served now; -1 when the city
-// is not served.
-int served(const CityRegistry& registry, const std::string& city = "bp") {
-    const auto snapshot = registry.snapshot();  // held: the refresh thread may replace it meanwhile
-    for (const auto& c : snapshot->cities) {
-        if (c->key == city) {
-            const auto& feed = *c->feed;
-            return static_cast<int>(feed.stopTimesOf(feed.tripById.at("T1")).front().departure.count());
-        }
-    }
-    return -1;
-}
-
-// Waits up to ten seconds for `done`.
-bool eventually(const std::function<bool()>& done) {
-    for (int i = 0; i < 1000 && !done(); ++i)
-        std::this_thread::sleep_for(10ms);
-    return done();
 }
 
 class FeedDownloadTest : public test::TempHome {
