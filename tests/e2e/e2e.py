@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
-"""End-to-end tests: gtfs-synth writes a small city and its live state, tarvod serves them
-over loopback HTTPS with a fixed clock (alone, or as replicas behind HAProxy), and the built
-velmomac (console mode, or the window under Xvfb) asks it for departures. Usage: e2e.py BIN_DIR
-CASE. Each case has its own temporary world (XDG folders, HOME, free ports) and stops what it
-started. Exit status: 0 passed, 1 failed, 77 skipped."""
+"""End-to-end: gtfs-synth writes a city and its live state, tarvod serves them over loopback HTTPS
+with a fixed clock (alone or behind HAProxy), velmomac asks for departures. Usage: e2e.py BIN_DIR
+CASE; each case has a temporary world of its own. Exit status: 0 passed, 1 failed, 77 skipped."""
 
 import json
 import os
@@ -37,18 +35,13 @@ def check(condition, message):
 
 
 def free_port(count=1, rebound=False):
-    """The first of `count` consecutive loopback ports that were free a moment ago. A port that
-    is `rebound` (a server stopped and started again on it) lies below the ephemeral range: there
-    no outgoing connection of this or another test can take it while its server is down."""
-    try:
-        with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
-            ephemeral = int(f.read().split()[0])
-    except (OSError, ValueError, IndexError):
-        ephemeral = 32768
-    pick = random.Random()
+    """The first of `count` consecutive loopback ports free a moment ago. A `rebound` port (its
+    server restarted) lies below the ephemeral range, where no outgoing connection can take it."""
+    with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+        ephemeral = int(f.read().split()[0])
     for _attempt in range(50):
         if rebound:
-            first = pick.randrange(10000, max(10001, ephemeral - count))
+            first = random.randrange(10000, max(10001, ephemeral - count))
         else:
             with socket.socket() as s:
                 s.bind(("127.0.0.1", 0))
@@ -65,6 +58,11 @@ def free_port(count=1, rebound=False):
             for s in held:
                 s.close()
     raise Failure("no %d consecutive free ports" % count)
+
+
+def skip(what):
+    print("e2e: SKIPPED, %s is not installed (tools/install-deps installs it)" % what)
+    return 77
 
 
 def wait_for(predicate, what, interval=0.1, deadline=None):
@@ -90,12 +88,10 @@ class World:
         self.env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": os.path.join(self.root, "home"),
                     "XDG_CONFIG_HOME": self.config, "XDG_DATA_HOME": self.data, "XDG_RUNTIME_DIR": self.root,
                     "TZ": "Europe/Budapest", "LC_ALL": "C.UTF-8", "QT_QPA_PLATFORM": "offscreen"}
-        # Under a sanitizer the programs get the tests' leak suppressions (OpenSSL's state that Qt
-        # keeps until exit), but not the tests' strict string checks, which X libraries fail.
+        # Under a sanitizer: the leak suppressions, not the strict string checks X libraries fail.
         if "LSAN_OPTIONS" in os.environ:
             self.env["LSAN_OPTIONS"] = os.environ["LSAN_OPTIONS"]
-        self.processes, self.tarvod, self.port = [], None, None
-        self.tarvod_log = os.path.join(self.root, "tarvod.log")
+        self.processes, self.tarvod, self.port, self.tarvod_log = [], None, None, os.path.join(self.root, "tarvod.log")
         self.feed, self.realtime = os.path.join(self.root, "city.zip"), os.path.join(self.root, "realtime.pb")
 
     def run(self, args, env=None):
@@ -115,8 +111,7 @@ class World:
         try:
             return process.wait(30)
         except subprocess.TimeoutExpired:
-            process.kill()
-            return process.wait()
+            return process.kill() or process.wait()
 
     def generate_city(self):
         code, _, err = self.run([os.path.join(self.bin, "gtfs-synth"), "--stops", "60", "--start-date", "2025-03-10",
@@ -149,11 +144,9 @@ class World:
         self.generate_city()
         self.start_tarvod(lambda port: [os.path.join(self.bin, "tarvod"), "--feed", "mv=" + self.feed, "--realtime",
                                         "mv=" + self.realtime, "--listen", "127.0.0.1:%d" % port, "-v"])
-        def live():  # every realtime source has been read once
-            sources = [s for c in (self.health() or {}).get("cities", []) for s in c.get("realtime", [])]
-            return sources and all(s.get("lastSuccess") is not None for s in sources)
-
-        wait_for(live, "tarvod to load its live data")
+        sources = lambda: [s for c in (self.health() or {}).get("cities", []) for s in c.get("realtime", [])]
+        wait_for(lambda: sources() and all(s.get("lastSuccess") is not None for s in sources()),
+                 "tarvod to read every live source once")
         self.point_client_at(self.port)
 
     def log(self):
@@ -176,8 +169,8 @@ class World:
         check(code == status, "velmomac --once %s: exit %d, want %d: %s" % (" ".join(extra), code, status, err))
         return out if status == 0 else err
 
-    def departures(self, position=CENTRE):
-        out = self.once(position, "--json")
+    def departures(self):
+        out = self.once(CENTRE, "--json")
         try:
             items = [json.loads(line) for line in out.splitlines()]
         except ValueError:
@@ -187,8 +180,8 @@ class World:
 
 
 def case_departures(world):
-    """Live and timetable departures at the centre in JSON and in the table, and the Hungarian
-    errors far from every stop and without the service."""
+    """Live and timetable departures in JSON and in the table; the Hungarian errors far from
+    every stop and without the service."""
     world.serve_city()
     items = world.departures()
     for item in items:
@@ -199,10 +192,9 @@ def case_departures(world):
         check(minutes == "!!" or (minutes.isdigit() and int(minutes) <= 24 * 60), "odd departureMinutes %r" % minutes)
         check(item["favStop"] is False and item["favRoute"] is False, "a star without favourites:\n" + describe(items))
     check({True, False} <= {i.get("departureGPS") for i in items}, "not both live and timetable:\n" + describe(items))
-    # The table of the same query: a header and one row per departure, the live ones marked.
+    # The table: a header and a row per departure (the clock runs on meanwhile), the live ones marked.
     lines = world.once(CENTRE).splitlines()
     check(lines and lines[0].split()[:2] == ["Jármű", "Járat"], "table without its header: %r" % lines[:1])
-    # The clock runs on between the two queries: a departure may leave or arrive meanwhile.
     check(abs(len(lines) - 1 - len(items)) <= 3, "table has %d rows, JSON had %d" % (len(lines) - 1, len(items)))
     check(len({r.endswith(" ●") for r in lines[1:]}) == 2, "live marks wrong in the table:\n" + "\n".join(lines))
 
@@ -215,8 +207,8 @@ def case_departures(world):
 
 
 def case_details(world):
-    """--once --details N: the stops of a live departure's trip from tarvod's more/ and where its
-    vehicle is from vehicle/, as JSON and as a table; a number past the list is a usage error."""
+    """--once --details N: a live departure's trip and vehicle, as JSON and as a table; a number
+    past the list is a usage error."""
     world.serve_city()
     items = world.departures()
     n = next((i + 1 for i, item in enumerate(items) if item.get("departureGPS") and item.get("hasDetails")), None)
@@ -239,10 +231,8 @@ def case_details(world):
 
 def case_window(world):
     """The main window under Xvfb paints departure rows, clearly unlike a screen without stops."""
-    for tool in ("Xvfb", "import", "compare", "identify"):
-        if shutil.which(tool) is None:
-            print("e2e: SKIPPED, %s is not installed (tools/install-deps installs xvfb and imagemagick)" % tool)
-            return 77
+    if not all(shutil.which(tool) for tool in ("Xvfb", "import", "compare", "identify")):
+        return skip("Xvfb or ImageMagick")
     world.serve_city()
     read_end, write_end = os.pipe()
     world.processes.append(subprocess.Popen(
@@ -288,8 +278,8 @@ def case_window(world):
 
 
 def case_help(world):
-    """Every program explains itself without a display (the desktop programs in Hungarian,
-    the service's tools in English) and refuses an unknown option."""
+    """Every program explains itself without a display (desktop ones in Hungarian) and refuses an
+    unknown option."""
     env = dict(world.env, QT_QPA_PLATFORM="")
     for program, usage in (("velmomac", "Használat:"), ("velmomactoday", "Használat:"),
                            ("velmo-settings", "Használat:"), ("gtfs-synth", "Usage:"), ("tarvod", "Usage:")):
@@ -302,14 +292,10 @@ def case_help(world):
 
 
 def case_package(world):
-    """The Debian packages: lintian finds no error and no unexpected warning, every manual page
-    renders, and what they install runs: each program's --help, and tarvod both on the
-    configuration it ships (no city yet: it runs, says so, refuses queries) and on the example."""
-    tools = {tool: shutil.which(tool) for tool in ("dpkg-deb", "lintian", "man")}
-    if not all(tools.values()):
-        print("e2e: package skipped: %s missing (tools/install-deps installs them)"
-              % ", ".join(t for t, path in tools.items() if not path))
-        return 77
+    """The Debian packages pass lintian, every manual page renders, every program runs --help, and
+    tarvod runs on the shipped configuration (no city: says so, refuses queries) and the example."""
+    if not all(shutil.which(tool) for tool in ("dpkg-deb", "lintian", "man")):
+        return skip("dpkg-deb, lintian or man")
     build, out = os.environ["VELMO_E2E_BUILD"], os.path.join(world.root, "packages")
     code, text, err = world.run([os.environ.get("VELMO_E2E_CPACK", "cpack"), "-G", "DEB", "--config",
                                  os.path.join(build, "CPackConfig.cmake"), "-B", out])
@@ -323,8 +309,7 @@ def case_package(world):
 
     root = os.path.join(world.root, "root")
     for deb in debs:
-        code, text, err = world.run(["dpkg-deb", "-x", deb, root])
-        check(code == 0, "dpkg-deb -x %s: %s" % (deb, err))
+        check(world.run(["dpkg-deb", "-x", deb, root])[0] == 0, "dpkg-deb -x " + deb)
     pages = [os.path.join(d, f) for d, _, files in os.walk(os.path.join(root, "usr/share/man")) for f in files]
     programs = sorted(os.listdir(os.path.join(root, "usr/bin")))
     check(sorted(os.path.basename(p).split(".")[0] for p in pages) == programs, "pages %r for %r" % (pages, programs))
@@ -363,12 +348,11 @@ def case_package(world):
 
 
 def case_replicas(world):
-    """deploy/haproxy/run-replicas starts three tarvod replicas and HAProxy in front; while a loop
-    keeps asking for departures through HAProxy, one replica is killed (SIGKILL) and started
-    again. Every query must get departures, and the restarted replica must serve again."""
+    """deploy/haproxy/run-replicas: three tarvod replicas behind HAProxy; while a loop asks for
+    departures, one is killed (SIGKILL) and started again. Every query gets departures, and the
+    restarted replica serves again."""
     if shutil.which("haproxy") is None:
-        print("e2e: SKIPPED, haproxy is not installed (tools/install-deps installs it)")
-        return 77
+        return skip("haproxy")
     deadline, replicas = time.monotonic() + 40, 3
     world.generate_city()
     state, first, listen = os.path.join(world.root, "replicas"), free_port(replicas, rebound=True), free_port()
