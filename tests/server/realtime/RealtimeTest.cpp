@@ -302,7 +302,7 @@ protected:
 }  // namespace
 
 // The file's message is stamped an hour ahead of the clock: its data is aged from receipt.
-TEST_F(SourceTest, FileSourceKeepsLastGoodDataUntilItsMaximumAge) {
+TEST_F(SourceTest, FileSourceKeepsLastGoodDataUntilItsMaximumAgeAndRefusesIncrements) {
     write(delayed(3600s));
     start({file()});
     auto s = poll(kNow);
@@ -310,27 +310,23 @@ TEST_F(SourceTest, FileSourceKeepsLastGoodDataUntilItsMaximumAge) {
     EXPECT_EQ(std::tuple(s.lastSuccess, s.dataTime, s.futureStamps, s.build.matchedTrips),
               std::tuple(unix(kNow), unix(kNow), 1u, 1u));
     EXPECT_EQ(poll(kNow).notModified, 1u);  // the file is unchanged
-    // Garbage and a truncated message: counted, the last good data stays.
-    write("\xff\xff\xff\xff garbage");
-    poll(kNow + 60s);
-    write(delayed().substr(0, 20));
-    s = poll(kNow + 120s);
+    // Garbage, a truncated message and an increment (laid over alone it would drop every trip it
+    // does not name, here all): refused and counted, the last good data stays.
+    auto increment = message(kNow);
+    increment.mutable_header()->set_incrementality(pb::FeedHeader::DIFFERENTIAL);
+    int minute = 0;
+    for (const auto& bad :
+         {std::string("\xff\xff\xff\xff garbage"), delayed().substr(0, 20), increment.SerializeAsString()}) {
+        write(bad);
+        s = poll(kNow + ++minute * 60s);
+    }
     EXPECT_TRUE(live());
-    EXPECT_EQ(std::tuple(s.failures, s.lastSuccess, s.lastError.empty()), std::tuple(2u, unix(kNow), false));
+    EXPECT_EQ(std::tuple(s.failures, s.differential, s.lastSuccess, s.lastError.empty()),
+              std::tuple(3u, 1u, unix(kNow), false));
     // A vanished file too; past the maximum age the timetable is back.
     fs::remove(file());
-    EXPECT_EQ(poll(kNow + 301s).failures, 3u);
+    EXPECT_EQ(poll(kNow + 301s).failures, 4u);
     EXPECT_FALSE(live());
-}
-
-// An increment alone would read as "no other trip has live data": refused, counted, logged as a failure.
-TEST_F(SourceTest, DifferentialMessagesAreRefused) {
-    auto m = delayedT2();
-    m.mutable_header()->set_incrementality(pb::FeedHeader::DIFFERENTIAL);
-    write(m.SerializeAsString());
-    start({file()});
-    const auto s = poll(kNow);
-    EXPECT_EQ(std::tuple(s.differential, s.failures, live()), std::tuple(1u, 1u, false));
 }
 
 // The source, with user info, is reached through a redirect to an absolute path; the credentials, the query and the
