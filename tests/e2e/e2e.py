@@ -420,8 +420,7 @@ def case_replicas(world):
     check(servers() == {}, "HAProxy still answers after run-replicas stopped")
 
 
-CASES = {"departures": case_departures, "details": case_details, "window": case_window, "help": case_help,
-         "package": case_package, "replicas": case_replicas}
+CASES = {name[len("case_"):]: case for name, case in globals().items() if name.startswith("case_")}
 
 
 def main(argv):

@@ -83,9 +83,9 @@ inline pb::FeedMessage delayedT2(query::TimePoint stamp = kNow) {
 }
 
 // The vehicle of a trip at a latitude, `age` seconds before kNow, at stop B.
-inline std::string vehicle(const std::string& trip, double lat, int age, const std::string& more = "") {
+inline std::string vehicle(const std::string& trip, double lat, int age) {
     return "entity { vehicle { trip { trip_id: '" + trip + "' } position { latitude: " + std::to_string(lat) +
-           " longitude: 19.051 } timestamp: " + std::to_string(unix(kNow) - age) + " stop_id: 'B' " + more + " } } ";
+           " longitude: 19.051 } timestamp: " + std::to_string(unix(kNow) - age) + " stop_id: 'B' } } ";
 }
 
 // Lays messages over a city's timetable as the poller would.
