@@ -1,5 +1,4 @@
-// tarvod's configuration, and the program itself where a process is what matters (exit codes,
-// signals, the generated certificate).
+// tarvod's configuration, and the program itself where exit codes and signals matter.
 #include "server/api/Tls.h"
 #include "server/app/Config.h"
 
@@ -195,8 +194,7 @@ protected:
     fs::path feed() const { return root() / "feed"; }
     fs::path cert() const { return root() / "data" / "tarvod" / "tls" / "cert.pem"; }
 
-    // The minutes text of the first departure at Deák tér once tarvod answers with `want` (or
-    // the last text seen after ten seconds).
+    // The first departure's minutes text once it is `want`, or the last one seen in ten seconds.
     std::string minutesText(int port, const std::string& want) const {
         const std::string body = R"({"method":"TRIPSFORLOCATION","lat":47.497,"lon":19.054,"fetchRadius":300,)"
                                  R"("realRadius":300,"favRoutes":[],"favStops":[],"favSortMode":3,"minutes":30})";

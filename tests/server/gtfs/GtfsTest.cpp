@@ -60,8 +60,7 @@ TEST(Loader, ColumnOrderInterpolationAndBadRows) {
     EXPECT_EQ(f->stopTimesOf(f->tripById.at("T1")).size(), 4u);
 }
 
-// A badly broken feed logs ten warnings of a kind and then one count, with the feed's texts
-// escaped so that they cannot forge log lines or send terminal escapes.
+// Ten warnings of a kind, then one count; the feed's texts escaped, forging no line or escape.
 TEST(Loader, WarningsOfAKindAreCappedAndEscaped) {
     auto b = smallCity();
     for (int i = 0; i < 25; ++i) {

@@ -198,8 +198,7 @@ TEST(Engine, LineNamesSortNaturally) {
     EXPECT_EQ(names, sorted);
 }
 
-// The grid must find exactly what a search of every stop finds, also for stops and positions
-// on the edges of its 500 m cells and for a radius that just reaches a stop.
+// Also on the edges of the 500 m cells, and for a radius that just reaches a stop.
 TEST(Geo, GridFindsWhatABruteForceSearchFinds) {
     constexpr double kCellLat = 500.0 / 111195.0;  // one cell in degrees of latitude
     FeedBuilder b;

@@ -168,8 +168,7 @@ TEST(Overlay, StaleDataAndAnotherFeedFallBackToTheTimetable) {
     EXPECT_EQ(c.nearby(), (Ids{"T2@A", "T3@A"}));
 }
 
-// Each informed entity against the departures around (T2, T3 of the 9 at A, tram 5 both ways at B and C): the
-// departures it reaches.
+// Each informed entity, and the departures around (9 at A, tram 5 both ways at B and C) it reaches.
 TEST(Overlay, AlertsReachWhatTheirEntitiesNameInTheirPeriods) {
     auto b = liveNetwork();
     b.files["agency.txt"] =
@@ -219,8 +218,7 @@ TEST(Overlay, AlertsReachWhatTheirEntitiesNameInTheirPeriods) {
     }
 }
 
-// Mutated messages through the parser and the builder: nothing may crash or throw, and the
-// answers stay well-formed. Seeded, so it repeats.
+// Seeded mutants through the parser and the builder: nothing crashes or throws, answers stay well-formed.
 TEST(Overlay, FuzzedMessagesNeverBreakAnswers) {
     LiveCity c;
     const std::string seed =
@@ -329,8 +327,7 @@ TEST_F(SourceTest, FileSourceKeepsLastGoodDataUntilItsMaximumAgeAndRefusesIncrem
     EXPECT_FALSE(live());
 }
 
-// The source, with user info, is reached through a redirect to an absolute path; the credentials, the query and the
-// validator go along.
+// Through a redirect to an absolute path the credentials, the query and the validator go along.
 TEST_F(SourceTest, HttpSourceWithRedirectNotModifiedNotFoundAndNoAnswer) {
     LoopbackHttps https;
     const ScopedEnv trust("SSL_CERT_FILE", https.certificateFile().string());
@@ -385,9 +382,8 @@ TEST_F(SourceTest, RetriesUntilGoodAndAHangingSourceHoldsUpNeitherTheOthersNorSt
     EXPECT_EQ(stopped.wait_for(1s), std::future_status::ready);
 }
 
-// Announced or chunked, a body past the cap gets out little more than the cap before the fetch hangs up (it would
-// send 160 MiB); an answer that trickles in, a byte every 50 ms for 5 s, never outlasts the deadline of the whole
-// transfer: the fetch hangs up while the server still has most of it to send.
+// A body past the cap (announced or chunked) is cut off near the cap; a trickle (a byte every 50 ms
+// for 5 s) is cut off at the deadline of the whole transfer.
 TEST(Fetch, ABodyPastTheCapAndATrickleAreCutShort) {
     LoopbackHttps server;
     const ScopedEnv trust("SSL_CERT_FILE", server.certificateFile().string());
@@ -405,9 +401,8 @@ TEST(Fetch, ABodyPastTheCapAndATrickleAreCutShort) {
     EXPECT_LT(server.streamedBytes() - before, 50u) << f.error;
 }
 
-// What is shown of a source, in its status (thus /healthz and /metrics) and in the log, leaves
-// out user info, query and fragment; a file path is shown as it is, and a logged text stays on
-// its line.
+// A source's status and log lines leave out user info, query and fragment; a file path is shown
+// as it is, escaped onto its line.
 TEST_F(SourceTest, ShownLocationsLeaveOutCredentialsAndLogLinesStayOneLine) {
     LoopbackHttps https;
     std::string secret = https.url("/rt.pb?key=SECRET#top");
