@@ -24,6 +24,8 @@ inline constexpr double kLon = 19.05;
 inline const query::TimePoint kNow = budapest(date::year(2025) / 3 / 14, 8h);
 
 inline std::int64_t unix(query::TimePoint t) { return t.time_since_epoch().count(); }
+// Unix time `minutes` after kNow, as text.
+inline std::string inMinutes(int minutes) { return std::to_string(unix(kNow) + minutes * 60); }
 
 // A query at the position.
 inline query::NearbyParams around(std::int64_t radius = 500, std::int64_t minutes = 30) {
