@@ -213,12 +213,12 @@ TEST_F(FeedDownloadTest, DownloadedRefreshedCheckedAndKeptForARestart) {
 // no other city the start fails, naming city, feed and cause.
 TEST_F(FeedDownloadTest, AFeedThatCannotBeHadAtStartLeavesItsCityOut) {
     test::smallCity().writeTo(root() / "local");
-    const std::string shown = https_.url("/gtfs/feed.zip");
+    const std::string named = "city u, feed " + https_.url("/gtfs/feed.zip") + ": ";  // the key never shown
     const std::tuple<std::function<void()>, std::string, std::string> cases[] = {
-        {[&] { https_.answer("", 404); }, "city u, feed " + shown + ": download failed: HTTP 404", "HTTP 404"},
-        {[&] { https_.answer("PK but not a zip"); }, "city u, feed " + shown + ": ", "feed.new.zip"},
-        {[&] { https_.answer(test::StreamedReply{.bytes = 2 << 20}); },
-         "city u, feed " + shown + ": download failed: reply too large", "reply too large"},
+        {[&] { https_.answer("", 404); }, named + "download failed: HTTP 404", "HTTP 404"},
+        {[&] { https_.answer("PK but not a zip"); }, named, "feed.new.zip"},
+        {[&] { https_.answer(test::StreamedReply{.bytes = 2 << 20}); }, named + "download failed: reply too large",
+         "reply too large"},
     };
     for (const auto& [serve, message, cause] : cases) {
         fs::remove_all(root() / "kept");

@@ -216,13 +216,11 @@ protected:
 }  // namespace
 
 TEST_F(TarvodTest, StartupFailuresExitWithOneClearMessage) {
-    test::smallCity().writeTo(root() / "broken");
+    const std::string broken = (root() / "broken").string(), bp = "bp=" + feed().string();
+    test::smallCity().writeTo(broken);
     fs::remove(root() / "broken" / "stops.txt");
-    const std::string bp = "bp=" + feed().string();
     const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
-        {{"--feed", "bp=" + (root() / "broken").string()},
-         1,
-         "tarvod: city bp, feed " + (root() / "broken").string() + ": required file stops.txt is missing\n"},
+        {{"--feed", "bp=" + broken}, 1, "tarvod: city bp, feed " + broken + ": required file stops.txt is missing\n"},
         {{"--feed", bp, "--no-such-flag"}, 109, "--no-such-flag"},
         {{"--feed", bp, "--now", "yesterday"},
          1,
