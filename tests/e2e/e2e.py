@@ -3,6 +3,7 @@
 with a fixed clock (alone or behind HAProxy), velmomac asks for departures. Usage: e2e.py BIN_DIR
 CASE; each case has a temporary world of its own. Exit status: 0 passed, 1 failed, 77 skipped."""
 
+import glob
 import json
 import os
 import random
@@ -119,8 +120,7 @@ class World:
         check(code == 0 and os.path.getsize(self.feed) > 0, "gtfs-synth failed (%d): %s" % (code, err))
 
     def health(self):
-        context = ssl.create_default_context()
-        context.check_hostname, context.verify_mode = False, ssl.CERT_NONE
+        context = ssl._create_unverified_context()  # whether tarvod answers, not whom it proves to be
         try:
             with urllib.request.urlopen("https://127.0.0.1:%d/healthz" % self.port, context=context, timeout=10) as r:
                 return json.loads(r.read().decode("utf-8"))
@@ -430,10 +430,9 @@ def main(argv):
         status = CASES[argv[2]](world) or 0
     except Exception as e:  # a broken test is a failed test too
         print("e2e: %s FAILED: %s" % (argv[2], e) if isinstance(e, Failure) else traceback.format_exc(), file=sys.stderr)
-        for folder, _, files in os.walk(world.root):
-            for log in sorted(f for f in files if f.endswith(".log")):
-                with open(os.path.join(folder, log), errors="replace") as f:
-                    print("--- %s (last 30 lines)\n%s" % (log, "".join(f.readlines()[-30:])), file=sys.stderr)
+        for log in sorted(glob.glob(os.path.join(world.root, "**", "*.log"), recursive=True)):
+            tail = "".join(open(log, errors="replace").readlines()[-30:])
+            print("--- %s (last 30 lines)\n%s" % (os.path.basename(log), tail), file=sys.stderr)
     finally:
         for process in reversed(world.processes):
             if process.poll() is None:
