@@ -117,7 +117,6 @@ TEST(Loader, BrokenFeedsFailWithOneClearMessage) {
         "ALL,0,0,0,0,0,0,0,20250101,20251231\n"};
     // The file replaced (removed when its content is null), and the message.
     const std::pair<std::pair<const char*, const char*>, const char*> cases[] = {
-        {{"stops.txt", nullptr}, "required file stops.txt is missing"},
         {{"calendar.txt", nullptr}, "calendar.txt or calendar_dates.txt is missing"},
         {{"routes.txt", "route_id,route_short_name\nR9,9\n"}, "routes.txt: missing required column route_type"},
         {{"agency.txt", "agency_name,agency_timezone\nX,Mars/Olympus\n"}, "unknown time zone Mars/Olympus"},
@@ -246,10 +245,7 @@ TEST(Merge, OneFeedKeepsItsIdsSeveralArePrefixedAndSharedStopsAreOne) {
 
     auto vienna = velmo::test::smallCity();
     vienna.files["agency.txt"] = "agency_name,agency_url,agency_timezone\nW,https://w.example,Europe/Vienna\n";
-    EXPECT_THAT(
-        [&] {
-            mergeFeeds({{"a", a}, {"w", vienna.load()}});
-        },
-        ThrowsMessage<FeedError>("feed w runs in time zone Europe/Vienna, feed a in Europe/Budapest: the "
-                                 "feeds of one city must share a time zone"));
+    const auto merge = [&, w = vienna.load()] { mergeFeeds({{"a", a}, {"w", w}}); };
+    EXPECT_THAT(merge, ThrowsMessage<FeedError>("feed w runs in time zone Europe/Vienna, feed a in Europe/Budapest: "
+                                                "the feeds of one city must share a time zone"));
 }
