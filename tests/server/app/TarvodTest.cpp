@@ -237,8 +237,7 @@ TEST_F(TarvodTest, ServesReloadsOnSighupAndStopsOnSigterm) {
     const int port = test::freePort();
     const auto config = dir().write(
         "tarvod.toml", "reload_check_interval = 3600\n[[city]]\nkey = \"bp\"\nfeed = \"" + feed().string() + "\"\n");
-    // Local time of the city: 07:57:30 in Budapest, 150 s before the 08:00 trip; the clock runs
-    // on from there, so a slow start (up to 30 s) still leaves two whole minutes.
+    // Local time, 150 s before the 08:00 trip: a slow start (up to 30 s) still leaves two minutes.
     test::RunningProgram tarvod(
         TARVOD_BINARY,
         {"--config", config.string(), "--listen", "127.0.0.1:" + std::to_string(port), "--now", "2025-03-14T07:57:30"},
