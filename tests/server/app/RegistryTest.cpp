@@ -168,7 +168,6 @@ TEST_F(FeedDownloadTest, DownloadedRefreshedCheckedAndKeptForARestart) {
         CityRegistry registry({city("bp", url_)}, limits());
         registry.loadAll();
         EXPECT_EQ(served(registry), 8 * 3600);
-        const auto first = registry.snapshot();
         registry.startWatching(3600s);
         // 304 keeps the data; the changed feed is loaded; the broken one is dropped.
         ASSERT_TRUE(eventually([&] { return served(registry) == 9 * 3600 + 1800; }));
