@@ -3,6 +3,7 @@
 with a fixed clock (alone or behind HAProxy), velmomac asks for departures. Usage: e2e.py BIN_DIR
 CASE; each case has a temporary world of its own. Exit status: 0 passed, 1 failed, 77 skipped."""
 
+import contextlib
 import glob
 import json
 import os
@@ -47,17 +48,13 @@ def free_port(count=1, rebound=False):
             with socket.socket() as s:
                 s.bind(("127.0.0.1", 0))
                 first = s.getsockname()[1]
-        held = []
-        try:
-            for port in range(first, first + count):
-                held.append(socket.socket())
-                held[-1].bind(("127.0.0.1", port))
-            return first
-        except (OSError, OverflowError):
-            continue
-        finally:
-            for s in held:
-                s.close()
+        with contextlib.ExitStack() as held:
+            try:
+                for port in range(first, first + count):
+                    held.enter_context(socket.socket()).bind(("127.0.0.1", port))
+                return first
+            except (OSError, OverflowError):
+                pass
     raise Failure("no %d consecutive free ports" % count)
 
 
