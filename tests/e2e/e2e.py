@@ -339,9 +339,8 @@ def case_package(world):
 
 
 def case_replicas(world):
-    """deploy/haproxy/run-replicas: three tarvod replicas behind HAProxy; while a loop asks for
-    departures, one is killed (SIGKILL) and started again. Every query gets departures, and the
-    restarted replica serves again."""
+    """deploy/haproxy/run-replicas: while a loop asks HAProxy for departures, one of three tarvod
+    replicas is killed and started again. Every query gets departures; the replica serves again."""
     if shutil.which("haproxy") is None:
         return skip("haproxy")
     deadline, replicas = time.monotonic() + 40, 3

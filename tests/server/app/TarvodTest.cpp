@@ -212,19 +212,17 @@ protected:
 }  // namespace
 
 TEST_F(TarvodTest, StartupFailuresExitWithOneClearMessage) {
-    const std::string broken = (root() / "broken").string(), bp = "bp=" + feed().string();
+    const std::string broken = (root() / "broken").string();
     test::smallCity().writeTo(broken);
     fs::remove(root() / "broken" / "stops.txt");
-    const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
-        {{"--feed", "bp=" + broken}, 1, "tarvod: city bp, feed " + broken + ": required file stops.txt is missing\n"},
-        {{"--feed", bp, "--no-such-flag"}, 109, "--no-such-flag"},
-        {{"--feed", bp, "--now", "yesterday"},
-         1,
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--feed", "bp=" + broken}, "tarvod: city bp, feed " + broken + ": required file stops.txt is missing\n"},
+        {{"--feed", "bp=" + feed().string(), "--now", "yesterday"},
          "tarvod: bad --now yesterday (want e.g. 2025-03-14T08:00:00+01:00)\n"},
     };
-    for (const auto& [args, code, message] : cases) {
+    for (const auto& [args, message] : cases) {
         const auto outcome = test::runProgram(TARVOD_BINARY, args);
-        EXPECT_EQ(outcome.exitCode, code) << message;
+        EXPECT_EQ(outcome.exitCode, 1) << message;
         EXPECT_NE(outcome.err.find(message), std::string::npos) << outcome.err;
     }
 }
