@@ -192,8 +192,7 @@ TEST(Engine, NearbyListFavouritesWithinTheFetchRadiusAndTheNearestCity) {
 
 TEST(Engine, LineNamesSortNaturally) {
     const std::vector<std::string> sorted{"2", "9", "9A", "10", "10A", "47B", "105", "M2", "M10", "N1", "N12"};
-    auto names = sorted;
-    std::ranges::reverse(names);
+    std::vector<std::string> names(sorted.rbegin(), sorted.rend());
     std::ranges::sort(names, naturalLess);
     EXPECT_EQ(names, sorted);
 }

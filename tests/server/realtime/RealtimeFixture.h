@@ -1,6 +1,5 @@
 #pragma once
-// What the query, live-data and API tests share: the query position and clock, a small city with
-// a live slot, and live-data messages written in protobuf text format.
+// Shared by the server's tests: position and clock, a city with a live slot, messages in text format.
 
 #include "server/query/Engine.h"
 #include "server/realtime/Message.h"
