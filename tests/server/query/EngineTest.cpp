@@ -46,8 +46,8 @@ Snapshot snapshotOf(const FeedBuilder& b, const std::string& night = "") {
     return s;
 }
 
-Ids listed(const FeedBuilder& b, const NearbyParams& p = around(), EngineOptions o = {}) {
-    return ids(nearby(snapshotOf(b), p, kNow, o).stopDates);
+Ids listed(const FeedBuilder& b, const NearbyParams& p = around()) {
+    return ids(nearby(snapshotOf(b), p, kNow).stopDates);
 }
 
 // An item's members in one line: stop, favourite id, metres, nearest, favourite | line, its
@@ -91,9 +91,8 @@ TEST(Engine, WindowRunsFromThirtySecondsAgoToMinutesAhead) {
 
 TEST(Engine, ServiceDayZeroIsNoonMinusTwelveHoursOnDaylightSavingDays) {
     const auto snap = snapshotOf(network({"T R9 A1 08:00:00", "early R9 A1 01:30:00"}));
-    // On 30 March 2025 clocks go from 02:00 CET to 03:00 CEST, so 08:00:00 is 06:00 UTC; times count
-    // from 23:00 CET of the day before, so 01:30:00 is 00:30 local. On 26 October 2025 they go from
-    // 03:00 CEST back to 02:00 CET: 08:00:00 is 08:00 CET.
+    // Clocks go forward on 30 March (08:00:00 is 06:00 UTC, and 01:30:00 is 00:30 local, counted
+    // from 23:00 CET the day before) and back on 26 October (08:00:00 is 08:00 CET).
     using date::sys_days;
     const std::tuple<TimePoint, std::string, date::sys_seconds> cases[] = {
         {budapest(2025_y / 3 / 30, 8h), "T@A1", sys_days(2025_y / 3 / 30) + 6h},
@@ -193,14 +192,12 @@ TEST(Engine, NearbyListFavouritesWithinTheFetchRadiusAndTheNearestCity) {
 
 TEST(Engine, LineNamesSortNaturally) {
     const std::vector<std::string> sorted{"2", "9", "9A", "10", "10A", "47B", "105", "M2", "M10", "N1", "N12"};
-    auto names = sorted;
-    std::ranges::reverse(names);
+    std::vector<std::string> names(sorted.rbegin(), sorted.rend());
     std::ranges::sort(names, naturalLess);
     EXPECT_EQ(names, sorted);
 }
 
-// The grid must find exactly what a search of every stop finds, also for stops and positions
-// on the edges of its 500 m cells and for a radius that just reaches a stop.
+// Also on the edges of the 500 m cells, and for a radius that just reaches a stop.
 TEST(Geo, GridFindsWhatABruteForceSearchFinds) {
     constexpr double kCellLat = 500.0 / 111195.0;  // one cell in degrees of latitude
     FeedBuilder b;

@@ -1,6 +1,5 @@
 #pragma once
-// What the query, live-data and API tests share: the query position and clock, a small city with
-// a live slot, and live-data messages written in protobuf text format.
+// Shared by the server's tests: position and clock, a city with a live slot, messages in text format.
 
 #include "server/query/Engine.h"
 #include "server/realtime/Message.h"
@@ -24,6 +23,8 @@ inline constexpr double kLon = 19.05;
 inline const query::TimePoint kNow = budapest(date::year(2025) / 3 / 14, 8h);
 
 inline std::int64_t unix(query::TimePoint t) { return t.time_since_epoch().count(); }
+// Unix time `minutes` after kNow, as text.
+inline std::string inMinutes(int minutes) { return std::to_string(unix(kNow) + minutes * 60); }
 
 // A query at the position.
 inline query::NearbyParams around(std::int64_t radius = 500, std::int64_t minutes = 30) {
@@ -83,12 +84,25 @@ inline pb::FeedMessage delayedT2(query::TimePoint stamp = kNow) {
 }
 
 // The vehicle of a trip at a latitude, `age` seconds before kNow, at stop B.
-inline std::string vehicle(const std::string& trip, double lat, int age, const std::string& more = "") {
+inline std::string vehicle(const std::string& trip, double lat, int age) {
     return "entity { vehicle { trip { trip_id: '" + trip + "' } position { latitude: " + std::to_string(lat) +
-           " longitude: 19.051 } timestamp: " + std::to_string(unix(kNow) - age) + " stop_id: 'B' " + more + " } } ";
+           " longitude: 19.051 } timestamp: " + std::to_string(unix(kNow) - age) + " stop_id: 'B' } } ";
 }
 
-// A city with a live slot; apply() lays messages over it as the poller would.
+// Lays messages over a city's timetable as the poller would.
+inline realtime::BuildStats publish(const realtime::CityTarget& target, std::vector<pb::FeedMessage> messages,
+                                    query::TimePoint now = kNow) {
+    std::vector<realtime::Input> inputs;
+    for (auto& m : messages) {
+        const auto stamp = query::TimePoint(std::chrono::seconds(m.header().timestamp()));
+        inputs.push_back({std::make_shared<const pb::FeedMessage>(std::move(m)), stamp});
+    }
+    realtime::BuildStats stats;
+    target.live->publish(realtime::buildOverlay(target.feed, target.zone, inputs, now, 300s, &stats));
+    return stats;
+}
+
+// A city with a live slot; apply() lays messages over it.
 struct LiveCity {
     std::shared_ptr<realtime::Live> live = std::make_shared<realtime::Live>();
     query::Snapshot snapshot;
@@ -98,16 +112,8 @@ struct LiveCity {
     }
     const query::City& city() const { return *snapshot.cities.front(); }
     realtime::CityTarget target() const { return {city().feed, city().zone, live}; }
-
     realtime::BuildStats apply(std::vector<pb::FeedMessage> messages, query::TimePoint now = kNow) {
-        std::vector<realtime::Input> inputs;
-        for (auto& m : messages) {
-            const auto stamp = query::TimePoint(std::chrono::seconds(m.header().timestamp()));
-            inputs.push_back({std::make_shared<const pb::FeedMessage>(std::move(m)), stamp});
-        }
-        realtime::BuildStats stats;
-        live->publish(realtime::buildOverlay(city().feed, city().zone, inputs, now, 300s, &stats));
-        return stats;
+        return publish(target(), std::move(messages), now);
     }
 
     // The departures around stop A as ids().
