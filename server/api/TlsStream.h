@@ -188,8 +188,8 @@ private:
     SSL* ssl_ = nullptr;
     boost::beast::flat_buffer input_;
     std::string output_;
-    // Small pieces of one write (the header, say) gathered so they share a record with what
-    // follows; a write's first error ends the rest of it.
+    // Small pieces of one write (the header's parts, say) gathered into one record instead of a
+    // record each; a write's first error ends the rest of it.
     std::string staged_;
     error_code writeError_;
 };
