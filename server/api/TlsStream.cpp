@@ -86,29 +86,18 @@ TlsStream::TlsStream(boost::asio::ip::tcp::socket socket, SSL_CTX* context)
 
 TlsStream::~TlsStream() { SSL_free(ssl_); }
 
-namespace {
-
 // Where a call into OpenSSL that did not succeed leaves the operation. The error queue is the
 // thread's, and cleared before each call: a connection moves between threads.
-TlsStream::error_code failure(SSL* ssl, int result, bool& wantsInput) {
-    wantsInput = false;
-    switch (SSL_get_error(ssl, result)) {
-        case SSL_ERROR_WANT_READ: wantsInput = true; return {};
-        case SSL_ERROR_ZERO_RETURN: return boost::asio::error::eof;
+TlsStream::Step TlsStream::settle(int result) {
+    switch (SSL_get_error(ssl_, result)) {
+        case SSL_ERROR_WANT_READ: return {false, {}, 0};
+        case SSL_ERROR_ZERO_RETURN: return {true, boost::asio::error::eof, 0};
         default:
             if (const unsigned long e = ERR_get_error(); e != 0) {
-                return {static_cast<int>(e), boost::asio::error::get_ssl_category()};
+                return {true, {static_cast<int>(e), boost::asio::error::get_ssl_category()}, 0};
             }
-            return boost::asio::ssl::error::stream_truncated;
+            return {true, boost::asio::ssl::error::stream_truncated, 0};
     }
-}
-
-}  // namespace
-
-TlsStream::Step TlsStream::settle(int result) {
-    bool wantsInput = false;
-    const error_code ec = failure(ssl_, result, wantsInput);
-    return wantsInput ? Step{false, {}, 0} : Step{true, ec, 0};
 }
 
 TlsStream::error_code TlsStream::endOfInput(error_code ec) {
@@ -150,24 +139,22 @@ void TlsStream::write(const char* data, std::size_t size) {
     if (size < kGathered) {
         staged_.append(data, size);
         if (staged_.size() >= kGathered) {
-            encrypt(staged_.data(), staged_.size());
-            staged_.clear();
+            flushStaged();
         }
         return;
     }
-    if (!staged_.empty()) {
-        encrypt(staged_.data(), staged_.size());
-        staged_.clear();
-    }
+    flushStaged();
     encrypt(data, size);
 }
 
 TlsStream::Step TlsStream::endWrite(std::size_t total) {
-    if (!staged_.empty()) {
-        encrypt(staged_.data(), staged_.size());
-        staged_.clear();
-    }
+    flushStaged();
     return writeError_ ? Step{true, writeError_, 0} : Step{true, {}, total};
+}
+
+void TlsStream::flushStaged() {
+    encrypt(staged_.data(), staged_.size());
+    staged_.clear();
 }
 
 void TlsStream::encrypt(const char* data, std::size_t size) {

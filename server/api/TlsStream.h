@@ -105,11 +105,7 @@ private:
                         last = {true, ec, 0};
                         return finish(self);
                     }
-                    if (last.done) {
-                        return finish(self);
-                    }
-                    state = State::Reading;
-                    return s.next_.async_read_some(s.inputSpace(), std::move(self));
+                    return last.done ? finish(self) : readMore(self);
                 case State::Reading:
                     if (ec) {
                         last = {true, endOfInput(ec), 0};
@@ -125,14 +121,19 @@ private:
                 return boost::asio::async_write(s.next_, s.output(), std::move(self));
             }
             if (!last.done) {
-                state = State::Reading;
-                return s.next_.async_read_some(s.inputSpace(), std::move(self));
+                return readMore(self);
             }
             if (starting) {
                 state = State::Posted;
                 return boost::asio::post(s.get_executor(), std::move(self));
             }
             finish(self);
+        }
+
+        template <class Self>
+        void readMore(Self& self) {
+            state = State::Reading;
+            s.next_.async_read_some(s.inputSpace(), std::move(self));
         }
 
         template <class Self>
@@ -167,6 +168,7 @@ private:
     static error_code endOfInput(error_code ec);
     Step settle(int result);
     void encrypt(const char* data, std::size_t size);
+    void flushStaged();
 
     Step handshakeStep();
     Step readStep(boost::asio::mutable_buffer into);
